@@ -1,0 +1,8 @@
+#include "host/commands.h"
+
+namespace qz::host {
+
+// Placeholder until this command is written.
+void AddRegistryCommands(CLI::App&) {}
+
+}  // namespace qz::host

@@ -1,0 +1,295 @@
+#include "platform/automation/convert.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <system_error>
+
+#include "platform/automation/error.h"
+
+namespace qz {
+
+namespace {
+
+bool IsSpace(char c) {
+  return c == ' ' || c == '\t';
+}
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && IsSpace(s.front())) s.remove_prefix(1);
+  while (!s.empty() && IsSpace(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+std::optional<double> ParseRadix(std::string_view digits, int radix) {
+  if (digits.empty()) return std::nullopt;
+  std::uint64_t value = 0;
+  for (char c : digits) {
+    int d;
+    if (c >= '0' && c <= '9') {
+      d = c - '0';
+    } else if (radix == 16 && c >= 'a' && c <= 'f') {
+      d = c - 'a' + 10;
+    } else if (radix == 16 && c >= 'A' && c <= 'F') {
+      d = c - 'A' + 10;
+    } else {
+      return std::nullopt;
+    }
+    if (d >= radix) return std::nullopt;
+    value = value * static_cast<std::uint64_t>(radix) + static_cast<std::uint64_t>(d);
+    if (value > 0xFFFFFFFFu) Raise(err::kOverflow);
+  }
+  // Up to 16 bits of value is a 16-bit integer literal, else a 32-bit one;
+  // both wrap to signed as the literal forms do.
+  if (value <= 0xFFFFu) return static_cast<double>(static_cast<std::int16_t>(value));
+  return static_cast<double>(static_cast<std::int32_t>(static_cast<std::uint32_t>(value)));
+}
+
+std::string Format(double x, int digits) {
+  if (std::isnan(x)) return "NaN";
+  if (std::isinf(x)) return x > 0 ? "Infinity" : "-Infinity";
+  if (x == 0) return "0";
+  char buf[64];
+  auto res = std::to_chars(buf, buf + sizeof buf, x, std::chars_format::general, digits);
+  std::string s(buf, res.ptr);
+  // to_chars gives "1e+15", "1.5e-07"; the automation form has "E".
+  for (char& c : s) {
+    if (c == 'e') c = 'E';
+  }
+  return s;
+}
+
+[[noreturn]] void RaiseNull() {
+  Raise(err::kInvalidUseOfNull);
+}
+
+double CheckedIntegral(double x, double lo, double hi) {
+  double r = RoundHalfEven(x);
+  if (!(r >= lo && r <= hi)) Raise(err::kOverflow);
+  return r;
+}
+
+bool Numeric(const Variant& v, double* out) {
+  if (v.is_null()) return false;
+  *out = NumericValue(v);
+  return true;
+}
+
+}  // namespace
+
+double RoundHalfEven(double x) {
+  if (!std::isfinite(x)) return x;
+  double r = std::round(x);  // halves away from zero
+  if (std::fabs(x - std::trunc(x)) == 0.5) r = 2.0 * std::round(x / 2.0);
+  return r;
+}
+
+std::optional<double> TryParseNumber(std::string_view text) {
+  std::string_view s = Trim(text);
+  if (s.size() >= 2 && s[0] == '&') {
+    char kind = static_cast<char>(std::toupper(static_cast<unsigned char>(s[1])));
+    if (kind == 'H') return ParseRadix(s.substr(2), 16);
+    if (kind == 'O') return ParseRadix(s.substr(2), 8);
+    return std::nullopt;
+  }
+  // Validate the decimal form and copy it in the form from_chars reads.
+  std::string norm;
+  norm.reserve(s.size());
+  std::size_t i = 0;
+  if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
+    if (s[i] == '-') norm.push_back('-');
+    ++i;
+  }
+  int digits = 0;
+  bool point = false;
+  for (; i < s.size(); ++i) {
+    char c = s[i];
+    if (c >= '0' && c <= '9') {
+      ++digits;
+      norm.push_back(c);
+    } else if (c == '.' && !point) {
+      point = true;
+      norm.push_back(c);
+    } else {
+      break;
+    }
+  }
+  if (digits == 0) return std::nullopt;
+  if (i < s.size() && (s[i] == 'E' || s[i] == 'e' || s[i] == 'D' || s[i] == 'd')) {
+    norm.push_back('e');
+    ++i;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) norm.push_back(s[i++]);
+    int exp_digits = 0;
+    for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) {
+      norm.push_back(s[i]);
+      ++exp_digits;
+    }
+    if (exp_digits == 0) return std::nullopt;
+  }
+  if (i != s.size()) return std::nullopt;
+  double value = 0;
+  auto res = std::from_chars(norm.data(), norm.data() + norm.size(), value);
+  if (res.ec == std::errc::result_out_of_range) {
+    // Underflow reads as 0; overflow is an error.
+    bool tiny = norm.find("e-") != std::string::npos;
+    if (tiny) return 0.0;
+    Raise(err::kOverflow);
+  }
+  if (res.ec != std::errc() || res.ptr != norm.data() + norm.size()) return std::nullopt;
+  return value;
+}
+
+double ParseNumber(std::string_view text) {
+  auto v = TryParseNumber(text);
+  if (!v) Raise(err::kTypeMismatch);
+  return *v;
+}
+
+std::string FormatNumber(double x) {
+  return Format(x, 15);
+}
+std::string FormatNumber(float x) {
+  return Format(static_cast<double>(x), 7);
+}
+
+double NumericValue(const Variant& v) {
+  switch (v.type()) {
+    case VarType::Empty:
+      return 0;
+    case VarType::Null:
+      RaiseNull();
+    case VarType::I2:
+      return v.i2();
+    case VarType::I4:
+      return v.i4();
+    case VarType::R4:
+      return v.r4();
+    case VarType::R8:
+      return v.r8();
+    case VarType::Bool:
+      return v.boolean();
+    case VarType::String:
+      if (EqualsNoCase(Trim(v.str()), "True")) return -1;
+      if (EqualsNoCase(Trim(v.str()), "False")) return 0;
+      return ParseNumber(v.str());
+    case VarType::Object:
+    case VarType::Bytes:
+      break;
+  }
+  Raise(err::kTypeMismatch);
+}
+
+std::int16_t ToI2(const Variant& v) {
+  return static_cast<std::int16_t>(CheckedIntegral(NumericValue(v), -32768.0, 32767.0));
+}
+
+std::int32_t ToI4(const Variant& v) {
+  return static_cast<std::int32_t>(CheckedIntegral(NumericValue(v), -2147483648.0, 2147483647.0));
+}
+
+float ToR4(const Variant& v) {
+  double d = NumericValue(v);
+  if (std::isfinite(d) && std::fabs(d) > static_cast<double>(std::numeric_limits<float>::max())) {
+    Raise(err::kOverflow);
+  }
+  return static_cast<float>(d);
+}
+
+double ToR8(const Variant& v) {
+  return NumericValue(v);
+}
+
+bool ToBool(const Variant& v) {
+  return NumericValue(v) != 0;
+}
+
+std::string ToText(const Variant& v) {
+  switch (v.type()) {
+    case VarType::Empty:
+      return {};
+    case VarType::Null:
+      RaiseNull();
+    case VarType::I2:
+      return std::to_string(v.i2());
+    case VarType::I4:
+      return std::to_string(v.i4());
+    case VarType::R4:
+      return FormatNumber(v.r4());
+    case VarType::R8:
+      return FormatNumber(v.r8());
+    case VarType::Bool:
+      return v.boolean() ? "True" : "False";
+    case VarType::String:
+      return v.str();
+    case VarType::Object:
+    case VarType::Bytes:
+      break;
+  }
+  Raise(err::kTypeMismatch);
+}
+
+Variant ChangeType(const Variant& v, VarType to) {
+  if (v.type() == to) return v;
+  switch (to) {
+    case VarType::I2:
+      return Variant(ToI2(v));
+    case VarType::I4:
+      return Variant(ToI4(v));
+    case VarType::R4:
+      return Variant(ToR4(v));
+    case VarType::R8:
+      return Variant(ToR8(v));
+    case VarType::Bool:
+      return Variant::Bool(ToBool(v));
+    case VarType::String:
+      return Variant(ToText(v));
+    case VarType::Empty:
+    case VarType::Null:
+    case VarType::Object:
+    case VarType::Bytes:
+      break;
+  }
+  if (v.is_null()) RaiseNull();
+  Raise(err::kTypeMismatch);
+}
+
+bool HasText(const Variant& v) {
+  if (v.is_null()) return false;
+  return !ToText(v).empty();
+}
+
+bool IsPositive(const Variant& v) {
+  double x;
+  return Numeric(v, &x) && x > 0;
+}
+
+bool IsNonZero(const Variant& v) {
+  double x;
+  return Numeric(v, &x) && x != 0;
+}
+
+bool IsIn0To4(const Variant& v) {
+  double x;
+  return Numeric(v, &x) && x >= 0 && x <= 4;
+}
+
+bool IsZeroOrOne(const Variant& v) {
+  double x;
+  return Numeric(v, &x) && (x == 0 || x == 1);
+}
+
+bool IsIn1To8(const Variant& v) {
+  double x;
+  return Numeric(v, &x) && x > 0 && x < 9;
+}
+
+}  // namespace qz
