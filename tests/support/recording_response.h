@@ -17,6 +17,7 @@ namespace qz::test {
 // One call on the recording response.
 struct ResponseCall {
   enum class Kind { Buffer, ContentType, BinaryWrite, Write, End };
+  explicit ResponseCall(Kind k) : kind(k) {}
   Kind kind;
   VARIANT_BOOL buffer = VARIANT_FALSE;  // Buffer
   std::string text;                     // ContentType, Write (the text form)
