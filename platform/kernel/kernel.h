@@ -65,6 +65,10 @@ HANDLE FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* data);
 BOOL FindNextFileA(HANDLE search, WIN32_FIND_DATAA* data);
 BOOL FindClose(HANDLE search);
 
+// The directory entry of exactly one file (no wildcards; hidden names
+// included): FALSE when path names no regular file.
+BOOL GetFileEntryA(const char* path, WIN32_FIND_DATAA* data);
+
 // Answers whether name matches pattern with '*' (any run) and '?' (any one
 // byte); the match is exact otherwise (Linux names are case-sensitive).
 bool MatchesWildcard(const char* pattern, const char* name);
@@ -103,5 +107,26 @@ inline constexpr std::int64_t kMaxWholeFileBytes = 256LL * 1024 * 1024;
 // memory (longer than max_bytes).
 std::vector<std::uint8_t> ReadWholeFile(const std::string& path,
                                         std::int64_t max_bytes = kMaxWholeFileBytes);
+
+// A file that replaces target only when it is complete. The constructor
+// creates an empty file with a fresh name in target's folder (raising 75
+// Path/File access error when it cannot); whoever writes it uses path().
+// Commit() renames it over target (raising 75 on failure); a sibling that is
+// not committed is deleted by the destructor.
+class SiblingFile {
+ public:
+  explicit SiblingFile(const std::string& target);
+  SiblingFile(const SiblingFile&) = delete;
+  SiblingFile& operator=(const SiblingFile&) = delete;
+  ~SiblingFile();
+
+  const std::string& path() const noexcept { return path_; }
+  void Commit();
+
+ private:
+  std::string target_;
+  std::string path_;
+  bool committed_ = false;
+};
 
 }  // namespace qz::kernel
