@@ -138,6 +138,7 @@ Painter::Painter(const ChartState& s, cairo_t* cr, int width, int height)
   ui_ = std::clamp(std::min(width / 480.0, height / 320.0), 0.55, 1.0);
   gap_ = std::round(6 * ui_);
   tick_ = std::round(4 * ui_);
+  thumbnail_ = width < 200 || height < 130;
 }
 
 ShapedText Painter::Shape(const FontState& f, std::string_view text, Fit fit, int max_width,
@@ -422,7 +423,7 @@ Box Painter::Title(Box inner) {
 
 Box Painter::Legend(Box inner) {
   int cols = grid_.columns();
-  if (!s_.legend_visible || cols <= 0) return inner;
+  if (!s_.legend_visible || cols <= 0 || thumbnail_) return inner;
   std::int32_t loc = s_.legend_location;
   if (loc < kTopLeft || loc > kCustom) loc = kRight;
   bool horizontal = loc == kTop || loc == kBottom;
@@ -553,7 +554,7 @@ Box Painter::Legend(Box inner) {
 
 Painter::AxisTitle Painter::MeasureAxisTitle(const AxisState& a, Side side, double available_length) {
   AxisTitle t;
-  if (a.title_text.empty() || available_length < 10) return t;
+  if (a.title_text.empty() || available_length < 10 || thumbnail_) return t;
   t.present = true;
   t.str = a.title_text;
   t.color = a.title_font.color;
@@ -651,12 +652,13 @@ Painter::CategoryPlan Painter::PlanCategories(const std::vector<double>& xs, dou
 }
 
 void Painter::DrawCategories(const CategoryPlan& plan, const std::vector<double>& xs, double y,
-                             double left_limit, double right_limit, const std::vector<int>& rows) {
+                             double left_limit, double right_limit, const std::vector<double>& ys) {
   const FontState& font = s_.axes[kAxisX].label_font;
   const PlacedText* last = nullptr;
   std::size_t last_index = 0;
   for (std::size_t i = 0; i < xs.size(); i += static_cast<std::size_t>(plan.every)) {
-    int r = rows.empty() ? static_cast<int>(i) : rows[i];
+    int r = static_cast<int>(i);
+    if (i < ys.size()) y = ys[i];
     std::string_view label = grid_.RowLabel(r);
     if (label.empty()) continue;
     ShapedText t = Shape(font, label, Fit::kEllipsis, plan.max_width);
@@ -826,7 +828,7 @@ void Painter::Chart2D(Box area) {
     if (slot >= 6) {
       for (int i = 0; i <= rows; ++i) VLine(plot.x + slot * i, plot.bottom(), plot.bottom() + tick_, kAxisColor);
     }
-    DrawCategories(plan, xs, plot.bottom() + tick_ + 2, area.x, area.right(), {});
+    DrawCategories(plan, xs, plot.bottom() + tick_ + 2, area.x, area.right());
   }
   DrawAxisTitle(xt, Side::kBottom, r.bottom(), plot.x, plot.right());
   if (yt.present) {

@@ -185,9 +185,18 @@ void Chart3D(Painter& p, Box area) {
     zw = std::max<double>(zw, p.Shape(az.label_font, g.ColumnLabel(c), Fit::kEllipsis, static_cast<int>(max_lab)).width);
   }
   double cat_h = p.Shape(ax.label_font, "Ag").height;
+  // Series labels run along the floor edge nearest the viewer; the value
+  // labels go up the outermost vertical edge on the other side.
+  double x_far = view.Away({0, 0, 0}) > view.Away({extent_x, 0, 0}) ? 0 : extent_x;
+  double z_far = view.Away({0, 0, 0}) > view.Away({0, 0, extent_z}) ? 0 : extent_z;
+  double x_near = x_far == 0 ? extent_x : 0;
+  bool series_left = view.Across({x_near, 0, 0}) < view.Across({x_far, 0, 0});
+  double left_room = show_y && !series_left ? vw + p.gap_ : 0;
+  double right_room = show_y && series_left ? vw + p.gap_ : 0;
+  (series_left ? left_room : right_room) += show_z ? zw + p.gap_ : 0;
   Box fit = body;
-  fit.x += show_y ? vw + p.gap_ : 0;
-  fit.w -= (show_y ? vw + p.gap_ : 0) + (show_z ? zw + p.gap_ : 0);
+  fit.x += left_room;
+  fit.w -= left_room + right_room;
   fit.y += show_y ? std::ceil(label_h / 2) : 0;
   fit.h -= (show_y ? std::ceil(label_h / 2) : 0) + (show_x ? cat_h + p.gap_ : 0);
   if (fit.w < 4 || fit.h < 4) return;
@@ -214,8 +223,6 @@ void Chart3D(Painter& p, Box area) {
   };
 
   // Floor and the two walls behind the scene, with the value gridlines.
-  double x_far = view.Away({0, 0, 0}) > view.Away({extent_x, 0, 0}) ? 0 : extent_x;
-  double z_far = view.Away({0, 0, 0}) > view.Away({0, 0, extent_z}) ? 0 : extent_z;
   if (cr) {
     cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
     cairo_set_line_width(cr, 1);
@@ -345,7 +352,12 @@ void Chart3D(Painter& p, Box area) {
         path(f.points);
         p.SetShade(f.color, view.Light(f.normal));
         double ew = g.EdgeWidth(f.series);
-        if (kind == Kind::kLine) {
+        if (kind == Kind::kArea) {
+          // Segments of one slab join without a seam: no edge between them.
+          cairo_fill_preserve(cr);
+          cairo_set_line_width(cr, 0.8);
+          cairo_stroke(cr);
+        } else if (kind == Kind::kLine) {
           cairo_fill_preserve(cr);
           p.SetShade(f.color, 0.7);
           cairo_set_line_width(cr, 1);
@@ -363,9 +375,10 @@ void Chart3D(Painter& p, Box area) {
   if (show_y) {
     V3 left_edge{0, 0, 0};
     double best = 1e300;
+    double side = series_left ? -1 : 1;  // look for the rightmost edge when the series take the left
     for (double x : {0.0, extent_x}) {
       for (double z : {0.0, extent_z}) {
-        double sx = view.Screen({x, 0, z}).x;
+        double sx = side * view.Screen({x, 0, z}).x;
         if (sx < best) best = sx, left_edge = {x, 0, z};
       }
     }
@@ -377,26 +390,29 @@ void Chart3D(Painter& p, Box area) {
       ShapedText t = p.Shape(ay.label_font, label, Fit::kEllipsis, static_cast<int>(std::max(8.0, max_lab)));
       if (std::fabs(last_y - q.y) < t.height + 1) continue;
       last_y = q.y;
-      p.HLine(q.x - p.tick_, q.x, q.y, {96, 96, 96});
-      p.DrawText(TextRole::kValueLabel, t, label, q.x - p.tick_ - 3, q.y, Anchor::kRight, 0, ay.label_font.color);
+      if (series_left) {
+        p.HLine(q.x, q.x + p.tick_, q.y, {96, 96, 96});
+        p.DrawText(TextRole::kValueLabel, t, label, q.x + p.tick_ + 3, q.y, Anchor::kLeft, 0, ay.label_font.color);
+      } else {
+        p.HLine(q.x - p.tick_, q.x, q.y, {96, 96, 96});
+        p.DrawText(TextRole::kValueLabel, t, label, q.x - p.tick_ - 3, q.y, Anchor::kRight, 0, ay.label_font.color);
+      }
     }
   }
   if (show_x && rows > 0) {
     double z_near = z_far == 0 ? extent_z : 0;
-    std::vector<double> xs;
-    double lowest = -1e300;
+    std::vector<double> xs, ys;
     for (int r = 0; r < rows; ++r) {
       Point q = view.Screen({r + 0.5, 0, z_near});
       xs.push_back(q.x);
+      ys.push_back(q.y + p.gap_ / 2);
     }
-    for (const V3& c : corners) lowest = std::max(lowest, view.Screen(c).y);
     double spacing = rows > 1 ? std::fabs(xs[1] - xs[0]) : fit.w;
     Painter::CategoryPlan plan = p.PlanCategories(xs, std::max(1.0, spacing), 0, 0);
-    p.DrawCategories(plan, xs, lowest + p.gap_ / 2, area.x, area.right(), {});
+    p.DrawCategories(plan, xs, 0, area.x, area.right(), ys);
   }
   if (show_z) {
-    double x_near = x_far == 0 ? extent_x : 0;
-    bool on_right = view.Screen({x_near, 0, 0}).x > view.Screen({x_far, 0, 0}).x;
+    bool on_right = !series_left;
     double last_y = 1e300;
     for (int c = 0; c < depth_rows && c < cols; ++c) {
       Point q = view.Screen({x_near, 0, c + 0.5});

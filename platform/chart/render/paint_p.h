@@ -70,6 +70,7 @@ class Painter {
   double ui_;     // text and spacing factor: 1 at usual sizes, less for thumbnails
   double gap_;    // pixels between neighbouring elements
   double tick_;   // tick mark length
+  bool thumbnail_;  // too small for axis titles and a legend
   ChartLayout layout_;
 
   ShapedText Shape(const FontState& f, std::string_view text, Fit fit = Fit::kNone, int max_width = 0,
@@ -123,8 +124,9 @@ class Painter {
   };
   CategoryPlan PlanCategories(const std::vector<double>& xs, double slot, double left_room,
                               double max_height);
+  // ys: one top per label, or empty to hang all from y.
   void DrawCategories(const CategoryPlan& plan, const std::vector<double>& xs, double y,
-                      double left_limit, double right_limit, const std::vector<int>& rows);
+                      double left_limit, double right_limit, const std::vector<double>& ys = {});
 
  private:
   Box Title(Box inner);
