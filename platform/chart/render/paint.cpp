@@ -139,6 +139,7 @@ Painter::Painter(const ChartState& s, cairo_t* cr, int width, int height)
   gap_ = std::round(6 * ui_);
   tick_ = std::round(4 * ui_);
   thumbnail_ = width < 200 || height < 130;
+  TextCache::ForThread().BeginPaint();
 }
 
 ShapedText Painter::Shape(const FontState& f, std::string_view text, Fit fit, int max_width,
@@ -208,6 +209,25 @@ void Painter::DrawText(TextRole role, const ShapedText& t, std::string_view text
   cairo_move_to(cr_, ox - t.x_offset, oy);
   SetColor(color);
   pango_cairo_show_layout(cr_, t.layout);
+}
+
+bool Painter::TryDrawText(TextRole role, const ShapedText& t, std::string_view text, double x,
+                          double y, Anchor anchor, double angle, Rgb color) {
+  cairo_t* cr = cr_;
+  cr_ = nullptr;
+  DrawText(role, t, text, x, y, anchor, angle, color);
+  cr_ = cr;
+  if (layout_.texts.empty()) return false;  // not placeable at all
+  PlacedText probe = std::move(layout_.texts.back());
+  layout_.texts.pop_back();
+  for (const Point& pt : probe.Corners()) {
+    if (pt.x < -0.5 || pt.x > width_ + 0.5 || pt.y < -0.5 || pt.y > height_ + 0.5) return false;
+  }
+  for (const PlacedText& other : layout_.texts) {
+    if (Overlap(other, probe)) return false;
+  }
+  DrawText(role, t, text, x, y, anchor, angle, color);
+  return true;
 }
 
 void Painter::HLine(double x0, double x1, double y, Rgb c) {
@@ -654,8 +674,6 @@ Painter::CategoryPlan Painter::PlanCategories(const std::vector<double>& xs, dou
 void Painter::DrawCategories(const CategoryPlan& plan, const std::vector<double>& xs, double y,
                              double left_limit, double right_limit, const std::vector<double>& ys) {
   const FontState& font = s_.axes[kAxisX].label_font;
-  const PlacedText* last = nullptr;
-  std::size_t last_index = 0;
   for (std::size_t i = 0; i < xs.size(); i += static_cast<std::size_t>(plan.every)) {
     int r = static_cast<int>(i);
     if (i < ys.size()) y = ys[i];
@@ -670,28 +688,10 @@ void Painter::DrawCategories(const CategoryPlan& plan, const std::vector<double>
       anchor = Anchor::kRight;
       x += t.height * 0.35;
     }
-    // Measure first: a label that would touch the previous one is left out.
-    PlacedText probe;
-    {
-      ChartLayout keep;
-      std::swap(keep, layout_);
-      cairo_t* cr = cr_;
-      cr_ = nullptr;
-      DrawText(TextRole::kCategoryLabel, t, label, x, plan.angle == 0 ? y : y + t.height * 0.2, anchor,
-               plan.angle, font.color);
-      cr_ = cr;
-      probe = layout_.texts.back();
-      std::swap(keep, layout_);
+    if (!TryDrawText(TextRole::kCategoryLabel, t, label, x, plan.angle == 0 ? y : y + t.height * 0.2, anchor,
+                     plan.angle, font.color)) {
+      continue;
     }
-    bool inside = true;
-    for (const Point& pt : probe.Corners()) {
-      if (pt.x < -0.5 || pt.x > width_ + 0.5 || pt.y < -0.5 || pt.y > height_ + 0.5) inside = false;
-    }
-    if (!inside || (last && Overlap(*last, probe))) continue;
-    DrawText(TextRole::kCategoryLabel, t, label, x, plan.angle == 0 ? y : y + t.height * 0.2, anchor,
-             plan.angle, font.color);
-    last_index = layout_.texts.size() - 1;
-    last = &layout_.texts[last_index];
   }
 }
 
@@ -1042,7 +1042,7 @@ void Painter::Pie(Box area) {
     std::string_view label = grid_.RowLabel(r);
     if (!label.empty() && !s_.axes[kAxisX].hidden) {
       ShapedText t = Shape(font, label, Fit::kEllipsis, static_cast<int>(std::max(8.0, cw - gap_)));
-      DrawText(TextRole::kPieLabel, t, label, cx, cy + radius + gap_ / 2, Anchor::kTop, 0, font.color);
+      TryDrawText(TextRole::kPieLabel, t, label, cx, cy + radius + gap_ / 2, Anchor::kTop, 0, font.color);
     }
   }
 }

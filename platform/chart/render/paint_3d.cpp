@@ -165,7 +165,7 @@ void Chart3D(Painter& p, Box area) {
   if (left + right > area.w * 0.4) left = right = 0, yt.present = zt.present = false;
   Box body{area.x + left, area.y + top, area.w - left - right, area.h - top - bottom};
 
-  bool compact = body.w < 70 * p.ui_ || body.h < 50 * p.ui_;
+  bool compact = p.thumbnail_ || body.w < 70 * p.ui_ || body.h < 50 * p.ui_;
   bool show_x = !ax.hidden && !compact;
   bool show_y = !ay.hidden && !compact;
   bool show_z = !az.hidden && !compact && depth_rows > 1;
@@ -421,7 +421,7 @@ void Chart3D(Painter& p, Box area) {
       ShapedText t = p.Shape(az.label_font, label, Fit::kEllipsis, static_cast<int>(std::max(8.0, max_lab)));
       if (std::fabs(last_y - q.y) < t.height) continue;
       last_y = q.y;
-      p.DrawText(TextRole::kSeriesLabel, t, label, on_right ? q.x + p.gap_ : q.x - p.gap_, q.y,
+      p.TryDrawText(TextRole::kSeriesLabel, t, label, on_right ? q.x + p.gap_ : q.x - p.gap_, q.y,
                  on_right ? Anchor::kLeft : Anchor::kRight, 0, az.label_font.color);
     }
   }

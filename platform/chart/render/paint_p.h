@@ -79,6 +79,10 @@ class Painter {
   // angle radians about that point.
   void DrawText(TextRole role, const ShapedText& t, std::string_view text, double x, double y,
                 Anchor anchor, double angle, Rgb color);
+  // As DrawText, but only when the text stays inside the picture and clear
+  // of every text placed so far; answers whether it was drawn.
+  bool TryDrawText(TextRole role, const ShapedText& t, std::string_view text, double x, double y,
+                   Anchor anchor, double angle, Rgb color);
   void SetColor(Rgb c, double alpha = 1);
   void SetShade(Rgb c, double factor);
   // 1-pixel lines on pixel centres.

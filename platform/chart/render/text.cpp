@@ -135,6 +135,10 @@ TextCache& TextCache::ForThread() {
 }
 
 void TextCache::Clear() { impl_->entries.clear(); }
+
+void TextCache::BeginPaint() {
+  if (impl_->entries.size() > kMaxEntries) impl_->entries.clear();
+}
 std::size_t TextCache::size() const { return impl_->entries.size(); }
 
 ShapedText TextCache::Shape(const TextRequest& r) {
@@ -157,7 +161,6 @@ ShapedText TextCache::Shape(const TextRequest& r) {
     const Entry& e = it->second;
     return {e.layout.get(), e.width, e.height, e.x_offset};
   }
-  if (impl_->entries.size() >= kMaxEntries) impl_->entries.clear();
 
   GPtr<PangoLayout> layout(pango_layout_new(impl_->context.get()));
   PangoLayout* l = layout.get();

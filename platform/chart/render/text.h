@@ -37,8 +37,8 @@ struct TextRequest {
   int max_lines = 1;  // for kWrap
 };
 
-// A shaped text owned by the cache. Valid until the next request on the
-// same thread that evicts it: use it at once.
+// A shaped text owned by the cache. Valid until the cache is trimmed, which
+// happens only in BeginPaint or Clear.
 struct ShapedText {
   PangoLayout* layout = nullptr;
   int width = 0, height = 0;  // logical size in pixels
@@ -54,6 +54,9 @@ class TextCache {
   static TextCache& ForThread();
 
   ShapedText Shape(const TextRequest& request);
+  // Called before each paint: trims the cache when it has grown past its
+  // bound, so that layouts handed out during one paint stay valid throughout.
+  void BeginPaint();
   // Drops every cached layout (the font map and descriptions are kept).
   void Clear();
   std::size_t size() const;
