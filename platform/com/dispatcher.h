@@ -143,8 +143,11 @@ class DispatchObject : public ComObject<Implements<IDispatch, IID_IDispatch>, Mo
   }
 
  protected:
-  // info must outlive the object (a static table).
-  explicit DispatchObject(const TypeInfo& info) : info_(info) {}
+  // info must outlive the object (a static table). Constructor and
+  // destructor are module-local like ComObject's: were they bound to a host's
+  // copy of the same instantiation, the object would count in the host.
+  QZ_MODULE_LOCAL explicit DispatchObject(const TypeInfo& info) : info_(info) {}
+  QZ_MODULE_LOCAL ~DispatchObject() override = default;
 
   // The dual interface answers through IDispatch.
   void* QueryOther(REFIID iid) override {
