@@ -127,6 +127,14 @@ class MemberInvoker {
 HRESULT DispatchInvoke(const TypeInfo& info, MemberInvoker& target, DISPID id, std::uint16_t flags,
                        std::span<Variant> args, Variant* result, EXCEPINFO* excep) noexcept;
 
+// The caller's side, for hosts and tests: looks name up (any letter case) and
+// invokes it with flags, answering the result. A failure is raised as the
+// Error the object reported (number, source, description from EXCEPINFO); an
+// unknown name raises Object doesn't support this property or method (438).
+// By-reference arguments are written back into args.
+Variant InvokeByName(IDispatch& object, std::string_view name, std::uint16_t flags,
+                     std::span<Variant> args = {});
+
 // The IDispatch base of a class described by a TypeInfo. More are further
 // Implements<> entries for the class's other interfaces.
 template <class... More>

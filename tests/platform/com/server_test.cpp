@@ -87,6 +87,8 @@ TEST_F(ServerTest, RegisterCreateByProgIdAndUnregister) {
     EXPECT_EQ(CanUnloadNow(), S_FALSE);
     ComPtr<IClassFactory> again = GetClassFactory(*sample);
     ASSERT_EQ(again->LockServer(ServerLock::Unlock), S_OK);
+    // An unlock too many does not make the count negative.
+    ASSERT_EQ(again->LockServer(ServerLock::Unlock), S_OK);
   }
   EXPECT_EQ(CanUnloadNow(), S_OK);
 
