@@ -17,7 +17,10 @@
 // 2. Derive from DispatchObject<...>, naming any further interfaces as
 //    Implements<> entries (com_object.h), and pass the TypeInfo to its
 //    constructor. QueryInterface then answers IUnknown, IDispatch, the
-//    TypeInfo's own IID (the dual interface) and the further entries.
+//    TypeInfo's own IID (the dual interface) and the further entries, whose
+//    methods (ObjectControl's Activate, Deactivate, CanBePooled) the class
+//    overrides directly. Keep the destructor private: an object dies only by
+//    its last Release. Create instances with CreateComObject<Chart>().
 // 3. Bind the handlers. Either override InvokeMember and switch on
 //    member.id yourself, or, more concisely, keep a table of bindings and
 //    forward to it:
@@ -64,10 +67,13 @@
 //    argument whose new value is written back to the caller. Its return value,
 //    if any, becomes the result. CheckBindings lists what does not fit the
 //    table, for a unit test of the class.
-// 4. Handlers report failures by throwing qz::Error (qz::Raise). The
+// 4. When an argument does not convert, the handler is not called: the
+//    object keeps its state and the caller's arguments stay as they were.
+//    Handlers report failures by throwing qz::Error (qz::Raise). The
 //    dispatcher catches it and answers 0x800A0000 + number with EXCEPINFO
 //    (number, source, description); std::bad_alloc becomes Out of memory (7)
 //    and any other exception Internal error (51). No exception leaves Invoke.
+//    By-reference arguments are written back only when the handler succeeds.
 //
 // Objects are apartment-threaded: Invoke takes no lock.
 #pragma once
