@@ -28,12 +28,6 @@ IResponse& ResponseOf(component::ObjectState& object) {
   return *object.mResponse;
 }
 
-std::mt19937 SeededFromClock() {
-  const auto ticks = std::chrono::high_resolution_clock::now().time_since_epoch().count();
-  std::seed_seq seed{static_cast<std::uint32_t>(ticks), static_cast<std::uint32_t>(ticks >> 32)};
-  return std::mt19937(seed);
-}
-
 }  // namespace
 
 ImageFormat FormatOf(std::string_view image_type) {
@@ -63,7 +57,7 @@ void PaintIntoPicture1(form::Form1& form) {
 
 void CapturePicture1(form::Form1& form, imaging::cDIBSection& dib) {
   Surface picture1(form.Picture1());
-  picture1.SetPicture(picture1.Image());
+  picture1.SetPictureFromImage();
   picture1.SetAutoRedraw(false);
   dib.CreateFromPicture(picture1.Picture());
 }
@@ -116,7 +110,7 @@ void SendChart(ObjectState& object) {
   std::int32_t failure = 0;
   try {
     composition::ComposeChart(object.settings, form.Chart());
-    std::mt19937 random = delivery::SeededFromClock();
+    delivery::TempRandom random = delivery::SeededFromClock();
     const Variant folder = GetTmpPath(object);
     // Deleted when this block is left, whichever way.
     const delivery::ReservedTempFile temp(folder.str(), random);

@@ -1,7 +1,9 @@
 // Picture-surface state that the form does not keep yet (the persistent
 // image, the picture, the pen and the font), held per thread beside each
 // picture box, and the chart engine's paint window.
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <string>
@@ -95,22 +97,38 @@ void SetSource(cairo_t* cr, std::uint32_t colour) {
                        (colour >> 16 & 0xFF) / 255.0);
 }
 
-// Background, then the picture at the top-left corner.
+// Copies the top-left of src onto dst at (0, 0), clipped to both: row
+// copies when both hold 32-bit pixels, the block transfer otherwise. Answers
+// whether src covered the whole of dst.
+bool CopyTopLeft(const gdi::BitmapBits& dst, gdi::HDC dst_dc, const gdi::Picture& src) {
+  const gdi::BitmapBits from = gdi::BitmapBits::OfBitmap(src.Handle());
+  if (!from || !dst) return false;
+  const int w = std::min(dst.width(), from.width()), h = std::min(dst.height(), from.height());
+  if (from.bits_per_pixel() == 32 && dst.bits_per_pixel() == 32) {
+    for (int y = 0; y < h; ++y)
+      std::memcpy(dst.Row(y), from.Row(y), static_cast<std::size_t>(w) * 4);
+  } else {
+    const gdi::HDC src_dc = gdi::CreateCompatibleDC(0);
+    const gdi::HGDIOBJ old = gdi::SelectObject(src_dc, src.Handle());
+    if (old != 0) {
+      gdi::BitBlt(dst_dc, 0, 0, w, h, src_dc, 0, 0, gdi::SRCCOPY);
+      gdi::SelectObject(src_dc, old);
+    }
+    gdi::DeleteDC(src_dc);
+  }
+  return w == dst.width() && h == dst.height();
+}
+
+// The picture at the top-left corner on the background.
 void Repaint(SurfaceState& s) {
-  {
-    gdi::CairoDC cr(s.image.dc());
-    if (!cr) return;
-    SetSource(cr.get(), kWindowBackground);
-    cairo_paint(cr.get());
-  }
-  if (s.picture.IsEmpty()) return;
-  const gdi::HDC src = gdi::CreateCompatibleDC(0);
-  const gdi::HGDIOBJ old = gdi::SelectObject(src, s.picture.Handle());
-  if (old != 0) {
-    gdi::BitBlt(s.image.dc(), 0, 0, s.picture.Width(), s.picture.Height(), src, 0, 0, gdi::SRCCOPY);
-    gdi::SelectObject(src, old);
-  }
-  gdi::DeleteDC(src);
+  const gdi::BitmapBits bits = gdi::BitmapBits::OfDC(s.image.dc());
+  if (!s.picture.IsEmpty() && CopyTopLeft(bits, s.image.dc(), s.picture)) return;
+  gdi::CairoDC cr(s.image.dc());
+  if (!cr) return;
+  SetSource(cr.get(), kWindowBackground);
+  cairo_paint(cr.get());
+  cr.Flush();
+  if (!s.picture.IsEmpty()) CopyTopLeft(bits, s.image.dc(), s.picture);
 }
 
 void EnsureImage(const form::PictureBox& box, SurfaceState& s) {
@@ -179,9 +197,17 @@ float Surface::ScaleHeight() const {
 
 void Surface::SetAutoRedraw(bool on) {
   SurfaceState& s = StateOf(box_);
-  if (on && !box_.AutoRedraw()) s.image.Release();  // a fresh image each time it comes on
+  const bool was_on = box_.AutoRedraw();
   box_.SetAutoRedraw(on);
-  if (on) EnsureImage(box_, s);
+  if (!on || was_on) return;
+  // A fresh image each time it comes on: the picture on the background (the
+  // bitmap itself is kept while the size stays).
+  const int w = Pixels(box_.ScaleWidth()), h = Pixels(box_.ScaleHeight());
+  if (s.image.Matches(w, h)) {
+    Repaint(s);
+  } else {
+    EnsureImage(box_, s);
+  }
 }
 
 gdi::HDC Surface::hDC() {
@@ -197,12 +223,19 @@ gdi::Picture Surface::Image() {
   const gdi::HBITMAP copy = gdi::CreateCompatibleBitmap(0, s.image.width(), s.image.height());
   if (copy == 0) Raise(err::kOutOfMemory);
   gdi::Picture picture(copy, gdi::Ownership::kOwned);
-  const gdi::HDC dc = gdi::CreateCompatibleDC(0);
-  const gdi::HGDIOBJ old = gdi::SelectObject(dc, copy);
-  gdi::BitBlt(dc, 0, 0, s.image.width(), s.image.height(), s.image.dc(), 0, 0, gdi::SRCCOPY);
-  gdi::SelectObject(dc, old);
-  gdi::DeleteDC(dc);
+  const gdi::BitmapBits from = gdi::BitmapBits::OfDC(s.image.dc());
+  const gdi::BitmapBits to = gdi::BitmapBits::OfBitmap(copy);
+  if (!from || !to || from.stride() != to.stride() || from.height() != to.height())
+    Raise(err::kInternalError);
+  std::memcpy(to.data(), from.data(),
+              static_cast<std::size_t>(to.stride()) * static_cast<std::size_t>(to.height()));
   return picture;
+}
+
+void Surface::SetPictureFromImage() {
+  SurfaceState& s = StateOf(box_);
+  // The image already shows this picture at the top-left: nothing to redraw.
+  s.picture = Image();
 }
 
 gdi::Picture Surface::Picture() const {

@@ -42,6 +42,8 @@ class Surface {
   gdi::Picture Picture() const;
   // Assigning draws the picture at the top-left corner on the background.
   void SetPicture(const gdi::Picture& picture);
+  // Picture := Image, without redrawing what the image already shows.
+  void SetPictureFromImage();
 
   float CurrentX() const;
   float CurrentY() const;

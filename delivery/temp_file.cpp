@@ -33,6 +33,13 @@ void PutTwoDigits(std::string& out, int value) {
 
 }  // namespace
 
+TempRandom SeededFromClock() {
+  const auto ticks = std::chrono::high_resolution_clock::now().time_since_epoch().count();
+  // minstd_rand must not be seeded with 0 modulo its modulus.
+  const auto seed = static_cast<std::uint32_t>(ticks ^ (ticks >> 32)) % 2147483646u + 1u;
+  return TempRandom(seed);
+}
+
 std::string TempFileName(int hour, int minute, int second, int number) {
   std::string name;
   name.reserve(12);
@@ -44,7 +51,7 @@ std::string TempFileName(int hour, int minute, int second, int number) {
   return name;
 }
 
-ReservedTempFile::ReservedTempFile(std::string_view folder, std::mt19937& random,
+ReservedTempFile::ReservedTempFile(std::string_view folder, TempRandom& random,
                                    std::chrono::milliseconds bound) {
   const auto give_up_at = std::chrono::steady_clock::now() + bound;
   std::uniform_real_distribution<double> unit(0.0, 1.0);

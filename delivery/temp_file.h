@@ -25,6 +25,11 @@ namespace qz::delivery {
 inline constexpr int kTempNumbers = 20;  // 01 .. 20
 inline constexpr std::chrono::milliseconds kDefaultReserveBound{3000};
 
+// The render's pseudo-random generator, re-seeded from the clock for every
+// render: cheap to seed, uniform enough to spread 20 names.
+using TempRandom = std::minstd_rand;
+TempRandom SeededFromClock();
+
 // The twelve characters after the folder: hh mm ss nn ".tmp".
 std::string TempFileName(int hour, int minute, int second, int number);
 
@@ -35,7 +40,7 @@ class ReservedTempFile {
   // clock; its first draw picks the first number tried. Raises 58 when no
   // name could be reserved within bound, 75 (Path/File access error) when
   // the folder refuses the file for another reason.
-  ReservedTempFile(std::string_view folder, std::mt19937& random,
+  ReservedTempFile(std::string_view folder, TempRandom& random,
                    std::chrono::milliseconds bound = kDefaultReserveBound);
   ReservedTempFile(const ReservedTempFile&) = delete;
   ReservedTempFile& operator=(const ReservedTempFile&) = delete;

@@ -32,7 +32,7 @@ class TempFile : public ::testing::Test {
       std::ofstream(folder_ + TempFileName(local.tm_hour, local.tm_min, local.tm_sec, n));
   }
   std::string folder_;
-  std::mt19937 random_{12345};
+  TempRandom random_{12345};
 };
 
 TEST(TempFileName, IsTimeOfDayThenTwoDigitsThenTmp) {
