@@ -163,13 +163,20 @@ LayoutPtr MakeLayout(PangoContext* context, const FontSpec& f, std::string_view 
 }
 
 PangoContext* MeasuringContext() {
+  // A font map of this thread's own, released with the thread (the default
+  // one lives as long as the process).
   struct Owner {
+    PangoFontMap* font_map;
     PangoContext* context;
     Owner() {
-      context = pango_font_map_create_context(pango_cairo_font_map_get_default());
-      pango_cairo_context_set_resolution(context, 96);
+      font_map = pango_cairo_font_map_new();
+      pango_cairo_font_map_set_resolution(PANGO_CAIRO_FONT_MAP(font_map), 96);
+      context = pango_font_map_create_context(font_map);
     }
-    ~Owner() { g_object_unref(context); }
+    ~Owner() {
+      g_object_unref(context);
+      g_object_unref(font_map);
+    }
   };
   thread_local Owner owner;
   return owner.context;
