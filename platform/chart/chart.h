@@ -30,10 +30,9 @@
 // - chart type 1 (two-dimensional bar), not stacked, 3-D rotation 30;
 // - a sample grid of 4 rows and 3 columns, rows labelled "R1".."R4", columns
 //   "C1".."C3", every cell holding a value; current row and column 1;
-// - series colours from the Okabe-Ito palette, which stays distinct for the
-//   common forms of colour blindness (blue, orange, bluish green,
-//   vermillion, sky blue, reddish purple, yellow, black, then again): pen and
-//   fill in the series' colour, edges 1 wide in black;
+// - series colours from the renderer's default palette (Okabe-Ito, told
+//   apart with the common colour-vision deficiencies; render/palette.h),
+//   cycling: pen and fill in the series' colour, edges 1 wide in black;
 // - no chart title text; title font "Arial" 14 pt, every other font "Arial"
 //   10 pt, all black;
 // - legend shown, on the right;
