@@ -298,11 +298,12 @@ class Chart {
   float Width() const { return state_.width_twips; }
   void SetWidth(float twips);
 
-  // The window the chart paints through. 0 until the host form gives the
-  // chart a window (AttachWindow), which the windowing layer does when it
-  // creates the form's controls.
-  std::intptr_t hWnd() const { return hwnd_; }
-  void AttachWindow(std::intptr_t hwnd) { hwnd_ = hwnd; }
+  // The window the chart paints through (a window handle of platform/gdi,
+  // whose paint message paints state() into the device context it carries).
+  // 0 until the host form creates that window and attaches it: the chart
+  // engine itself owns no window.
+  std::uintptr_t hWnd() const { return hwnd_; }
+  void AttachWindow(std::uintptr_t hwnd) { hwnd_ = hwnd; }
 
   // Asks for a redraw after changes. Painting happens on demand from state()
   // whenever the chart is painted, so nothing is drawn here; the requests are
@@ -354,7 +355,7 @@ class Chart {
   void Resize(std::int16_t rows, std::int16_t columns);
 
   ChartState state_;
-  std::intptr_t hwnd_ = 0;
+  std::uintptr_t hwnd_ = 0;
   std::uint64_t refresh_count_ = 0;
 };
 
