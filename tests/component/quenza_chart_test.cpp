@@ -188,14 +188,52 @@ TEST_F(QuenzaChartTest, EngineRefusalsReachTheScriptWithTheirNumber) {
   EXPECT_EQ(engine().ColumnCount(), chart::Chart::InitialState().columns);
 }
 
+TEST_F(QuenzaChartTest, SetDataWritesTheTextFormOfTheNumber) {
+  ASSERT_TRUE(obj().Call("SetData", {1e20}).ok());
+  EXPECT_EQ(engine().Data(), "1E+20");
+  ASSERT_TRUE(obj().Call("SetData", {0.1 + 0.2}).ok());  // 15 significant digits
+  EXPECT_EQ(engine().state().cell(1, 1), 0.3);
+  ASSERT_TRUE(obj().Call("SetData", {"-7.5"}).ok());
+  EXPECT_EQ(engine().state().cell(1, 1), -7.5);
+}
+
 TEST_F(QuenzaChartTest, SeriesColorFollowsTheEnginesChartTypeNotTheSetting) {
-  engine().SetChartType(chart::kLine2D);
   ASSERT_TRUE(obj().Put("ChartType", I2(1)).ok());  // waits for a render
-  ASSERT_TRUE(obj().Call("SeriesColor", {I2(1), I2(255), I2(0), I2(0)}).ok());
-  EXPECT_EQ(engine().state().series[0].pen_color, (chart::Rgb{255, 0, 0}));
-  ASSERT_TRUE(obj().Call("BarEdge", {I2(1), I2(0), I2(0), I2(0), I2(255)}).ok());
-  EXPECT_EQ(engine().state().series[0].edge_color, engine().state().series[0].fill_color);
-  EXPECT_EQ(engine().state().series[0].edge_width, 0);
+  for (std::int32_t type : {0, 1, 2, 3, 4, 5, 6, 14}) {
+    engine().Reset();
+    engine().SetChartType(type);
+    const chart::SeriesState before = engine().state().series[0];
+    ASSERT_TRUE(obj().Call("SeriesColor", {I2(1), I2(255), I2(0), I2(0)}).ok());
+    const chart::SeriesState& after = engine().state().series[0];
+    if (type == chart::kLine3D || type == chart::kLine2D) {
+      EXPECT_EQ(after.pen_color, (chart::Rgb{255, 0, 0})) << type;
+      EXPECT_EQ(after.fill_color, before.fill_color) << type;
+    } else {
+      EXPECT_EQ(after.fill_color, (chart::Rgb{255, 0, 0})) << type;
+      EXPECT_EQ(after.pen_color, before.pen_color) << type;
+    }
+  }
+}
+
+TEST_F(QuenzaChartTest, BarEdgeSetsWidthAndColourOrTakesTheFillColourAtWidthZero) {
+  ASSERT_TRUE(obj().Call("BarEdge", {I2(1), I2(2), I2(0), I2(0), I2(255)}).ok());
+  EXPECT_EQ(engine().state().series[0].edge_width, 2);
+  EXPECT_EQ(engine().state().series[0].edge_color, (chart::Rgb{0, 0, 255}));
+
+  engine().Plot().Series(2).DataPoints(-1).Brush().FillColor().Set(10, 20, 30);
+  ASSERT_TRUE(obj().Call("BarEdge", {I2(2), I2(0), I2(0), I2(0), I2(255)}).ok());
+  EXPECT_EQ(engine().state().series[1].edge_width, 0);
+  EXPECT_EQ(engine().state().series[1].edge_color, (chart::Rgb{10, 20, 30}));
+  EXPECT_EQ(engine().state().series[0].edge_width, 2);  // other series untouched
+
+  // Each step is skipped on its own: a refused colour leaves the width
+  // written, a refused width leaves the colour written.
+  ASSERT_TRUE(obj().Call("BarEdge", {I2(1), I2(4), I2(0), I2(0), I2(999)}).ok());
+  EXPECT_EQ(engine().state().series[0].edge_width, 4);
+  EXPECT_EQ(engine().state().series[0].edge_color, (chart::Rgb{0, 0, 255}));
+  ASSERT_TRUE(obj().Call("BarEdge", {I2(1), I2(-2), I2(9), I2(9), I2(9)}).ok());
+  EXPECT_EQ(engine().state().series[0].edge_width, 4);
+  EXPECT_EQ(engine().state().series[0].edge_color, (chart::Rgb{9, 9, 9}));
 }
 
 TEST_F(QuenzaChartTest, DeactivationResetsTheEngineAndRefusesPooling) {
@@ -221,11 +259,21 @@ TEST_F(QuenzaChartTest, DeactivationResetsTheEngineAndRefusesPooling) {
   EXPECT_EQ(obj().Read("SecondYAxisScale"), Variant::Bool(true));  // settings stay
 }
 
-TEST_F(QuenzaChartTest, WithoutAContextActivationFailsAndTheDefaultsStayZero) {
+TEST_F(QuenzaChartTest, ActivationFailsWithoutAContextOrAResponse) {
   EXPECT_EQ(control_->Activate(), CONTEXT_E_NOCONTEXT);
   EXPECT_EQ(obj().Read("SecondYAxisScale"), Variant::Bool(false));
   EXPECT_TRUE(obj().Read("FillRed").is_empty());
   EXPECT_EQ(obj().Read("FillBlue"), I2(0));
+
+  auto context = TestObjectContext::Create();
+  ObjectContextScope scope(context.get());
+  EXPECT_EQ(control_->Activate(), E_INVALIDARG);  // no item "Response"
+  EXPECT_EQ(context->references(), 3u);           // ours, the scope's, the object's
+  context->SetItem("Response", Variant("not an object"));
+  EXPECT_EQ(control_->Activate(), HResultFromNumber(err::kObjectRequired));
+  context->SetItem("Response", Variant(ComPtr<IUnknown>(TestObjectContext::Create())));
+  EXPECT_EQ(control_->Activate(), E_NOINTERFACE);
+  EXPECT_EQ(obj().Read("FillBlue"), I2(0));  // the defaults come after the Response
 }
 
 TEST_F(QuenzaChartTest, TheRenderRoadIsNotThereYet) {
