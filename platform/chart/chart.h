@@ -22,7 +22,8 @@
 //   other than -1 (all points: points are not formatted one by one).
 // - 7 Out of memory: a grid of more than kMaxCells cells; refused before
 //   anything is allocated.
-// - 13 Type mismatch: cell text that is neither empty nor a number.
+// - 13 Type mismatch: cell text that is neither empty nor a number; 6
+//   Overflow: cell text whose number lies outside the range of a double.
 //
 // Initial state (InitialState(), and what Reset() restores in full):
 // - size 7815 x 4455 twips (the chart's design-time size on the host form);
