@@ -183,6 +183,27 @@ TEST_F(RenderRoad, GetTmpPathAnswersTheFolderOrNothing) {
   EXPECT_EQ(component::GetTmpPath(object_).str(), "");
 }
 
+TEST_F(RenderRoad, NoTraceOfThePreviousChartRemains) {
+  // Chart 5 after chart 9 on this thread, against chart 5 on a new thread
+  // whose form has drawn nothing before: the same picture.
+  component::ObjectState first;
+  FillChart(first, form_->Chart(), 9);
+  first.settings.ImageType = "BMP";
+  component::SaveChart(first, tmpdir_ + "first.bmp");
+  FillChart(object_, form_->Chart(), 5);
+  object_.settings.ImageType = "BMP";
+  component::SaveChart(object_, tmpdir_ + "second.bmp");
+  std::thread([this] {
+    component::ObjectState object;
+    FillChart(object, form::GetForm1().Chart(), 5);
+    object.settings.ImageType = "BMP";
+    component::SaveChart(object, tmpdir_ + "alone.bmp");
+  }).join();
+  const Decoded second = DecodeFile(tmpdir_ + "second.bmp");
+  EXPECT_EQ(MeanDifference(second, DecodeFile(tmpdir_ + "alone.bmp")), 0.0);
+  EXPECT_GT(MeanDifference(second, DecodeFile(tmpdir_ + "first.bmp")), 1.0);
+}
+
 TEST_F(RenderRoad, ConcurrentRendersEachReceiveTheirOwnChart) {
   constexpr int kThreads = 8, kPerThread = 8;
   std::vector<std::vector<std::uint8_t>> bodies(kThreads * kPerThread);
