@@ -12,7 +12,6 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
-#include <random>
 #include <unordered_map>
 
 #include "platform/automation/error.h"
@@ -296,14 +295,14 @@ std::vector<std::uint8_t> ReadWholeFile(const std::string& path, std::int64_t ma
 }
 
 SiblingFile::SiblingFile(const std::string& target) : target_(target) {
+  // Unique within the process by the counter, across processes by the pid;
+  // O_EXCL settles any clash with a leftover.
   static std::atomic<unsigned> counter{0};
-  std::random_device device;
   const std::string folder = FolderOf(target);
   const std::string name = NameOf(target);
   for (int attempt = 0; attempt < 16; ++attempt) {
     const std::string candidate = folder + "/." + name + "." + std::to_string(getpid()) + "." +
-                                  std::to_string(counter++) + "." + std::to_string(device()) +
-                                  ".part";
+                                  std::to_string(counter++) + ".part";
     const int fd = open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0) {
       close(fd);
