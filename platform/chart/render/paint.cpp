@@ -4,8 +4,8 @@
 #include <cmath>
 #include <numbers>
 
-#include "platform/chart/render/palette.h"
 #include "platform/chart/render/paint_p.h"
+#include "platform/chart/render/palette.h"
 
 namespace qz::chart::render {
 namespace detail {
@@ -18,7 +18,9 @@ constexpr Rgb kGridColor{222, 222, 222};
 constexpr Rgb kZeroLineColor{150, 150, 150};
 constexpr Rgb kEmptyPieColor{200, 200, 200};
 
-std::int16_t Channel(std::int16_t v) { return static_cast<std::int16_t>(std::clamp<int>(v, 0, 255)); }
+std::int16_t Channel(std::int16_t v) {
+  return static_cast<std::int16_t>(std::clamp<int>(v, 0, 255));
+}
 
 Kind KindOf(std::int32_t code, bool* three_d) {
   *three_d = false;
@@ -70,7 +72,9 @@ class CairoSaved {
 
 }  // namespace
 
-bool Finite(double v) { return std::isfinite(v); }
+bool Finite(double v) {
+  return std::isfinite(v);
+}
 
 double ValueToY(const Scale& s, const Box& plot, double v) {
   double t = (v / (s.maximum - s.minimum) - s.minimum / (s.maximum - s.minimum));
@@ -86,7 +90,8 @@ Grid::Grid(const ChartState& s) : s_(s) {
   columns_ = std::max<int>(0, s.columns);
   if (static_cast<std::size_t>(rows_) * static_cast<std::size_t>(columns_) > s.cells.size()) {
     // An inconsistent grid shows what the cells hold, row by row.
-    rows_ = columns_ > 0 ? static_cast<int>(s.cells.size() / static_cast<std::size_t>(columns_)) : 0;
+    rows_ =
+        columns_ > 0 ? static_cast<int>(s.cells.size() / static_cast<std::size_t>(columns_)) : 0;
   }
 }
 
@@ -98,8 +103,9 @@ std::optional<double> Grid::at(int row, int column) const {
 }
 
 std::string_view Grid::RowLabel(int row) const {
-  return static_cast<std::size_t>(row) < s_.row_labels.size() ? std::string_view(s_.row_labels[static_cast<std::size_t>(row)])
-                                                              : std::string_view();
+  return static_cast<std::size_t>(row) < s_.row_labels.size()
+             ? std::string_view(s_.row_labels[static_cast<std::size_t>(row)])
+             : std::string_view();
 }
 
 std::string_view Grid::ColumnLabel(int column) const {
@@ -109,17 +115,20 @@ std::string_view Grid::ColumnLabel(int column) const {
 }
 
 Rgb Grid::Fill(int column) const {
-  if (static_cast<std::size_t>(column) < s_.series.size()) return s_.series[static_cast<std::size_t>(column)].fill_color;
+  if (static_cast<std::size_t>(column) < s_.series.size())
+    return s_.series[static_cast<std::size_t>(column)].fill_color;
   return DefaultSeriesColor(column);
 }
 
 Rgb Grid::Pen(int column) const {
-  if (static_cast<std::size_t>(column) < s_.series.size()) return s_.series[static_cast<std::size_t>(column)].pen_color;
+  if (static_cast<std::size_t>(column) < s_.series.size())
+    return s_.series[static_cast<std::size_t>(column)].pen_color;
   return DefaultSeriesColor(column);
 }
 
 Rgb Grid::EdgeColor(int column) const {
-  if (static_cast<std::size_t>(column) < s_.series.size()) return s_.series[static_cast<std::size_t>(column)].edge_color;
+  if (static_cast<std::size_t>(column) < s_.series.size())
+    return s_.series[static_cast<std::size_t>(column)].edge_color;
   return Rgb{64, 64, 64};
 }
 
@@ -156,7 +165,8 @@ ShapedText Painter::Shape(const FontState& f, std::string_view text, Fit fit, in
 
 void Painter::SetColor(Rgb c, double alpha) {
   if (!cr_) return;
-  cairo_set_source_rgba(cr_, Channel(c.r) / 255.0, Channel(c.g) / 255.0, Channel(c.b) / 255.0, alpha);
+  cairo_set_source_rgba(cr_, Channel(c.r) / 255.0, Channel(c.g) / 255.0, Channel(c.b) / 255.0,
+                        alpha);
 }
 
 void Painter::SetShade(Rgb c, double factor) {
@@ -174,15 +184,36 @@ void Painter::DrawText(TextRole role, const ShapedText& t, std::string_view text
   double w = t.width, h = t.height;
   double ax = 0, ay = 0;
   switch (anchor) {
-    case Anchor::kTopLeft: break;
-    case Anchor::kTop: ax = w / 2; break;
-    case Anchor::kTopRight: ax = w; break;
-    case Anchor::kLeft: ay = h / 2; break;
-    case Anchor::kCenter: ax = w / 2; ay = h / 2; break;
-    case Anchor::kRight: ax = w; ay = h / 2; break;
-    case Anchor::kBottomLeft: ay = h; break;
-    case Anchor::kBottom: ax = w / 2; ay = h; break;
-    case Anchor::kBottomRight: ax = w; ay = h; break;
+    case Anchor::kTopLeft:
+      break;
+    case Anchor::kTop:
+      ax = w / 2;
+      break;
+    case Anchor::kTopRight:
+      ax = w;
+      break;
+    case Anchor::kLeft:
+      ay = h / 2;
+      break;
+    case Anchor::kCenter:
+      ax = w / 2;
+      ay = h / 2;
+      break;
+    case Anchor::kRight:
+      ax = w;
+      ay = h / 2;
+      break;
+    case Anchor::kBottomLeft:
+      ay = h;
+      break;
+    case Anchor::kBottom:
+      ax = w / 2;
+      ay = h;
+      break;
+    case Anchor::kBottomRight:
+      ax = w;
+      ay = h;
+      break;
   }
   // Upright text starts on a whole pixel so that hinted glyphs stay sharp.
   double ox = -ax, oy = -ay;
@@ -259,11 +290,15 @@ void Painter::FillBox(const Box& b, Rgb c) {
 
 double Painter::FrameWidth(std::int32_t style) const {
   switch (style) {
-    case kFrameSingle: return 1;
-    case kFrameDouble: return 4;
+    case kFrameSingle:
+      return 1;
+    case kFrameDouble:
+      return 4;
     case kFrameThickInner:
-    case kFrameThickOuter: return 5;
-    default: return 0;
+    case kFrameThickOuter:
+      return 5;
+    default:
+      return 0;
   }
 }
 
@@ -340,8 +375,9 @@ void Painter::StrokeEdge(Rgb color, double width) {
 
 std::vector<std::vector<std::optional<double>>> Painter::Values() const {
   int rows = grid_.rows(), cols = grid_.columns();
-  std::vector<std::vector<std::optional<double>>> v(static_cast<std::size_t>(rows),
-                                                    std::vector<std::optional<double>>(static_cast<std::size_t>(cols)));
+  std::vector<std::vector<std::optional<double>>> v(
+      static_cast<std::size_t>(rows),
+      std::vector<std::optional<double>>(static_cast<std::size_t>(cols)));
   for (int r = 0; r < rows; ++r) {
     double sum = 0;
     for (int c = 0; c < cols; ++c) {
@@ -368,8 +404,10 @@ DataRange Painter::ValueRange() const {
       for (int c = 0; c < cols; ++c) {
         auto v = grid_.at(r, c);
         if (!v) continue;
-        if (*v >= 0) pos = std::min(pos + *v, 1e300);
-        else neg = std::max(neg + *v, -1e300);
+        if (*v >= 0)
+          pos = std::min(pos + *v, 1e300);
+        else
+          neg = std::max(neg + *v, -1e300);
       }
       range.Add(pos);
       range.Add(neg);
@@ -393,7 +431,7 @@ void Painter::Run() {
   if (cr_) {
     cairo_rectangle(cr_, 0, 0, width_, height_);
     cairo_clip(cr_);
-    cairo_set_antialias(cr_, CAIRO_ANTIALIAS_DEFAULT);
+    cairo_set_antialias(cr_, CAIRO_ANTIALIAS_FAST);
   }
   Box inner = Backdrop(whole, s_.backdrop);
   double margin = std::round(std::clamp(std::min(width_, height_) * 0.03, 3.0, 18.0));
@@ -417,7 +455,8 @@ void Painter::Run() {
 Box Painter::Title(Box inner) {
   if (s_.title_text.empty()) return inner;
   const BackdropState& bd = s_.title_backdrop;
-  bool boxed = bd.fill_style == kFillBrush || bd.frame_style != kFrameNone || bd.shadow_style == kShadowDrop;
+  bool boxed =
+      bd.fill_style == kFillBrush || bd.frame_style != kFrameNone || bd.shadow_style == kShadowDrop;
   double pad = boxed ? std::round(4 * ui_) + FrameWidth(bd.frame_style) : 0;
   double shadow = bd.shadow_style == kShadowDrop ? ShadowOffset() : 0;
   int max_w = static_cast<int>(inner.w - 2 * pad - shadow);
@@ -430,11 +469,12 @@ Box Painter::Title(Box inner) {
   }
   double box_w = t.width + 2 * pad + shadow, box_h = t.height + 2 * pad + shadow;
   if (boxed) box_w = std::max(box_w, std::min(inner.w, t.width + 2 * pad + shadow + 16 * ui_));
-  Box box{std::round(inner.x + (inner.w - box_w) / 2), inner.y, std::round(box_w), std::round(box_h)};
+  Box box{std::round(inner.x + (inner.w - box_w) / 2), inner.y, std::round(box_w),
+          std::round(box_h)};
   Box in = Backdrop(box, bd);
   (void)in;
-  DrawText(TextRole::kTitle, t, s_.title_text, box.x + (box.w - shadow) / 2, box.y + (box.h - shadow) / 2,
-           Anchor::kCenter, 0, s_.title_font.color);
+  DrawText(TextRole::kTitle, t, s_.title_text, box.x + (box.w - shadow) / 2,
+           box.y + (box.h - shadow) / 2, Anchor::kCenter, 0, s_.title_font.color);
   double used = box_h + gap_;
   inner.y += used;
   inner.h -= used;
@@ -480,9 +520,12 @@ Box Painter::Legend(Box inner) {
     if (box.w > inner.w * 0.4) return inner;  // a thumbnail keeps its plot
     bool left = loc == kTopLeft || loc == kLeft || loc == kBottomLeft;
     box.x = left ? inner.x : inner.right() - box.w;
-    if (loc == kTopLeft || loc == kTopRight) box.y = inner.y;
-    else if (loc == kBottomLeft || loc == kBottomRight) box.y = inner.bottom() - box.h;
-    else box.y = std::round(inner.y + (inner.h - box.h) / 2);
+    if (loc == kTopLeft || loc == kTopRight)
+      box.y = inner.y;
+    else if (loc == kBottomLeft || loc == kBottomRight)
+      box.y = inner.bottom() - box.h;
+    else
+      box.y = std::round(inner.y + (inner.h - box.h) / 2);
     Box in = Backdrop(box, bd);
     for (std::size_t i = 0; i < items.size(); ++i) {
       double cy = in.y + pad - frame + row_h * (static_cast<double>(i) + 0.5);
@@ -531,7 +574,8 @@ Box Painter::Legend(Box inner) {
       items.push_back({c, t});
     }
     int max_lines = std::max(1, static_cast<int>((inner.h * 0.3 - 2 * pad - shadow) / row_h));
-    if (static_cast<int>(lines.size()) > max_lines) lines.resize(static_cast<std::size_t>(max_lines));
+    if (static_cast<int>(lines.size()) > max_lines)
+      lines.resize(static_cast<std::size_t>(max_lines));
     if (lines.empty() || lines[0].empty()) return inner;
     double widest = 0;
     for (std::size_t i = 0; i < lines.size(); ++i) widest = std::max(widest, line_w[i]);
@@ -556,8 +600,8 @@ Box Painter::Legend(Box inner) {
             FillBox({x, std::round(cy - swatch / 2), swatch, swatch}, grid_.Fill(it.column));
           }
         }
-        DrawText(TextRole::kLegend, it.text, grid_.ColumnLabel(it.column), x + swatch + item_gap, cy,
-                 Anchor::kLeft, 0, font.color);
+        DrawText(TextRole::kLegend, it.text, grid_.ColumnLabel(it.column), x + swatch + item_gap,
+                 cy, Anchor::kLeft, 0, font.color);
         x += swatch + item_gap + it.text.width + 2 * item_gap;
       }
     }
@@ -572,7 +616,8 @@ Box Painter::Legend(Box inner) {
 
 // ---------------------------------------------------------------- axis titles and labels
 
-Painter::AxisTitle Painter::MeasureAxisTitle(const AxisState& a, Side side, double available_length) {
+Painter::AxisTitle Painter::MeasureAxisTitle(const AxisState& a, Side side,
+                                             double available_length) {
   AxisTitle t;
   if (a.title_text.empty() || available_length < 10 || thumbnail_) return t;
   t.present = true;
@@ -627,13 +672,16 @@ void Painter::DrawAxisTitle(const AxisTitle& t, Side side, double edge, double l
   double mid = (lo + hi) / 2;
   switch (side) {
     case Side::kBottom:
-      DrawText(TextRole::kAxisTitle, t.text, str, mid, edge - t.block_h / 2, Anchor::kCenter, t.angle, t.color);
+      DrawText(TextRole::kAxisTitle, t.text, str, mid, edge - t.block_h / 2, Anchor::kCenter,
+               t.angle, t.color);
       break;
     case Side::kLeft:
-      DrawText(TextRole::kAxisTitle, t.text, str, edge + t.block_w / 2, mid, Anchor::kCenter, t.angle, t.color);
+      DrawText(TextRole::kAxisTitle, t.text, str, edge + t.block_w / 2, mid, Anchor::kCenter,
+               t.angle, t.color);
       break;
     case Side::kRight:
-      DrawText(TextRole::kAxisTitle, t.text, str, edge - t.block_w / 2, mid, Anchor::kCenter, t.angle, t.color);
+      DrawText(TextRole::kAxisTitle, t.text, str, edge - t.block_w / 2, mid, Anchor::kCenter,
+               t.angle, t.color);
       break;
   }
 }
@@ -646,10 +694,12 @@ Painter::CategoryPlan Painter::PlanCategories(const std::vector<double>& xs, dou
   if (rows == 0) return plan;
   double line_h = Shape(font, "Ag").height;
   double widest = 0;
-  for (int r = 0; r < rows; ++r) widest = std::max<double>(widest, Shape(font, grid_.RowLabel(r)).width);
+  for (int r = 0; r < rows; ++r)
+    widest = std::max<double>(widest, Shape(font, grid_.RowLabel(r)).width);
   double spacing = gap_;
   if (widest + spacing <= slot || rows == 1) {
-    plan.max_width = static_cast<int>(std::max(8.0, rows == 1 ? std::min(widest, slot * 2) : slot - spacing));
+    plan.max_width =
+        static_cast<int>(std::max(8.0, rows == 1 ? std::min(widest, slot * 2) : slot - spacing));
     plan.height = line_h;
     return plan;
   }
@@ -688,8 +738,8 @@ void Painter::DrawCategories(const CategoryPlan& plan, const std::vector<double>
       anchor = Anchor::kRight;
       x += t.height * 0.35;
     }
-    if (!TryDrawText(TextRole::kCategoryLabel, t, label, x, plan.angle == 0 ? y : y + t.height * 0.2, anchor,
-                     plan.angle, font.color)) {
+    if (!TryDrawText(TextRole::kCategoryLabel, t, label, x,
+                     plan.angle == 0 ? y : y + t.height * 0.2, anchor, plan.angle, font.color)) {
       continue;
     }
   }
@@ -702,16 +752,19 @@ void Painter::ValueAxisLabels(const Scale& scale, const Box& plot, const AxisSta
     double v = scale.TickValue(i);
     double y = ValueToY(scale, plot, v);
     std::string label = FormatTick(v, scale);
-    ShapedText t = Shape(a.label_font, label, Fit::kEllipsis, static_cast<int>(std::max(8.0, max_label_width)));
+    ShapedText t = Shape(a.label_font, label, Fit::kEllipsis,
+                         static_cast<int>(std::max(8.0, max_label_width)));
     if (std::fabs(last_y - y) < t.height + 1) continue;
     if (y - t.height / 2 < -0.5 || y + t.height / 2 > height_ + 0.5) continue;
     last_y = y;
     if (side == Side::kLeft) {
       HLine(plot.x - tick_, plot.x, y, kAxisColor);
-      DrawText(TextRole::kValueLabel, t, label, plot.x - tick_ - 3, y, Anchor::kRight, 0, a.label_font.color);
+      DrawText(TextRole::kValueLabel, t, label, plot.x - tick_ - 3, y, Anchor::kRight, 0,
+               a.label_font.color);
     } else {
       HLine(plot.right(), plot.right() + tick_, y, kAxisColor);
-      DrawText(TextRole::kValueLabel, t, label, plot.right() + tick_ + 3, y, Anchor::kLeft, 0, a.label_font.color);
+      DrawText(TextRole::kValueLabel, t, label, plot.right() + tick_ + 3, y, Anchor::kLeft, 0,
+               a.label_font.color);
     }
   }
 }
@@ -742,8 +795,10 @@ void Painter::Chart2D(Box area) {
   double bottom_title = xt.present ? xt.block_h + gap_ / 2 : 0;
   double left_title = yt.present && !yt_above ? yt.block_w + gap_ / 2 : 0;
   double right_title = y2t.present && !y2t_above ? y2t.block_w + gap_ / 2 : 0;
-  if (top + bottom_title > r.h * 0.5) top = bottom_title = 0, xt.present = yt_above ? (yt.present = false) : false;
-  if (left_title + right_title > r.w * 0.4) left_title = right_title = 0, yt.present = y2t.present = false;
+  if (top + bottom_title > r.h * 0.5)
+    top = bottom_title = 0, xt.present = yt_above ? (yt.present = false) : false;
+  if (left_title + right_title > r.w * 0.4)
+    left_title = right_title = 0, yt.present = y2t.present = false;
 
   Box body{r.x + left_title, r.y + top, r.w - left_title - right_title, r.h - top - bottom_title};
   double label_h = Shape(ay.label_font, "0").height;
@@ -771,8 +826,12 @@ void Painter::Chart2D(Box area) {
     double max_lab = body.w * 0.25;
     for (int i = 0; i <= scale.divisions && (show_y || show_y2); ++i) {
       std::string label = FormatTick(scale.TickValue(i), scale);
-      if (show_y) yw = std::max<double>(yw, Shape(ay.label_font, label, Fit::kEllipsis, static_cast<int>(max_lab)).width);
-      if (show_y2) y2w = std::max<double>(y2w, Shape(ay2.label_font, label, Fit::kEllipsis, static_cast<int>(max_lab)).width);
+      if (show_y)
+        yw = std::max<double>(
+            yw, Shape(ay.label_font, label, Fit::kEllipsis, static_cast<int>(max_lab)).width);
+      if (show_y2)
+        y2w = std::max<double>(
+            y2w, Shape(ay2.label_font, label, Fit::kEllipsis, static_cast<int>(max_lab)).width);
       if (i > 200) break;
     }
     double left = show_y ? yw + tick_ + 3 : 1;
@@ -809,9 +868,15 @@ void Painter::Chart2D(Box area) {
       cairo_clip(cr_);
     }
     switch (kind_) {
-      case Kind::kLine: Lines2D(plot, scale); break;
-      case Kind::kArea: Areas2D(plot, scale); break;
-      default: Bars2D(plot, scale); break;
+      case Kind::kLine:
+        Lines2D(plot, scale);
+        break;
+      case Kind::kArea:
+        Areas2D(plot, scale);
+        break;
+      default:
+        Bars2D(plot, scale);
+        break;
     }
   }
   // Axis lines over the data's edges; a zero line when zero lies inside.
@@ -826,22 +891,25 @@ void Painter::Chart2D(Box area) {
   if (show_x && rows > 0) {
     double slot = plot.w / rows;
     if (slot >= 6) {
-      for (int i = 0; i <= rows; ++i) VLine(plot.x + slot * i, plot.bottom(), plot.bottom() + tick_, kAxisColor);
+      for (int i = 0; i <= rows; ++i)
+        VLine(plot.x + slot * i, plot.bottom(), plot.bottom() + tick_, kAxisColor);
     }
     DrawCategories(plan, xs, plot.bottom() + tick_ + 2, area.x, area.right());
   }
   DrawAxisTitle(xt, Side::kBottom, r.bottom(), plot.x, plot.right());
   if (yt.present) {
     if (yt_above) {
-      DrawText(TextRole::kAxisTitle, yt.text, yt.str, std::max(r.x, plot.x - yt.block_w / 2), r.y, Anchor::kTopLeft, 0, yt.color);
+      DrawText(TextRole::kAxisTitle, yt.text, yt.str, std::max(r.x, plot.x - yt.block_w / 2), r.y,
+               Anchor::kTopLeft, 0, yt.color);
     } else {
       DrawAxisTitle(yt, Side::kLeft, r.x, plot.y, plot.bottom());
     }
   }
   if (y2t.present) {
     if (y2t_above) {
-      DrawText(TextRole::kAxisTitle, y2t.text, y2t.str, std::min(r.right(), plot.right() + y2t.block_w / 2), r.y,
-               Anchor::kTopRight, 0, y2t.color);
+      DrawText(TextRole::kAxisTitle, y2t.text, y2t.str,
+               std::min(r.right(), plot.right() + y2t.block_w / 2), r.y, Anchor::kTopRight, 0,
+               y2t.color);
     } else {
       DrawAxisTitle(y2t, Side::kRight, r.right(), plot.y, plot.bottom());
     }
@@ -969,10 +1037,13 @@ void Painter::Areas2D(const Box& plot, const Scale& scale) {
     };
     for (int i = 0; i < points; ++i) {
       double x = x_of(i), y = ValueToY(scale, plot, top_of(i));
-      if (i == 0) cairo_move_to(cr_, x, y);
-      else cairo_line_to(cr_, x, y);
+      if (i == 0)
+        cairo_move_to(cr_, x, y);
+      else
+        cairo_line_to(cr_, x, y);
     }
-    for (int i = points - 1; i >= 0; --i) cairo_line_to(cr_, x_of(i), ValueToY(scale, plot, bottom_of(i)));
+    for (int i = points - 1; i >= 0; --i)
+      cairo_line_to(cr_, x_of(i), ValueToY(scale, plot, bottom_of(i)));
     cairo_close_path(cr_);
     SetColor(grid_.Fill(c), s_.stacking ? 1.0 : 0.85);
     cairo_fill_preserve(cr_);
@@ -1042,7 +1113,8 @@ void Painter::Pie(Box area) {
     std::string_view label = grid_.RowLabel(r);
     if (!label.empty() && !s_.axes[kAxisX].hidden) {
       ShapedText t = Shape(font, label, Fit::kEllipsis, static_cast<int>(std::max(8.0, cw - gap_)));
-      TryDrawText(TextRole::kPieLabel, t, label, cx, cy + radius + gap_ / 2, Anchor::kTop, 0, font.color);
+      TryDrawText(TextRole::kPieLabel, t, label, cx, cy + radius + gap_ / 2, Anchor::kTop, 0,
+                  font.color);
     }
   }
 }
@@ -1062,7 +1134,8 @@ std::array<Point, 4> PlacedText::Corners() const {
   double hw = width / 2, hh = height / 2;
   std::array<Point, 4> out;
   const double sx[4] = {-hw, hw, hw, -hw}, sy[4] = {-hh, -hh, hh, hh};
-  for (int i = 0; i < 4; ++i) out[static_cast<std::size_t>(i)] = {cx + sx[i] * c - sy[i] * s, cy + sx[i] * s + sy[i] * c};
+  for (int i = 0; i < 4; ++i)
+    out[static_cast<std::size_t>(i)] = {cx + sx[i] * c - sy[i] * s, cy + sx[i] * s + sy[i] * c};
   return out;
 }
 

@@ -10,7 +10,9 @@ namespace {
 // Larger magnitudes are pulled in so that differences and steps stay finite.
 constexpr double kLimit = 1e300;
 
-double Clamp(double v) { return std::clamp(v, -kLimit, kLimit); }
+double Clamp(double v) {
+  return std::clamp(v, -kLimit, kLimit);
+}
 
 // The smallest round step (1, 2, 2.5, 5 x 10^k) at least raw.
 double NiceStep(double raw) {
@@ -148,7 +150,8 @@ std::string FormatTick(double value, const Scale& scale) {
     // Enough significant digits to tell neighbouring ticks apart.
     int digits = 1;
     if (step > 0) {
-      digits = static_cast<int>(std::floor(std::log10(magnitude)) - std::floor(std::log10(step))) + 2;
+      digits =
+          static_cast<int>(std::floor(std::log10(magnitude)) - std::floor(std::log10(step))) + 2;
     }
     digits = std::clamp(digits, 1, 15);
     std::snprintf(buf, sizeof buf, "%.*g", digits, value);
