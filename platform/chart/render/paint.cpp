@@ -144,7 +144,13 @@ double Grid::EdgeWidth(int column) const {
 Painter::Painter(const ChartState& s, cairo_t* cr, int width, int height)
     : s_(s), cr_(cr), width_(width), height_(height), grid_(s) {
   kind_ = KindOf(s.chart_type, &three_d_);
-  ui_ = std::clamp(std::min(width / 480.0, height / 320.0), 0.55, 1.0);
+  // Texts keep their point sizes at usual chart sizes; a thumbnail shrinks
+  // them (to no less than about 7 pixels for 10 points) and a poster grows
+  // them with the square root of its size, so that they read from afar
+  // without crowding the plot.
+  double small = std::min(width / 480.0, height / 320.0);
+  double large = std::min(width / 576.0, height / 384.0);
+  ui_ = large > 1 ? std::min(std::sqrt(large), 2.5) : std::clamp(small, 0.55, 1.0);
   gap_ = std::round(6 * ui_);
   tick_ = std::round(4 * ui_);
   thumbnail_ = width < 200 || height < 130;
@@ -1062,11 +1068,12 @@ void Painter::Pie(Box area) {
   // The grid of pies with the largest radius.
   int best_cols = 1;
   double best_radius = -1;
-  for (int gc = 1; gc <= rows; ++gc) {
+  // Fewer lines of pies read better: another line must buy a tenth more radius.
+  for (int gc = rows; gc >= 1; --gc) {
     int gr = (rows + gc - 1) / gc;
     double cw = area.w / gc, ch = area.h / gr - label_h - gap_ / 2;
-    double radius = std::min(cw, ch) / 2 - gap_ / 2;
-    if (radius > best_radius) {
+    double radius = std::min(cw * 0.88, ch) / 2 - gap_ / 2;
+    if (radius > best_radius * 1.1) {
       best_radius = radius;
       best_cols = gc;
     }
@@ -1086,6 +1093,7 @@ void Painter::Pie(Box area) {
       if (v && *v > 0) total += std::min(*v, 1e300 / std::max(1, cols));
     }
     if (cr_) {
+      cairo_new_path(cr_);
       if (!(total > 0)) {
         cairo_arc(cr_, cx, cy, radius, 0, 2 * std::numbers::pi);
         SetColor(kEmptyPieColor);
@@ -1098,8 +1106,13 @@ void Painter::Pie(Box area) {
           if (!v || !(*v > 0)) continue;  // a slice of nothing or less takes no room
           double sweep = std::min(*v, 1e300 / std::max(1, cols)) / total * 2 * std::numbers::pi;
           if (!(sweep > 0)) continue;
-          cairo_move_to(cr_, cx, cy);
-          cairo_arc(cr_, cx, cy, radius, angle, angle + sweep);
+          if (sweep > 2 * std::numbers::pi - 1e-9) {
+            cairo_arc(cr_, cx, cy, radius, 0,
+                      2 * std::numbers::pi);  // the whole pie: no radius drawn
+          } else {
+            cairo_move_to(cr_, cx, cy);
+            cairo_arc(cr_, cx, cy, radius, angle, angle + sweep);
+          }
           cairo_close_path(cr_);
           SetColor(grid_.Fill(c));
           cairo_fill_preserve(cr_);
