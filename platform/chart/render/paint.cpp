@@ -720,7 +720,7 @@ Painter::CategoryPlan Painter::PlanCategories(const std::vector<double>& xs, dou
     return plan;
   }
   // Upright and thinned: every n-th label, each cut to the room it has.
-  double cap = std::min(widest, std::max(slot, 0.3 * slot * rows));
+  double cap = std::min(widest, std::max({slot, 0.3 * slot * rows, 5.0 * line_h}));
   plan.every = std::max(1, static_cast<int>(std::ceil((cap + spacing) / slot)));
   plan.max_width = static_cast<int>(std::max(8.0, plan.every * slot - spacing));
   plan.height = line_h;
