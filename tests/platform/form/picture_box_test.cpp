@@ -8,12 +8,6 @@
 #include "platform/form/form.h"
 #include "platform/gdi/gdi.h"
 
-// Fontconfig keeps a few hundred bytes of its configuration for the life of
-// the process, with no owner left to free them: not ours to report.
-extern "C" const char* __lsan_default_suppressions() {
-  return "leak:libfontconfig.so\n";
-}
-
 namespace qz::form {
 namespace {
 

@@ -12,12 +12,6 @@
 #include "platform/chart/render/sample.h"
 #include "platform/chart/render/text.h"
 
-// Fontconfig keeps a few hundred bytes of its configuration for the life of
-// the process, with no owner left to free them: not ours to report.
-extern "C" const char* __lsan_default_suppressions() {
-  return "leak:libfontconfig.so\n";
-}
-
 namespace qz::chart::render {
 namespace {
 
