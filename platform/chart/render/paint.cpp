@@ -816,7 +816,9 @@ void Painter::Chart2D(Box area) {
   Scale scale;
   CategoryPlan plan;
   std::vector<double> xs(static_cast<std::size_t>(rows));
-  double xlab_h = show_x ? cat_h + tick_ + 2 : 0;
+  // Category labels hang below the ticks and clear of the lowest value label.
+  double cat_gap = std::max(tick_ + 2, (show_y || show_y2) ? std::ceil(label_h / 2) + 1 : 0.0);
+  double xlab_h = show_x ? cat_h + cat_gap : 0;
   double y_over = (show_y || show_y2) ? std::ceil(label_h / 2) : 0;
   for (int pass = 0; pass < 3; ++pass) {
     plot.y = body.y + y_over;
@@ -848,7 +850,7 @@ void Painter::Chart2D(Box area) {
     for (int i = 0; i < rows; ++i) xs[static_cast<std::size_t>(i)] = plot.x + slot * (i + 0.5);
     if (!show_x) break;
     plan = PlanCategories(xs, slot, plot.x - area.x, body.h * 0.35);
-    double need = plan.height + tick_ + 2;
+    double need = plan.height + cat_gap;
     if (std::fabs(need - xlab_h) < 0.5) break;
     xlab_h = need;
   }
@@ -900,7 +902,7 @@ void Painter::Chart2D(Box area) {
       for (int i = 0; i <= rows; ++i)
         VLine(plot.x + slot * i, plot.bottom(), plot.bottom() + tick_, kAxisColor);
     }
-    DrawCategories(plan, xs, plot.bottom() + tick_ + 2, area.x, area.right());
+    DrawCategories(plan, xs, plot.bottom() + cat_gap, area.x, area.right());
   }
   DrawAxisTitle(xt, Side::kBottom, r.bottom(), plot.x, plot.right());
   if (yt.present) {
