@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "host/commands.h"
+#include "platform/chart/chart.h"
 #include "platform/chart/render/paint.h"
 #include "platform/chart/render/sample.h"
 
@@ -97,6 +98,10 @@ std::vector<Picture> Pictures() {
                  },
                  kBar2D});
   }
+  p.push_back({"engine_initial",
+               "The chart engine's initial state as the host form creates it (its sample grid, "
+               "7815 x 4455 twips)",
+               [](ChartState& s) { s = chart::Chart::InitialState(); }, kBar2D});
   p.push_back({"poster", "Poster: 20 by 13.3 inches (1920 x 1280 pixels)",
                [](ChartState& s) { Size(s, 1920, 1280); }, kBar2D});
   p.push_back({"thumbnail", "Thumbnail: 1 inch wide (96 x 64 pixels)",
