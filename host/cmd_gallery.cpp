@@ -170,6 +170,19 @@ std::vector<Picture> Pictures() {
                  }
                },
                kLine2D});
+  p.push_back({"rotated_labels", "Twelve long category labels turned to fit",
+               [](ChartState& s) {
+                 const char* months[] = {"January",   "February", "March",    "April",
+                                         "May",       "June",     "July",     "August",
+                                         "September", "October",  "November", "December"};
+                 render::ResizeGrid(s, 12, 3);
+                 for (int r = 0; r < 12; ++r) {
+                   s.row_labels[static_cast<std::size_t>(r)] = std::string(months[r]) + " 2026";
+                   for (int c = 0; c < 3; ++c)
+                     render::SetCell(s, r + 1, c + 1, 10 + ((r * 7 + c * 13) % 23));
+                 }
+               },
+               kBar2D});
   p.push_back({"crowded_many", "Very crowded X axis: 300 rows",
                [](ChartState& s) {
                  render::ResizeGrid(s, 300, 2);
