@@ -700,8 +700,12 @@ Painter::CategoryPlan Painter::PlanCategories(const std::vector<double>& xs, dou
   if (rows == 0) return plan;
   double line_h = Shape(font, "Ag").height;
   double widest = 0;
-  for (int r = 0; r < rows; ++r)
+  // A long axis is judged from an even sample of its labels, so that a grid
+  // of thousands of rows does not shape thousands of texts to be thinned away.
+  int stride = std::max(1, rows / 256);
+  for (int r = 0; r < rows; r += stride) {
     widest = std::max<double>(widest, Shape(font, grid_.RowLabel(r)).width);
+  }
   double spacing = gap_;
   if (widest + spacing <= slot || rows == 1) {
     plan.max_width =
@@ -932,23 +936,17 @@ void Painter::Bars2D(const Box& plot, const Scale& scale) {
   double group = slot * (s_.stacking ? 0.6 : 0.78);
   double bar = s_.stacking ? group : group / cols;
   double base = std::clamp(0.0, scale.minimum, scale.maximum);
-  double base_y = ValueToY(scale, plot, base);
-  auto draw_bar = [&](int c, double x0, double x1, double v0, double v1) {
+  // Bars never overlap one another, so each series is filled, then edged, as
+  // one path: a grid of many rows costs a few fills instead of one per bar.
+  std::vector<std::vector<Box>> bars(static_cast<std::size_t>(cols));
+  auto add_bar = [&](int c, double x0, double x1, double v0, double v1) {
     double ya = ValueToY(scale, plot, v0), yb = ValueToY(scale, plot, v1);
     double top = std::round(std::min(ya, yb)), bottom = std::round(std::max(ya, yb));
     double left = std::round(x0), right = std::round(x1);
     if (right - left < 1) right = left + 1;
     if (bottom - top < 1 && v1 != v0) bottom = top + 1;
     if (bottom <= top) return;
-    SetColor(grid_.Fill(c));
-    cairo_rectangle(cr_, left, top, right - left, bottom - top);
-    cairo_fill(cr_);
-    double ew = grid_.EdgeWidth(c);
-    double lw = ew > 0 ? ew : 1;
-    if (right - left > 2 * lw && bottom - top > lw) {
-      cairo_rectangle(cr_, left + lw / 2, top + lw / 2, right - left - lw, bottom - top - lw);
-      StrokeEdge(grid_.EdgeColor(c), ew);
-    }
+    bars[static_cast<std::size_t>(c)].push_back({left, top, right - left, bottom - top});
   };
   for (int r = 0; r < rows; ++r) {
     double gx = plot.x + slot * r + (slot - group) / 2;
@@ -960,13 +958,29 @@ void Painter::Bars2D(const Box& plot, const Scale& scale) {
         double from = *v >= 0 ? pos : neg;
         double to = std::clamp(from + *v, -1e300, 1e300);
         (*v >= 0 ? pos : neg) = to;
-        draw_bar(c, gx, gx + bar, from, to);
+        add_bar(c, gx, gx + bar, from, to);
       } else {
-        draw_bar(c, gx + bar * c, gx + bar * (c + 1), base, *v);
+        add_bar(c, gx + bar * c, gx + bar * (c + 1), base, *v);
       }
     }
   }
-  (void)base_y;
+  for (int c = 0; c < cols; ++c) {
+    const auto& list = bars[static_cast<std::size_t>(c)];
+    if (list.empty()) continue;
+    for (const Box& b : list) cairo_rectangle(cr_, b.x, b.y, b.w, b.h);
+    SetColor(grid_.Fill(c));
+    cairo_fill(cr_);
+    double ew = grid_.EdgeWidth(c);
+    double lw = ew > 0 ? ew : 1;
+    bool any = false;
+    for (const Box& b : list) {
+      if (b.w > 2 * lw && b.h > lw) {
+        cairo_rectangle(cr_, b.x + lw / 2, b.y + lw / 2, b.w - lw, b.h - lw);
+        any = true;
+      }
+    }
+    if (any) StrokeEdge(grid_.EdgeColor(c), ew);
+  }
 }
 
 void Painter::Lines2D(const Box& plot, const Scale& scale) {
@@ -980,24 +994,52 @@ void Painter::Lines2D(const Box& plot, const Scale& scale) {
   bool markers = slot >= marker * 4;
   cairo_set_line_join(cr_, CAIRO_LINE_JOIN_ROUND);
   cairo_set_line_cap(cr_, CAIRO_LINE_CAP_ROUND);
+  // More points than half-pixels: each pixel column draws the span of its
+  // points (lowest to highest), which looks the same and strokes far less.
+  bool dense = rows > 2 * plot.w;
   for (int c = 0; c < cols; ++c) {
     bool open = false;
-    int run = 0;
-    for (int r = 0; r < rows; ++r) {
-      const auto& v = values[r][c];
-      if (!v) {
-        open = false;
-        continue;
-      }
-      double x = plot.x + slot * (r + 0.5), y = ValueToY(scale, plot, *v);
+    int bucket = 0;
+    bool pending = false;
+    double lo = 0, hi = 0;
+    auto point = [&](double x, double y) {
       if (!open) {
         cairo_move_to(cr_, x, y);
         open = true;
       } else {
         cairo_line_to(cr_, x, y);
       }
-      ++run;
+    };
+    auto flush = [&] {
+      if (!pending) return;
+      point(plot.x + bucket + 0.5, lo);
+      if (hi != lo) point(plot.x + bucket + 0.5, hi);
+      pending = false;
+    };
+    for (int r = 0; r < rows; ++r) {
+      const auto& v = values[r][c];
+      if (!v) {
+        flush();
+        open = false;
+        continue;
+      }
+      double x = plot.x + slot * (r + 0.5), y = ValueToY(scale, plot, *v);
+      if (!dense) {
+        point(x, y);
+        continue;
+      }
+      int b = static_cast<int>(std::floor(x - plot.x));
+      if (pending && b != bucket) flush();
+      if (!pending) {
+        bucket = b;
+        lo = hi = y;
+        pending = true;
+      } else {
+        lo = std::min(lo, y);
+        hi = std::max(hi, y);
+      }
     }
+    flush();
     cairo_set_line_width(cr_, lw);
     SetColor(grid_.Pen(c));
     cairo_stroke(cr_);
@@ -1013,7 +1055,6 @@ void Painter::Lines2D(const Box& plot, const Scale& scale) {
     }
     SetColor(grid_.Pen(c));
     cairo_fill(cr_);
-    (void)run;
   }
 }
 
@@ -1043,15 +1084,33 @@ void Painter::Areas2D(const Box& plot, const Scale& scale) {
       const auto& v = values[static_cast<std::size_t>(r)][static_cast<std::size_t>(c - 1)];
       return v ? *v : base;
     };
-    for (int i = 0; i < points; ++i) {
-      double x = x_of(i), y = ValueToY(scale, plot, top_of(i));
-      if (i == 0)
+    // More points than half-pixels: each pixel column keeps its highest
+    // point, so the outline keeps its peaks with far fewer vertices.
+    std::vector<int> keep;
+    if (points > 2 * plot.w) {
+      int bucket = -1;
+      for (int i = 0; i < points; ++i) {
+        int b = static_cast<int>(std::floor(x_of(i) - plot.x));
+        if (b != bucket) {
+          keep.push_back(i);
+          bucket = b;
+        } else if (top_of(i) > top_of(keep.back())) {
+          keep.back() = i;
+        }
+      }
+    } else {
+      for (int i = 0; i < points; ++i) keep.push_back(i);
+    }
+    for (std::size_t k = 0; k < keep.size(); ++k) {
+      double x = x_of(keep[k]), y = ValueToY(scale, plot, top_of(keep[k]));
+      if (k == 0)
         cairo_move_to(cr_, x, y);
       else
         cairo_line_to(cr_, x, y);
     }
-    for (int i = points - 1; i >= 0; --i)
-      cairo_line_to(cr_, x_of(i), ValueToY(scale, plot, bottom_of(i)));
+    for (std::size_t k = keep.size(); k-- > 0;) {
+      cairo_line_to(cr_, x_of(keep[k]), ValueToY(scale, plot, bottom_of(keep[k])));
+    }
     cairo_close_path(cr_);
     SetColor(grid_.Fill(c), s_.stacking ? 1.0 : 0.85);
     cairo_fill_preserve(cr_);

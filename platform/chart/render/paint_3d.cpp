@@ -275,6 +275,10 @@ void Chart3D(Painter& p, Box area) {
   }
 
   // The solids.
+  // A scene of more solids than a picture can tell apart shows every
+  // stride-th row, each as wide as the rows it stands for.
+  int stride =
+      std::max(1, static_cast<int>(std::ceil(static_cast<double>(rows) * depth_rows / 3000.0)));
   std::vector<Solid> solids;
   auto values = p.Values();
   double base = to_y(std::clamp(0.0, scale.minimum, scale.maximum));
@@ -287,7 +291,7 @@ void Chart3D(Painter& p, Box area) {
   if (kind == Kind::kBar || kind == Kind::kStep) {
     double inset = kind == Kind::kBar ? 0.2 : 0.0;
     double zin = kind == Kind::kBar ? 0.2 : 0.15;
-    for (int r = 0; r < rows; ++r) {
+    for (int r = 0; r < rows; r += stride) {
       double pos = 0, neg = 0;
       for (int c = 0; c < cols; ++c) {
         auto v = g.at(r, c);
@@ -304,19 +308,21 @@ void Chart3D(Painter& p, Box area) {
         double y0 = to_y(from), y1 = to_y(to);
         if (std::fabs(y1 - y0) < 1e-9) continue;
         double z0 = (stacked ? 0 : c) + zin, z1 = (stacked ? 1 : c + 1) - zin;
-        Solid sd = solid_at(r + 0.5, (z0 + z1) / 2, std::min(y0, y1));
-        AddBox(view, sd, {r + inset, y0, z0}, {r + 1 - inset, y1, z1}, g.Fill(c), c);
+        double span = std::min(stride, rows - r);
+        Solid sd = solid_at(r + span / 2, (z0 + z1) / 2, std::min(y0, y1));
+        AddBox(view, sd, {r + inset * span, y0, z0}, {r + span - inset * span, y1, z1}, g.Fill(c),
+               c);
         solids.push_back(std::move(sd));
       }
     }
   } else if (kind == Kind::kLine) {
     for (int c = 0; c < cols; ++c) {
       double z0 = c + 0.25, z1 = c + 0.75;
-      for (int r = 0; r + 1 < rows; ++r) {
+      for (int r = 0; r + stride < rows; r += stride) {
         const auto& a = values[static_cast<std::size_t>(r)][static_cast<std::size_t>(c)];
-        const auto& b = values[static_cast<std::size_t>(r + 1)][static_cast<std::size_t>(c)];
+        const auto& b = values[static_cast<std::size_t>(r + stride)][static_cast<std::size_t>(c)];
         if (!a || !b) continue;
-        double xa = r + 0.5, xb = r + 1.5, ya = to_y(*a), yb = to_y(*b);
+        double xa = r + 0.5, xb = r + stride + 0.5, ya = to_y(*a), yb = to_y(*b);
         Solid sd = solid_at((xa + xb) / 2, (z0 + z1) / 2, std::min(ya, yb));
         AddFace(view, sd, {{xa, ya, z0}, {xb, yb, z0}, {xb, yb, z1}, {xa, ya, z1}}, {0, 1, 0},
                 g.Pen(c), c, true);
@@ -346,9 +352,10 @@ void Chart3D(Painter& p, Box area) {
             values[static_cast<std::size_t>(rows == 1 ? 0 : i)][static_cast<std::size_t>(c - 1)];
         return v ? to_y(*v) : base;
       };
-      for (int i = 0; i + 1 < points; ++i) {
-        double xa = x_of(i), xb = x_of(i + 1);
-        double ta = top_of(i), tb = top_of(i + 1), ba = bottom_of(i), bb = bottom_of(i + 1);
+      for (int i = 0; i + 1 < points; i += stride) {
+        int j = std::min(i + stride, points - 1);
+        double xa = x_of(i), xb = x_of(j);
+        double ta = top_of(i), tb = top_of(j), ba = bottom_of(i), bb = bottom_of(j);
         Solid sd = solid_at((xa + xb) / 2, (z0 + z1) / 2, std::min({ta, tb, ba, bb}));
         Rgb col = g.Fill(c);
         double up = (ta + tb) >= (ba + bb) ? 1 : -1;
@@ -363,7 +370,7 @@ void Chart3D(Painter& p, Box area) {
         if (i == 0)
           AddFace(view, sd, {{xa, ba, z0}, {xa, ta, z0}, {xa, ta, z1}, {xa, ba, z1}}, {-1, 0, 0},
                   col, c, false);
-        if (i + 2 == points)
+        if (j + 1 == points)
           AddFace(view, sd, {{xb, bb, z0}, {xb, tb, z0}, {xb, tb, z1}, {xb, bb, z1}}, {1, 0, 0},
                   col, c, false);
         solids.push_back(std::move(sd));

@@ -319,6 +319,11 @@ TEST(PaintChart, DegenerateDataDrawsSoundlyInsideThePicture) {
         s.cells[3] = 1e308;
       },
       [](ChartState& s) {
+        // More rows than pixels: drawn thinned and decimated.
+        ResizeGrid(s, 5000, 3);
+        for (int r = 1; r <= 5000; ++r) SetCell(s, r, 2, std::sin(r * 0.01) * 100);
+      },
+      [](ChartState& s) {
         s.axes[kAxisY].scale = {false, 50, 10, 0};
       },
       [](ChartState& s) {
