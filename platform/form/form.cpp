@@ -25,11 +25,11 @@ Form1::Form1()
                 kPicture1Layout.height) {
   gdi::HWND hwnd =
       gdi::CreatePaintWindow([this](gdi::HDC dc) { PaintChartInto(chart_.state(), dc); });
-  chart_.AttachWindow(static_cast<std::intptr_t>(hwnd));
+  chart_.AttachWindow(hwnd);
 }
 
 Form1::~Form1() {
-  if (chart_.hWnd() != 0) gdi::DestroyWindow(static_cast<gdi::HWND>(chart_.hWnd()));
+  if (chart_.hWnd() != 0) gdi::DestroyWindow(chart_.hWnd());
 }
 
 Form1& GetForm1() {

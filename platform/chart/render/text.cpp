@@ -72,16 +72,6 @@ constexpr std::size_t kMaxEntries = 1024;
 
 }  // namespace
 
-#if defined(__SANITIZE_ADDRESS__)
-// Fontconfig keeps a few hundred bytes of its configuration for the life of
-// the process with no owner left to free them. Every program that shapes text
-// here starts fontconfig through EnsureFontAliases, so the leak checker of a
-// sanitized build is told about it here, once for all of them.
-extern "C" __attribute__((visibility("default"))) const char* __lsan_default_suppressions() {
-  return "leak:libfontconfig.so\n";
-}
-#endif
-
 void EnsureFontAliases() {
   static std::once_flag once;
   std::call_once(once, [] {

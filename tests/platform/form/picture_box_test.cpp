@@ -126,7 +126,7 @@ TEST(PictureBox, LineDrawsARectangleOutlineThroughBothCorners) {
 TEST(Form1, ChartWindowPaintsTheChartIntoTheGivenDC) {
   Form1& form = GetForm1();
   chart::Chart& c = form.Chart();
-  ASSERT_NE(c.hWnd(), 0);
+  ASSERT_NE(c.hWnd(), 0u);
   c.SetWidth(120 * 15);
   c.SetHeight(80 * 15);
   c.Backdrop().SetFillStyle(chart::kFillBrush);
@@ -135,7 +135,7 @@ TEST(Form1, ChartWindowPaintsTheChartIntoTheGivenDC) {
   pic.SetWidth(150 * 15);
   pic.SetHeight(100 * 15);
   pic.SetAutoRedraw(true);
-  gdi::SendMessageA(static_cast<gdi::HWND>(c.hWnd()), gdi::WM_PAINT, pic.hDC(), 0);
+  gdi::SendMessageA(c.hWnd(), gdi::WM_PAINT, pic.hDC(), 0);
   gdi::HBITMAP image = pic.Image().Handle();
   EXPECT_EQ(PixelOf(image, 0, 0), (chart::Rgb{10, 20, 30}));
   EXPECT_EQ(PixelOf(image, 119, 79), (chart::Rgb{10, 20, 30}));
