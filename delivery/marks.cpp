@@ -2,9 +2,9 @@
 #include <limits>
 
 #include "component/render_methods.h"
-#include "delivery/surface_p.h"
 #include "platform/automation/convert.h"
 #include "platform/automation/error.h"
+#include "platform/form/form.h"
 
 namespace qz::component {
 
@@ -35,36 +35,34 @@ void ShowError(ObjectState&, std::string& mErr) {
 }
 
 void PrintStub(ObjectState&) {
-  using delivery::LineEnd;
-  using delivery::RGB;
-  delivery::Surface p(form::GetForm1().Picture1());
+  using form::LineEnd;
+  form::PictureBox& p = form::GetForm1().Picture1();
   p.SetCurrentX(5);
   p.SetCurrentY(5);
   p.SetFontName("Verdana");
   p.SetFontBold(true);
   p.SetFontSize(8);
-  p.SetForeColor(RGB(0, 0, 0));
-  p.Print("Generated using", LineEnd::kEndsLine);
+  p.SetForeColor(chart::Rgb{0, 0, 0});
+  p.Print("Generated using", LineEnd::kNewLine);
   p.SetFontUnderline(true);
   p.SetFontSize(14);
-  p.SetForeColor(RGB(255, 165, 34));
+  p.SetForeColor(chart::Rgb{255, 165, 34});
   p.SetFontName("arial");
-  p.Print("QUEN", LineEnd::kGoesOn);
-  p.SetForeColor(RGB(18, 168, 255));
+  p.Print("QUEN", LineEnd::kContinue);
+  p.SetForeColor(chart::Rgb{18, 168, 255});
   p.SetFontItalic(true);
-  p.Print(" ZA+", LineEnd::kEndsLine);
+  p.Print(" ZA+", LineEnd::kNewLine);
   p.SetFontUnderline(false);
   p.SetFontSize(8);
-  p.SetForeColor(RGB(156, 18, 18));
+  p.SetForeColor(chart::Rgb{156, 18, 18});
   p.SetFontName("Verdana");
   p.SetFontItalic(false);
-  p.Print("ASP CHART COMPONENT", LineEnd::kEndsLine);
-  p.Print("by the Quenza team", LineEnd::kEndsLine);
+  p.Print("ASP CHART COMPONENT", LineEnd::kNewLine);
+  p.Print("by the Quenza team", LineEnd::kNewLine);
 }
 
 void PrintStub2(ObjectState&) {
-  using delivery::RGB;
-  delivery::Surface p(form::GetForm1().Picture1());
+  form::PictureBox& p = form::GetForm1().Picture1();
   const float right = p.ScaleWidth() - 5;
   const std::int16_t bottom = RoundToI2(p.ScaleHeight() - 5);
   p.SetFontBold(false);
@@ -73,12 +71,12 @@ void PrintStub2(ObjectState&) {
   p.SetFontSize(5);
   const float left = right - p.TextWidth(kProductLabel) - 5;
   const float top = bottom - p.TextHeight(kProductLabel);
-  p.SetForeColor(RGB(127, 127, 127));
-  p.LineBox(left, top, right, bottom);
-  p.SetForeColor(RGB(249, 249, 70));
+  p.SetForeColor(chart::Rgb{127, 127, 127});
+  p.Line(left, top, right, bottom, form::BoxFill::kOutline);
+  p.SetForeColor(chart::Rgb{249, 249, 70});
   p.SetCurrentX(left + 3);
   p.SetCurrentY(top);
-  p.Print(kProductLabel, delivery::LineEnd::kEndsLine);
+  p.Print(kProductLabel, form::LineEnd::kNewLine);
 }
 
 }  // namespace qz::component

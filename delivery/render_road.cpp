@@ -7,7 +7,6 @@
 #include "component/render_methods.h"
 #include "composition/compose_chart.h"
 #include "delivery/render_road_p.h"
-#include "delivery/surface_p.h"
 #include "delivery/temp_file.h"
 #include "jpeg/intel_jpeg_library.h"
 #include "platform/automation/error.h"
@@ -44,20 +43,20 @@ std::string_view ContentTypeOf(ImageFormat format) {
 
 void PaintIntoPicture1(form::Form1& form) {
   chart::Chart& chart = form.Chart();
-  Surface picture1(form.Picture1());
+  form::PictureBox& picture1 = form.Picture1();
   picture1.SetHeight(chart.Height());
   picture1.SetWidth(chart.Width());
   picture1.SetAutoRedraw(true);
-  Surface(form.tPict()).SetAutoRedraw(true);
+  form.tPict().SetAutoRedraw(true);
   // lParam: the address of a 32-bit zero, as the paint message expects.
   std::int32_t zero = 0;
-  gdi::SendMessageA(ChartWindow(form), gdi::WM_PAINT, picture1.hDC(),
+  gdi::SendMessageA(static_cast<gdi::HWND>(chart.hWnd()), gdi::WM_PAINT, picture1.hDC(),
                     reinterpret_cast<gdi::LPARAM>(&zero));
 }
 
 void CapturePicture1(form::Form1& form, imaging::cDIBSection& dib) {
-  Surface picture1(form.Picture1());
-  picture1.SetPictureFromImage();
+  form::PictureBox& picture1 = form.Picture1();
+  picture1.SetPicture(picture1.Image());
   picture1.SetAutoRedraw(false);
   dib.CreateFromPicture(picture1.Picture());
 }
@@ -65,7 +64,7 @@ void CapturePicture1(form::Form1& form, imaging::cDIBSection& dib) {
 void EncodeChart(form::Form1& form, ImageFormat format, const imaging::cDIBSection& dib,
                  const std::string& path) {
   if (format == ImageFormat::kBmp) {
-    gdi::SavePicture(Surface(form.Picture1()).Picture(), path);
+    gdi::SavePicture(form.Picture1().Picture(), path);
   } else {
     jpeg::WriteJpegFile(dib, path);
   }

@@ -3,7 +3,6 @@
 
 #include "component/render_methods.h"
 #include "delivery/render_road_p.h"
-#include "delivery/surface_p.h"
 #include "platform/automation/convert.h"
 #include "platform/automation/error.h"
 #include "platform/kernel/kernel.h"
@@ -23,8 +22,8 @@ std::int32_t RoundToI4(float v) {
 }  // namespace
 
 void StampPicture(component::ObjectState& object, form::Form1& form) noexcept {
-  Surface tpict(form.tPict());
-  Surface picture1(form.Picture1());
+  form::PictureBox& tpict = form.tPict();
+  form::PictureBox& picture1 = form.Picture1();
   // A picture that cannot be loaded leaves tPict's earlier one in place.
   try {
     tpict.SetPicture(gdi::LoadPicture(object.mPasteFile));

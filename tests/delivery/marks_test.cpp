@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "component/render_methods.h"
-#include "delivery/surface_p.h"
+#include "platform/gdi/gdi.h"
 #include "tests/delivery/delivery_fixture.h"
 
 namespace qz::test {
@@ -49,7 +49,7 @@ TEST_F(Marks, ShowErrorMakesTheErrorChartUntilTitlesAreSet) {
 
 // The surface's pixels, 0x00RRGGBB, after a render has sized it.
 Decoded SurfacePixels(form::PictureBox& box) {
-  const gdi::BitmapBits bits = gdi::BitmapBits::OfDC(delivery::Surface(box).hDC());
+  const gdi::BitmapBits bits = gdi::BitmapBits::OfDC(box.hDC());
   Decoded d;
   d.width = bits.width();
   d.height = bits.height();
@@ -61,7 +61,7 @@ Decoded SurfacePixels(form::PictureBox& box) {
 }
 
 TEST_F(Marks, PrintStub2PutsTheLabelFivePixelsFromTheCorner) {
-  delivery::Surface picture1(form_->Picture1());
+  form::PictureBox& picture1 = form_->Picture1();
   picture1.SetPicture(gdi::Picture());  // no chart left from an earlier test
   picture1.SetWidth(200 * 15);
   picture1.SetHeight(100 * 15);
@@ -85,7 +85,7 @@ TEST_F(Marks, PrintStub2PutsTheLabelFivePixelsFromTheCorner) {
 }
 
 TEST_F(Marks, PrintStubWritesTheCreditInItsColours) {
-  delivery::Surface picture1(form_->Picture1());
+  form::PictureBox& picture1 = form_->Picture1();
   picture1.SetPicture(gdi::Picture());  // no chart left from an earlier test
   picture1.SetWidth(300 * 15);
   picture1.SetHeight(150 * 15);

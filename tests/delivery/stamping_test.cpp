@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include "component/render_methods.h"
-#include "delivery/surface_p.h"
 #include "platform/gdi/cairo_dc.h"
 #include "tests/delivery/delivery_fixture.h"
 
