@@ -79,6 +79,26 @@ TEST(ComposeChart, SizeIsInchesTimes1440) {
   EXPECT_EQ(Compose(s, chart), err::kInvalidUseOfNull);
 }
 
+TEST(ComposeChart, ASizeBeyondASingleOverflowsAndHeightComesFirst) {
+  for (Variant height : {Variant(1e300), Variant(1e36), Variant("1e308"), Variant(-1e300)}) {
+    Chart chart;
+    Settings s = Activated();
+    s.Height = height;
+    s.Width = 1;
+    EXPECT_EQ(Compose(s, chart), err::kOverflow) << DebugString(height);
+    EXPECT_EQ(chart.Height(), Chart::InitialState().height_twips);
+    EXPECT_EQ(chart.Width(), Chart::InitialState().width_twips);
+  }
+  // A width the engine refuses comes after the height was written.
+  Chart chart;
+  Settings s = Activated();
+  s.Height = 2;
+  s.Width = -1;
+  EXPECT_EQ(Compose(s, chart), err::kInvalidPropertyValue);
+  EXPECT_EQ(chart.Height(), 2880);
+  EXPECT_EQ(chart.Width(), Chart::InitialState().width_twips);
+}
+
 TEST(ComposeChart, LegendsOnlyZeroOrOneAreWritten) {
   Chart chart;
   Settings s = Activated();
@@ -93,6 +113,13 @@ TEST(ComposeChart, LegendsOnlyZeroOrOneAreWritten) {
   s.Legends = "0";
   ASSERT_EQ(Compose(s, chart), 0);
   EXPECT_FALSE(chart.ShowLegend());
+  // The text "True" is no number: the test fails with a type mismatch and
+  // composition ends before the legend step.
+  s.Legends = "True";
+  s.SeriesStacking = VARIANT_TRUE;
+  EXPECT_EQ(Compose(s, chart), err::kTypeMismatch);
+  EXPECT_FALSE(chart.ShowLegend());
+  EXPECT_FALSE(chart.Stacking());
 }
 
 TEST(ComposeChart, ChartTypeGoesThroughTheCodeTable) {
@@ -206,6 +233,59 @@ TEST(ComposeChart, FailuresEndCompositionAtTheirStep) {
     EXPECT_EQ(chart.state().axes[chart::kAxisX].title_font.size, 12);
     EXPECT_EQ(chart.state().axes[chart::kAxisX].label_font.name, "Arial");
   }
+}
+
+// The order of the writes shows where a failure stops them.
+TEST(ComposeChart, ColourComponentsAreSeparateWritesRedGreenBlue) {
+  {
+    Chart chart;
+    Settings s = Activated();
+    s.TitleBackgroundR = 7;
+    s.TitleBackgroundG = "300";  // converts, then the engine refuses it
+    s.TitleBackgroundB = 9;
+    EXPECT_EQ(Compose(s, chart), err::kInvalidPropertyValue);
+    EXPECT_EQ(chart.state().title_backdrop.fill_color, (Rgb{7, 255, 255}));
+  }
+  {
+    Chart chart;
+    Settings s = Activated();
+    s.FillRed = 1;
+    s.FillGreen = 2;
+    s.FillBlue = 256;  // as stored: the engine refuses it, nothing converts it
+    EXPECT_EQ(Compose(s, chart), err::kInvalidPropertyValue);
+    EXPECT_EQ(chart.state().backdrop.fill_color, (Rgb{1, 2, 255}));
+  }
+  {
+    Chart chart;
+    Settings s = Activated();
+    s.FillRed = 1;
+    s.FillGreen = 40000;  // a variant: the conversion to 16 bits overflows
+    EXPECT_EQ(Compose(s, chart), err::kOverflow);
+    EXPECT_EQ(chart.state().backdrop.fill_color, (Rgb{1, 255, 255}));
+  }
+}
+
+TEST(ComposeChart, ScalingRunsMinimaThenMaximaThenDivisions) {
+  Chart chart;
+  Settings s = Activated();
+  s.XAxisMin = 1;
+  s.XAxisMax = 50;
+  s.YAxisMin = -5;
+  s.YAxisMax = std::nan("");  // passes non-zero, refused after the flag
+  s.ZAxisMin = 3;
+  s.XMajorDivision = 4;
+  EXPECT_EQ(Compose(s, chart), err::kInvalidPropertyValue);
+  const auto& axes = chart.state().axes;
+  const auto initial = Chart::InitialState();
+  EXPECT_EQ(axes[chart::kAxisX].scale.minimum, 1);
+  EXPECT_EQ(axes[chart::kAxisX].scale.maximum, 50);
+  EXPECT_EQ(axes[chart::kAxisY].scale.minimum, -5);
+  EXPECT_FALSE(axes[chart::kAxisY].scale.automatic);
+  EXPECT_EQ(axes[chart::kAxisY].scale.maximum, initial.axes[chart::kAxisY].scale.maximum);
+  EXPECT_TRUE(axes[chart::kAxisZ].scale.automatic);  // step 5 never ran
+  EXPECT_EQ(axes[chart::kAxisX].scale.major_division,
+            initial.axes[chart::kAxisX].scale.major_division);
+  EXPECT_EQ(axes[chart::kAxisY2].hidden, initial.axes[chart::kAxisY2].hidden);  // nor step 24
 }
 
 TEST(ComposeChart, AxisTitlesAndFonts) {
