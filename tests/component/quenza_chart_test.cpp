@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <set>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "platform/form/form.h"
 #include "tests/support/chart_state_compare.h"
@@ -66,6 +70,127 @@ TEST_F(QuenzaChartTest, TheMemberTableMatchesItsBindingsAndTheInterfaceOrder) {
   EXPECT_EQ(obj().Id("SaveChart"), kDispSaveChart);
   // The dual interface answers through the same object.
   EXPECT_TRUE(unknown_.As<_QuenzaChart>(IID__QuenzaChart));
+}
+
+// The declared type of every setting, in interface order, written out apart
+// from the settings record so that a slip in either shows.
+TEST_F(QuenzaChartTest, EverySettingHasItsDeclaredType) {
+  constexpr char V = 'V', I = 'I', S = 'S', B = 'B';
+  const std::pair<std::string_view, char> declared[] = {
+      {"Height", V},           {"Width", V},
+      {"ChartType", V},        {"TitleBorderStyle", V},
+      {"TitleShadow", V},      {"Legends", V},
+      {"TitleFontSize", V},    {"LegendFontSize", V},
+      {"XTitleFontSize", V},   {"YTitleFontSize", V},
+      {"ZTitleFontSize", I},   {"Shadow", V},
+      {"FillRed", V},          {"FillGreen", V},
+      {"FillBlue", I},         {"TitleFont", V},
+      {"LegendFont", V},       {"ChartTitle", V},
+      {"XTitle", V},           {"YTitle", V},
+      {"ZTitle", V},           {"XTitleFont", V},
+      {"YTitleFont", V},       {"ZTitleFont", V},
+      {"ImageType", S},        {"XLabelFont", V},
+      {"YLabelFont", V},       {"ZLabelFont", S},
+      {"XLabelFontSize", V},   {"YLabelFontSize", V},
+      {"ZLabelFontSize", I},   {"SeriesStacking", B},
+      {"SecondYAxisScale", B}, {"XAxisMin", V},
+      {"YAxisMin", V},         {"ZAxisMin", V},
+      {"XAxisMax", V},         {"YAxisMax", V},
+      {"ZAxisMax", I},         {"XMajorDivision", V},
+      {"YMajorDivision", V},   {"ZMajorDivision", I},
+      {"AutoScaling", B},      {"TitleBackgroundR", V},
+      {"TitleBackgroundG", V}, {"TitleBackgroundB", I},
+  };
+  ASSERT_EQ(std::size(declared), 46u);
+  const TypeInfo& info = QuenzaChartTypeInfo();
+  DISPID id = 1;
+  for (const auto& [name, type] : declared) {
+    SCOPED_TRACE(std::string(name));
+    EXPECT_EQ(obj().Id(name), id++);
+    const ParamType want = type == V   ? ParamType::Variant
+                           : type == I ? ParamType::I2
+                           : type == S ? ParamType::String
+                                       : ParamType::Bool;
+    int rows = 0;
+    for (const MemberInfo& m : info.members) {
+      if (m.name != name) continue;
+      ++rows;
+      if (m.kind == MemberKind::PropertyGet) {
+        EXPECT_EQ(m.result, want);
+      } else if (m.kind == MemberKind::PropertyPut) {
+        ASSERT_EQ(m.params.size(), 1u);
+        EXPECT_EQ(m.params[0].type, want);
+      } else {
+        EXPECT_EQ(m.kind, MemberKind::PropertyPutRef);
+        EXPECT_EQ(type, V);  // only variants take a reference
+      }
+    }
+    EXPECT_EQ(rows, type == V ? 3 : 2);
+    // What a write does shows the type: a variant keeps 40000 as it is, a
+    // 16-bit integer overflows, a string keeps its text form, a boolean -1.
+    const auto out = obj().Put(name, 40000);
+    const Variant back = obj().Read(name);
+    switch (type) {
+      case V:
+        EXPECT_TRUE(out.ok());
+        EXPECT_EQ(back, Variant(40000));
+        break;
+      case I:
+        EXPECT_EQ(out.number(), err::kOverflow);
+        EXPECT_EQ(back, I2(0));
+        break;
+      case S:
+        EXPECT_TRUE(out.ok());
+        EXPECT_EQ(back, Variant("40000"));
+        break;
+      default:
+        EXPECT_TRUE(out.ok());
+        EXPECT_EQ(back, Variant::Bool(true));
+    }
+  }
+}
+
+TEST_F(QuenzaChartTest, MethodParametersHaveTheirDeclaredTypes) {
+  struct Want {
+    std::string_view name;
+    std::vector<ParamType> params;
+    ParamType result = ParamType::None;
+  };
+  using P = ParamType;
+  const Want methods[] = {
+      {"Rows", {P::I2}},
+      {"Columns", {P::I2}},
+      {"CurrentRow", {P::I2}},
+      {"CurrentColumn", {P::I2}},
+      {"SetData", {P::R8}},
+      {"RowTitle", {P::String}},
+      {"ColumnTitle", {P::String}},
+      {"Rotate", {P::I2}},
+      {"LegendPosition", {P::I2}},
+      {"SeriesColor", {P::I2, P::I2, P::I2, P::I2}},
+      {"BarEdge", {P::I2, P::I2, P::I2, P::I2, P::I2}},
+      {"SendChart", {}},
+      {"PrintStub", {}},
+      {"ShowError", {P::String}},
+      {"PrintStub2", {}},
+      {"GetTmpPath", {}, P::Variant},
+      {"PastePicture", {P::I2, P::I2, P::String}},
+      {"SaveChart", {P::String}},
+  };
+  DISPID id = kDispTitleBackgroundB;
+  for (const Want& w : methods) {
+    SCOPED_TRACE(std::string(w.name));
+    EXPECT_EQ(obj().Id(w.name), ++id);
+    const MemberInfo* m = FindMember(QuenzaChartTypeInfo(), obj().Id(w.name), DISPATCH_METHOD);
+    ASSERT_NE(m, nullptr);
+    ASSERT_EQ(m->params.size(), w.params.size());
+    for (std::size_t i = 0; i < w.params.size(); ++i) {
+      EXPECT_EQ(m->params[i].type, w.params[i]);
+      // Only ShowError's mErr is passed by reference.
+      EXPECT_EQ(m->params[i].pass, w.name == "ShowError" ? PassBy::Reference : PassBy::Value);
+    }
+    EXPECT_EQ(m->result, w.result);
+  }
 }
 
 TEST_F(QuenzaChartTest, InitialValuesBeforeAndAfterActivation) {
@@ -174,6 +299,12 @@ TEST_F(QuenzaChartTest, DataMethodsReachTheThreadsEngineUnchanged) {
   EXPECT_TRUE(obj().Call("SeriesColor", {I2(99), I2(1), I2(2), I2(3)}).ok());
   EXPECT_TRUE(obj().Call("BarEdge", {I2(99), I2(0), I2(1), I2(2), I2(3)}).ok());
   EXPECT_EQ(test::FirstDifference(engine().state(), before), "");
+
+  // The range's own ends are passed on.
+  ASSERT_TRUE(obj().Call("LegendPosition", {I2(0)}).ok());
+  EXPECT_EQ(engine().state().legend_location, chart::kTopLeft);
+  ASSERT_TRUE(obj().Call("LegendPosition", {I2(7)}).ok());
+  EXPECT_EQ(engine().state().legend_location, chart::kBottomRight);
 }
 
 TEST_F(QuenzaChartTest, EngineRefusalsReachTheScriptWithTheirNumber) {
@@ -234,6 +365,13 @@ TEST_F(QuenzaChartTest, BarEdgeSetsWidthAndColourOrTakesTheFillColourAtWidthZero
   ASSERT_TRUE(obj().Call("BarEdge", {I2(1), I2(-2), I2(9), I2(9), I2(9)}).ok());
   EXPECT_EQ(engine().state().series[0].edge_width, 4);
   EXPECT_EQ(engine().state().series[0].edge_color, (chart::Rgb{9, 9, 9}));
+
+  // Width 0 with a colour the engine refuses: step 2 is skipped, the later
+  // steps still give the edge the fill colour and width 0.
+  engine().Plot().Series(3).DataPoints(-1).Brush().FillColor().Set(1, 2, 3);
+  ASSERT_TRUE(obj().Call("BarEdge", {I2(3), I2(0), I2(-1), I2(999), I2(0)}).ok());
+  EXPECT_EQ(engine().state().series[2].edge_width, 0);
+  EXPECT_EQ(engine().state().series[2].edge_color, (chart::Rgb{1, 2, 3}));
 }
 
 TEST_F(QuenzaChartTest, DeactivationResetsTheEngineAndRefusesPooling) {
