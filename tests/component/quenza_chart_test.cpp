@@ -267,6 +267,16 @@ TEST_F(QuenzaChartTest, AWriteReferenceStoresTheObject) {
   EXPECT_EQ(obj().Read("ChartTitle"), ref);
   EXPECT_EQ(obj().PutRef("ChartTitle", "text").number(), err::kObjectRequired);
   EXPECT_EQ(obj().Read("ChartTitle"), ref);
+  // An object assigned by a script that asks for either write: a variant
+  // takes the reference, a 16-bit setting tries to convert it and keeps its
+  // value.
+  constexpr std::uint16_t kEither = DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF;
+  ASSERT_TRUE(obj().Invoke("XTitle", kEither, {ref}).ok());
+  EXPECT_EQ(obj().Read("XTitle"), ref);
+  ASSERT_TRUE(obj().Put("FillBlue", 9).ok());
+  EXPECT_EQ(obj().Invoke("FillBlue", kEither, {ref}).number(), err::kTypeMismatch);
+  EXPECT_EQ(obj().Read("FillBlue"), I2(9));
+  ASSERT_TRUE(obj().Put("XTitle", "").ok());
   const std::uint32_t held = thing->references();
   unknown_ = nullptr;  // the object gives back what it holds
   script_.reset();
