@@ -194,37 +194,38 @@ TEST_F(QuenzaChartTest, MethodParametersHaveTheirDeclaredTypes) {
 }
 
 TEST_F(QuenzaChartTest, InitialValuesBeforeAndAfterActivation) {
-  const TypeInfo& info = QuenzaChartTypeInfo();
-  for (const MemberInfo& m : info.members) {
-    if (m.kind != MemberKind::PropertyGet) continue;
-    Variant v = obj().Read(m.name);
-    switch (m.result) {
-      case ParamType::Variant:
-        EXPECT_TRUE(v.is_empty()) << m.name;
-        break;
-      case ParamType::I2:
-        EXPECT_EQ(v, I2(0)) << m.name;
-        break;
-      case ParamType::String:
-        EXPECT_EQ(v, Variant("")) << m.name;
-        break;
-      case ParamType::Bool:
-        EXPECT_EQ(v, Variant::Bool(false)) << m.name;
-        break;
-      default:
-        ADD_FAILURE() << m.name;
+  // Every setting at its zero value, except (after activation) the four that
+  // activation sets.
+  auto expect_initial = [&](std::set<std::string_view> skip) {
+    for (const MemberInfo& m : QuenzaChartTypeInfo().members) {
+      if (m.kind != MemberKind::PropertyGet || skip.count(m.name)) continue;
+      Variant v = obj().Read(m.name);
+      switch (m.result) {
+        case ParamType::Variant:
+          EXPECT_TRUE(v.is_empty()) << m.name;
+          break;
+        case ParamType::I2:
+          EXPECT_EQ(v, I2(0)) << m.name;
+          break;
+        case ParamType::String:
+          EXPECT_EQ(v, Variant("")) << m.name;
+          break;
+        case ParamType::Bool:
+          EXPECT_EQ(v, Variant::Bool(false)) << m.name;
+          break;
+        default:
+          ADD_FAILURE() << m.name;
+      }
     }
-  }
+  };
+  expect_initial({});
   auto response = RecordingResponse::Create();
   ActivateWith(response);
   EXPECT_EQ(obj().Read("SecondYAxisScale"), Variant::Bool(true));
   EXPECT_EQ(obj().Read("FillRed"), I2(255));
   EXPECT_EQ(obj().Read("FillGreen"), I2(255));
   EXPECT_EQ(obj().Read("FillBlue"), I2(255));
-  EXPECT_TRUE(obj().Read("Height").is_empty());
-  EXPECT_EQ(obj().Read("ZTitleFontSize"), I2(0));
-  EXPECT_EQ(obj().Read("ImageType"), Variant(""));
-  EXPECT_EQ(obj().Read("AutoScaling"), Variant::Bool(false));
+  expect_initial({"SecondYAxisScale", "FillRed", "FillGreen", "FillBlue"});
   EXPECT_TRUE(response->calls().empty());  // activation writes nothing to the page
 }
 
