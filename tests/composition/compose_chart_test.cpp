@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <iterator>
 
 #include "platform/automation/error.h"
 #include "tests/support/chart_state_compare.h"
@@ -286,6 +287,84 @@ TEST(ComposeChart, ScalingRunsMinimaThenMaximaThenDivisions) {
   EXPECT_EQ(axes[chart::kAxisX].scale.major_division,
             initial.axes[chart::kAxisX].scale.major_division);
   EXPECT_EQ(axes[chart::kAxisY2].hidden, initial.axes[chart::kAxisY2].hidden);  // nor step 24
+}
+
+// The whole sequence, step by step: with every numeric setting holding a
+// good value except one that holds a word, composition ends with a type
+// mismatch exactly there, every setting before it written and none after.
+TEST(ComposeChart, AWordInAnyNumericSettingStopsTheSequenceExactlyThere) {
+  struct Step {
+    const char* name;
+    Variant Settings::*field;
+    Variant good;
+    bool (*written)(const ChartState&);
+  };
+  using chart::kAxisX;
+  using chart::kAxisY;
+  using chart::kAxisZ;
+  const Step steps[] = {
+      {"TitleFontSize", &Settings::TitleFontSize, 11,
+       [](const ChartState& c) { return c.title_font.size == 11; }},
+      {"LegendFontSize", &Settings::LegendFontSize, 9,
+       [](const ChartState& c) { return c.legend_font.size == 9; }},
+      {"TitleBackgroundR", &Settings::TitleBackgroundR, 5,
+       [](const ChartState& c) { return c.title_backdrop.fill_color.r == 5; }},
+      {"TitleBackgroundG", &Settings::TitleBackgroundG, 6,
+       [](const ChartState& c) { return c.title_backdrop.fill_color.g == 6; }},
+      {"TitleBorderStyle", &Settings::TitleBorderStyle, 2,
+       [](const ChartState& c) { return c.title_backdrop.frame_style == 2; }},
+      {"TitleShadow", &Settings::TitleShadow, 1,
+       [](const ChartState& c) { return c.title_backdrop.shadow_style == 1; }},
+      {"XTitleFontSize", &Settings::XTitleFontSize, 13,
+       [](const ChartState& c) { return c.axes[kAxisX].title_font.size == 13; }},
+      {"YTitleFontSize", &Settings::YTitleFontSize, 14,
+       [](const ChartState& c) { return c.axes[kAxisY].title_font.size == 14; }},
+      {"XLabelFontSize", &Settings::XLabelFontSize, 7,
+       [](const ChartState& c) { return c.axes[kAxisX].label_font.size == 7; }},
+      {"YLabelFontSize", &Settings::YLabelFontSize, 8,
+       [](const ChartState& c) { return c.axes[kAxisY].label_font.size == 8; }},
+      {"Legends", &Settings::Legends, 0, [](const ChartState& c) { return !c.legend_visible; }},
+      {"ChartType", &Settings::ChartType, 3,
+       [](const ChartState& c) { return c.chart_type == chart::kArea2D; }},
+      {"Shadow", &Settings::Shadow, 1,
+       [](const ChartState& c) { return c.backdrop.shadow_style == 1; }},
+      {"FillRed", &Settings::FillRed, 10,
+       [](const ChartState& c) { return c.backdrop.fill_color.r == 10; }},
+      {"FillGreen", &Settings::FillGreen, 20,
+       [](const ChartState& c) { return c.backdrop.fill_color.g == 20; }},
+      {"XAxisMin", &Settings::XAxisMin, 1,
+       [](const ChartState& c) { return c.axes[kAxisX].scale.minimum == 1; }},
+      {"XAxisMax", &Settings::XAxisMax, 50,
+       [](const ChartState& c) { return c.axes[kAxisX].scale.maximum == 50; }},
+      {"YAxisMin", &Settings::YAxisMin, 2,
+       [](const ChartState& c) { return c.axes[kAxisY].scale.minimum == 2; }},
+      {"YAxisMax", &Settings::YAxisMax, 60,
+       [](const ChartState& c) { return c.axes[kAxisY].scale.maximum == 60; }},
+      {"ZAxisMin", &Settings::ZAxisMin, 3,
+       [](const ChartState& c) { return c.axes[kAxisZ].scale.minimum == 3; }},
+      {"XMajorDivision", &Settings::XMajorDivision, 4,
+       [](const ChartState& c) { return c.axes[kAxisX].scale.major_division == 4; }},
+      {"YMajorDivision", &Settings::YMajorDivision, 5,
+       [](const ChartState& c) { return c.axes[kAxisY].scale.major_division == 5; }},
+  };
+  Settings good = Activated();
+  for (const Step& step : steps) good.*step.field = step.good;
+  {
+    Chart chart;
+    ASSERT_EQ(Compose(good, chart), 0);
+    for (const Step& step : steps) EXPECT_TRUE(step.written(chart.state())) << step.name;
+  }
+  for (std::size_t bad = 0; bad < std::size(steps); ++bad) {
+    SCOPED_TRACE(steps[bad].name);
+    Settings s = good;
+    s.*steps[bad].field = "word";
+    Chart chart;
+    EXPECT_EQ(Compose(s, chart), err::kTypeMismatch);
+    for (std::size_t i = 0; i < std::size(steps); ++i) {
+      EXPECT_EQ(steps[i].written(chart.state()), i < bad) << steps[i].name;
+    }
+    EXPECT_EQ(chart.refresh_count(), 0u);
+  }
 }
 
 TEST(ComposeChart, AxisTitlesAndFonts) {
