@@ -44,12 +44,6 @@ std::string_view ContentTypeOf(ImageFormat format) {
 void PaintIntoPicture1(form::Form1& form) {
   chart::Chart& chart = form.Chart();
   form::PictureBox& picture1 = form.Picture1();
-  // The chart window paints only what the chart draws, and a backdrop
-  // without fill draws nothing: the persistent image must not start with the
-  // previous chart (Picture1's picture), or that chart would show through
-  // this one. It starts as the bare background; the capture gives Picture1
-  // its new picture.
-  picture1.SetPicture(gdi::Picture());
   picture1.SetHeight(chart.Height());
   picture1.SetWidth(chart.Width());
   picture1.SetAutoRedraw(true);

@@ -10,11 +10,22 @@ namespace {
 
 // The chart window's paint: the chart at the origin of the DC's bitmap, at
 // its own size in pixels. A DC without a 32-bit bitmap gets nothing.
+// The chart window paints its whole area, as a window answering the paint
+// message does: first its background (the window colour, white), then the
+// chart. A backdrop without fill therefore shows white, never whatever the
+// target context held before (another chart, perhaps another page's data).
 void PaintChartInto(const chart::ChartState& state, gdi::HDC dc) {
   gdi::CairoDC cr(dc);
   if (!cr) return;
-  chart::render::PaintChart(state, cr.get(), chart::render::PixelsFromTwips(state.width_twips),
-                            chart::render::PixelsFromTwips(state.height_twips));
+  const int width = chart::render::PixelsFromTwips(state.width_twips);
+  const int height = chart::render::PixelsFromTwips(state.height_twips);
+  if (width <= 0 || height <= 0) return;
+  cairo_save(cr.get());
+  cairo_rectangle(cr.get(), 0, 0, width, height);
+  cairo_set_source_rgb(cr.get(), 1, 1, 1);
+  cairo_fill(cr.get());
+  cairo_restore(cr.get());
+  chart::render::PaintChart(state, cr.get(), width, height);
 }
 
 }  // namespace
