@@ -2,10 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <functional>
 #include <set>
+#include <thread>
+#include <vector>
 
+#include "imaging/dib_section_p.h"
+#include "platform/automation/convert.h"
 #include "platform/automation/error.h"
 
 namespace qz::imaging {
@@ -212,6 +220,82 @@ TEST(DibSection, RandomiseBitsGreyAndColour) {
   EXPECT_FALSE(failed.Create(10000, 10000));
   EXPECT_EQ(ErrorNumberOf([&] { failed.RandomiseBits(NoiseKind::kColour); }),
             err::kObjectVariableNotSet);
+}
+
+std::vector<std::uint8_t> Bytes(const cDIBSection& d) {
+  const std::uint8_t* p = d.DIBSectionBitsPtr();
+  return {p, p + static_cast<std::ptrdiff_t>(d.BytesPerScanLine()) * d.Height()};
+}
+
+// What RandomiseBits must leave when seeded with seconds: before holds the
+// bytes it started from (the padding stays as it was).
+std::vector<std::uint8_t> ExpectedNoise(const cDIBSection& d, std::vector<std::uint8_t> before,
+                                        float seconds, NoiseKind kind) {
+  detail::NoiseGenerator generator(seconds);
+  auto draw = [&] {
+    return static_cast<std::uint8_t>(RoundHalfEven(static_cast<double>(generator.Next()) * 255));
+  };
+  const int stride = d.BytesPerScanLine();
+  auto at = [&](int column, int row) -> std::uint8_t& { return before[row * stride + column]; };
+  if (kind == NoiseKind::kGray) {
+    for (int y = 0; y < d.Height(); ++y)  // rows in memory order, one draw a pixel
+      for (int x = 0; x < d.Width(); ++x)
+        at(3 * x, y) = at(3 * x + 1, y) = at(3 * x + 2, y) = draw();
+  } else {
+    for (int x = 0; x < d.Width(); ++x)  // column by column, bottom to top
+      for (int y = 0; y < d.Height(); ++y) {
+        at(3 * x, y) = 0;
+        at(3 * x + 1, y) = draw();  // green first
+        at(3 * x + 2, y) = draw();
+      }
+  }
+  return before;
+}
+
+// Runs RandomiseBits and answers whether its result is the noise of one of
+// the times of day (as singles) that passed during the call.
+bool DrawsFromTheTimeOfDay(cDIBSection& d, NoiseKind kind) {
+  const std::vector<std::uint8_t> before = Bytes(d);
+  const float t0 = detail::SecondsSinceMidnight();
+  d.RandomiseBits(kind);
+  const float t1 = detail::SecondsSinceMidnight();
+  const std::vector<std::uint8_t> after = Bytes(d);
+  if (t1 < t0) return true;  // midnight passed: no bracket to search
+  for (auto bits = std::bit_cast<std::uint32_t>(t0); bits <= std::bit_cast<std::uint32_t>(t1);
+       ++bits)
+    if (ExpectedNoise(d, before, std::bit_cast<float>(bits), kind) == after) return true;
+  return false;
+}
+
+TEST(DibSection, RandomiseBitsReseedsFromTheLocalTimeOfDayAndDrawsInOrder) {
+  // Seconds since local midnight: in a zone five hours ahead of UTC.
+  const char* old_tz = std::getenv("TZ");
+  const std::string saved = old_tz != nullptr ? old_tz : "";
+  setenv("TZ", "QZT-5", 1);
+  tzset();
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  const double expected = local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec;
+  const double seconds = detail::SecondsSinceMidnight();
+  if (old_tz != nullptr) {
+    setenv("TZ", saved.c_str(), 1);
+  } else {
+    unsetenv("TZ");
+  }
+  tzset();
+  const double gap = std::fabs(seconds - expected);
+  EXPECT_TRUE(gap < 2 || gap > 86400 - 2) << seconds << " against " << expected;
+
+  cDIBSection d;
+  ASSERT_TRUE(d.Create(5, 3));  // one pad byte a row
+  std::memset(d.DIBSectionBitsPtr(), 0xAA, static_cast<std::size_t>(d.BytesPerScanLine()) * 3);
+  EXPECT_TRUE(DrawsFromTheTimeOfDay(d, NoiseKind::kGray));
+  // Every call reseeds: the second call does not go on with the first's
+  // sequence.
+  EXPECT_TRUE(DrawsFromTheTimeOfDay(d, NoiseKind::kGray));
+  EXPECT_TRUE(DrawsFromTheTimeOfDay(d, NoiseKind::kColour));
+  EXPECT_TRUE(DrawsFromTheTimeOfDay(d, NoiseKind::kColour));
 }
 
 TEST(DibSection, ResampleHalfwayRoundsToEven) {
