@@ -29,6 +29,13 @@ std::int32_t RoundToI32(double v) {
   return static_cast<std::int32_t>(r);
 }
 
+// A floating-point division stored as a single; by 0 it fails as such a
+// division does: 0 / 0 overflows, anything else divides by zero.
+float Scale(std::int32_t numerator, std::int32_t denominator) {
+  if (denominator == 0) Raise(numerator == 0 ? err::kOverflow : err::kDivisionByZero);
+  return static_cast<float>(static_cast<double>(numerator) / denominator);
+}
+
 // The pixel memory as a grid of (byte column, memory row), checked on
 // every access.
 class ByteGrid {
@@ -103,7 +110,7 @@ bool cDIBSection::CreateDIB(gdi::HDC lhDC, std::int32_t lWidth, std::int32_t lHe
 
 void cDIBSection::CreateFromPicture(const gdi::Picture& picThis) {
   gdi::BITMAP bm{};
-  gdi::GetObjectA(picThis.Handle(), sizeof bm, &bm);
+  gdi::GetObjectA(picThis.Handle(), 24, &bm);  // the record without its bits address
   if (!Create(bm.bmWidth, bm.bmHeight)) return;
   const gdi::HWND desktop = gdi::GetDesktopWindow();
   const gdi::HDC screen = gdi::GetDC(desktop);
@@ -247,9 +254,8 @@ std::unique_ptr<cDIBSection> cDIBSection::Resample(std::int32_t lNewHeight,
 void cDIBSection::InterpolateInto(cDIBSection& target) const {
   const std::int32_t ws = Width(), hs = Height();
   const std::int32_t wd = target.Width(), hd = target.Height();
-  if (wd == 0 || hd == 0) Raise(err::kDivisionByZero);
-  const float xs = static_cast<float>(static_cast<double>(ws - 1) / wd);
-  const float ys = static_cast<float>(static_cast<double>(hs - 1) / hd);
+  const float xs = Scale(CheckedI32(static_cast<std::int64_t>(ws) - 1), wd);
+  const float ys = Scale(CheckedI32(static_cast<std::int64_t>(hs) - 1), hd);
   const ByteGrid source(mBits, BytesPerScanLine(), hs);
   const ByteGrid dest(target.mBits, target.BytesPerScanLine(), hd);
 

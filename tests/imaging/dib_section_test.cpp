@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <functional>
+#include <future>
 #include <set>
 #include <thread>
 #include <vector>
@@ -139,6 +141,29 @@ TEST(DibSection, CreateFromPictureCopiesBottomUp) {
   EXPECT_EQ(empty.Width(), 0);
 }
 
+TEST(DibSection, CreateFromPictureKeepsOnlyItsOwnHandles) {
+  const gdi::Picture picture = PatternPicture(4, 3);
+  const gdi::HandleCounts before = gdi::CountHandles();
+  {
+    cDIBSection d;
+    d.CreateFromPicture(picture);
+    d.CreateFromPicture(picture);  // recreated: the first section is gone
+    ASSERT_NE(d.DIBSectionBitsPtr(), nullptr);
+    const gdi::HandleCounts during = gdi::CountHandles();
+    EXPECT_EQ(during.dcs, before.dcs + 1);  // its own; the screen's and the second are gone
+    EXPECT_EQ(during.bitmaps, before.bitmaps + 1);
+    // The picture's bitmap left the second context: it can be selected again.
+    const gdi::HDC dc = gdi::CreateCompatibleDC(0);
+    const gdi::HGDIOBJ old = gdi::SelectObject(dc, picture.Handle());
+    EXPECT_NE(old, 0u);
+    gdi::SelectObject(dc, old);
+    gdi::DeleteDC(dc);
+  }
+  const gdi::HandleCounts after = gdi::CountHandles();
+  EXPECT_EQ(after.dcs, before.dcs);
+  EXPECT_EQ(after.bitmaps, before.bitmaps);
+}
+
 TEST(DibSection, TransfersUseTheWholeBufferForNegativeSizes) {
   const gdi::Picture picture = PatternPicture(4, 4);
   const gdi::HDC dc = gdi::CreateCompatibleDC(0);
@@ -157,6 +182,14 @@ TEST(DibSection, TransfersUseTheWholeBufferForNegativeSizes) {
   const gdi::BitmapBits bits = gdi::BitmapBits::OfBitmap(target);
   EXPECT_EQ(bits.Row(1)[4], 10);  // (1, 1) holds the buffer's top-left
   EXPECT_EQ(bits.Row(0)[4], 0);
+  // A width of 0 paints nothing; any negative height is the buffer's.
+  std::memset(bits.Row(3), 0x55, 16);
+  d.PaintPicture(dc, 0, 3, 0, -1);
+  EXPECT_EQ(bits.Row(3)[0], 0x55);
+  d.PaintPicture(dc, 0, 0, 1, -7);
+  EXPECT_EQ(bits.Row(3)[0], 10);  // the buffer's (0, 3): the picture's (1, 3)
+  EXPECT_EQ(bits.Row(3)[1], 60);
+  EXPECT_EQ(bits.Row(3)[4], 0x55);  // one column only
   gdi::SelectObject(dc, old);
   gdi::DeleteObject(target);
   gdi::DeleteDC(dc);
@@ -183,6 +216,31 @@ TEST(DibSection, CopyToClipboard) {
   EXPECT_EQ(gdi::GetClipboardData(gdi::CF_BITMAP), held);  // untouched
   gdi::EmptyClipboard();
   gdi::CloseClipboard();
+}
+
+TEST(DibSection, CopyToClipboardReleasesWhatTheClipboardRefused) {
+  cDIBSection d;
+  d.CreateFromPicture(PatternPicture(3, 2));
+  const gdi::HandleCounts before = gdi::CountHandles();
+  // Another thread holds the clipboard open.
+  std::promise<void> opened, done;
+  std::thread holder([&] {
+    gdi::OpenClipboard(0);
+    opened.set_value();
+    done.get_future().wait();
+    gdi::CloseClipboard();
+  });
+  opened.get_future().wait();
+  EXPECT_FALSE(d.CopyToClipboard(ClipboardAs::kBitmap));
+  done.set_value();
+  holder.join();
+  const gdi::HandleCounts after = gdi::CountHandles();
+  EXPECT_EQ(after.dcs, before.dcs);
+  EXPECT_EQ(after.bitmaps, before.bitmaps);
+
+  cDIBSection never;  // a 0 x 0 bitmap cannot be made: false, nothing left
+  EXPECT_FALSE(never.CopyToClipboard(ClipboardAs::kBitmap));
+  EXPECT_EQ(gdi::CountHandles().dcs, before.dcs);
 }
 
 TEST(DibSection, RandomiseBitsGreyAndColour) {
@@ -339,8 +397,10 @@ TEST(DibSection, ResampleToTheSameSizeIsAnExactCopyAndEdgesRaise) {
   cDIBSection src;
   ASSERT_TRUE(src.Create(7, 5));
   src.RandomiseBits(NoiseKind::kColour);
-  const auto copy = src.Resample(5, 7);
+  const auto copy = src.Resample(5, 7);  // height first
   ASSERT_NE(copy, nullptr);
+  EXPECT_EQ(copy->Width(), 7);
+  EXPECT_EQ(copy->Height(), 5);
   for (int y = 0; y < 5; ++y)
     for (int c = 0; c < 21; ++c) ASSERT_EQ(At(*copy, c, y), At(src, c, y));
   EXPECT_NE(copy->DIBSectionBitsPtr(), src.DIBSectionBitsPtr());
@@ -360,6 +420,12 @@ TEST(DibSection, ResampleToTheSameSizeIsAnExactCopyAndEdgesRaise) {
   // The half-made targets were released.
   EXPECT_EQ(gdi::CountHandles().dcs, before.dcs + 2);  // narrow and flat
   EXPECT_EQ(src.Resample(0, 5), nullptr);              // cannot be created
+  // A size left by a failed creation at the bottom of the range: Width - 1
+  // overflows before any pixel is read.
+  cDIBSection lowest;
+  EXPECT_EQ(ErrorNumberOf([&] { lowest.Create(INT32_MIN, 2); }), err::kOverflow);
+  EXPECT_EQ(ErrorNumberOf([&] { lowest.Resample(3, 3); }), err::kOverflow);
+  EXPECT_EQ(gdi::CountHandles().dcs, before.dcs + 2);
 }
 
 }  // namespace
