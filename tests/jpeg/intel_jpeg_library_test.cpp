@@ -6,11 +6,13 @@
 #include <turbojpeg.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/automation/error.h"
@@ -207,6 +209,23 @@ TEST(WriteJpegFile, LibraryFailuresRaise26001AndLeaveTheOldFile) {
   EXPECT_EQ(ReadFile(path).size(), 14u);  // not truncated, not deleted
   EXPECT_EQ(dir.Names(), std::vector<std::string>{"keep.jpg"});
   EXPECT_EQ(JpegErrorSource(), DefaultErrorSource() + ".mIntelJPEGLibrary");
+
+  // Sizes a failed creation left behind: -Height and the scan line overflow
+  // while the record is filled, before anything is written.
+  for (const auto& [w, h] : {std::pair{1, INT32_MIN}, std::pair{0x7FFFFFFF / 3 + 1, 1}}) {
+    imaging::cDIBSection huge;
+    try {
+      huge.Create(w, h);
+    } catch (const Error&) {
+    }
+    try {
+      WriteJpegFile(huge, dir.File("huge.jpg"));
+      FAIL() << "no error";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.number(), err::kOverflow);
+    }
+  }
+  EXPECT_EQ(dir.Names(), std::vector<std::string>{"keep.jpg"});
 
   imaging::cDIBSection d;
   Fill(d, 4, 4);
