@@ -3,8 +3,10 @@
 #include <bit>
 #include <chrono>
 #include <cmath>
+#include <ctime>
 #include <limits>
-#include <random>
+
+#include "imaging/dib_section_p.h"
 
 #include "platform/automation/convert.h"
 #include "platform/automation/error.h"
@@ -27,10 +29,11 @@ std::int32_t RoundToI32(double v) {
   return static_cast<std::int32_t>(r);
 }
 
-float SecondsSinceMidnight() {
-  const auto now = std::chrono::system_clock::now();
-  const auto today = std::chrono::floor<std::chrono::days>(now);
-  return std::chrono::duration<float>(now - today).count();
+// A floating-point division stored as a single; by 0 it fails as such a
+// division does: 0 / 0 overflows, anything else divides by zero.
+float Scale(std::int32_t numerator, std::int32_t denominator) {
+  if (denominator == 0) Raise(numerator == 0 ? err::kOverflow : err::kDivisionByZero);
+  return static_cast<float>(static_cast<double>(numerator) / denominator);
 }
 
 // The pixel memory as a grid of (byte column, memory row), checked on
@@ -53,6 +56,30 @@ class ByteGrid {
 };
 
 }  // namespace
+
+namespace detail {
+
+float SecondsSinceMidnight() {
+  // The clock on the wall: local midnight, not UTC's.
+  const auto now = std::chrono::system_clock::now();
+  const std::time_t whole = std::chrono::system_clock::to_time_t(now);
+  std::tm local{};
+  localtime_r(&whole, &local);
+  const auto fraction = now - std::chrono::system_clock::from_time_t(whole);
+  const double seconds = local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec +
+                         std::chrono::duration<double>(fraction).count();
+  return static_cast<float>(seconds);
+}
+
+NoiseGenerator::NoiseGenerator(float seconds) : engine_(std::bit_cast<std::uint32_t>(seconds)) {}
+
+float NoiseGenerator::Next() {
+  // The distribution may round up to 1 itself; the range stays half-open.
+  const float r = uniform_(engine_);
+  return r < 1.0f ? r : 0.0f;
+}
+
+}  // namespace detail
 
 cDIBSection::~cDIBSection() {
   ClearUp();
@@ -83,7 +110,7 @@ bool cDIBSection::CreateDIB(gdi::HDC lhDC, std::int32_t lWidth, std::int32_t lHe
 
 void cDIBSection::CreateFromPicture(const gdi::Picture& picThis) {
   gdi::BITMAP bm{};
-  gdi::GetObjectA(picThis.Handle(), sizeof bm, &bm);
+  gdi::GetObjectA(picThis.Handle(), 24, &bm);  // the record without its bits address
   if (!Create(bm.bmWidth, bm.bmHeight)) return;
   const gdi::HWND desktop = gdi::GetDesktopWindow();
   const gdi::HDC screen = gdi::GetDC(desktop);
@@ -184,11 +211,9 @@ void cDIBSection::ClearUp() noexcept {
 }
 
 void cDIBSection::RandomiseBits(NoiseKind bGray) {
-  std::mt19937 generator(std::bit_cast<std::uint32_t>(SecondsSinceMidnight()));
-  std::uniform_real_distribution<float> next(0.0f, 1.0f);
+  detail::NoiseGenerator generator(detail::SecondsSinceMidnight());
   auto draw = [&] {
-    const float r = next(generator);
-    return static_cast<std::uint8_t>(RoundToI32(static_cast<double>(r < 1.0f ? r : 0.0f) * 255));
+    return static_cast<std::uint8_t>(RoundToI32(static_cast<double>(generator.Next()) * 255));
   };
   const std::int32_t height = Height();
   const std::int32_t x_end = CheckedI32((static_cast<std::int64_t>(Width()) - 1) * 3);
@@ -229,9 +254,8 @@ std::unique_ptr<cDIBSection> cDIBSection::Resample(std::int32_t lNewHeight,
 void cDIBSection::InterpolateInto(cDIBSection& target) const {
   const std::int32_t ws = Width(), hs = Height();
   const std::int32_t wd = target.Width(), hd = target.Height();
-  if (wd == 0 || hd == 0) Raise(err::kDivisionByZero);
-  const float xs = static_cast<float>(static_cast<double>(ws - 1) / wd);
-  const float ys = static_cast<float>(static_cast<double>(hs - 1) / hd);
+  const float xs = Scale(CheckedI32(static_cast<std::int64_t>(ws) - 1), wd);
+  const float ys = Scale(CheckedI32(static_cast<std::int64_t>(hs) - 1), hd);
   const ByteGrid source(mBits, BytesPerScanLine(), hs);
   const ByteGrid dest(target.mBits, target.BytesPerScanLine(), hd);
 

@@ -47,6 +47,10 @@ bool WriteJpegFile(const imaging::cDIBSection& buffer, const std::string& path) 
   // look-up: a wildcard in the path must not borrow another file's entry.
   kernel::WIN32_FIND_DATAA saved{};
   const bool existed = kernel::GetFileEntryA(path.c_str(), &saved) != 0;
+  // The old file is deleted before the new one is written, and a read-only
+  // file refuses deletion: the error leaves it as it is, nothing written.
+  if (existed && (saved.dwFileAttributes & kernel::FILE_ATTRIBUTE_READONLY) != 0)
+    Raise(err::kPathFileAccessError);
 
   record.DIBWidth = buffer.Width();
   record.DIBHeight = CheckedI32(-static_cast<std::int64_t>(buffer.Height()));

@@ -14,7 +14,8 @@ inline constexpr int kJpegQuality = 100;
 // write times back onto the new one. Answers true; every failure is raised:
 // 26001 with source "<library>.mIntelJPEGLibrary" and the description
 // "Failed to initialise the IJL library: <code>" or "Failed to save to JPG
-// <code>" for the encoder's failures; 6 for a size overflow; 75 when the new
+// <code>" for the encoder's failures; 6 for a size overflow; 75 when the old
+// file is read-only (it cannot be deleted; nothing is written) or the new
 // file cannot be put in place. The image is encoded beside the target and
 // renamed over it, so a failed write leaves the old file (or no file) there,
 // never a truncated one.

@@ -187,6 +187,9 @@ BOOL SetFileAttributesA(const char* path, DWORD attributes) {
   } else if ((mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
     mode |= S_IWUSR;
   }
+  // Nothing to change: no call, so the status-change time (the creation
+  // time FindFirstFileA reports) stays where it was.
+  if (mode == (st.st_mode & 07777)) return 1;
   return chmod(path, mode) == 0 ? 1 : 0;
 }
 

@@ -2,10 +2,20 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <functional>
+#include <future>
 #include <set>
+#include <thread>
+#include <vector>
 
+#include "imaging/dib_section_p.h"
+#include "platform/automation/convert.h"
 #include "platform/automation/error.h"
 
 namespace qz::imaging {
@@ -131,6 +141,29 @@ TEST(DibSection, CreateFromPictureCopiesBottomUp) {
   EXPECT_EQ(empty.Width(), 0);
 }
 
+TEST(DibSection, CreateFromPictureKeepsOnlyItsOwnHandles) {
+  const gdi::Picture picture = PatternPicture(4, 3);
+  const gdi::HandleCounts before = gdi::CountHandles();
+  {
+    cDIBSection d;
+    d.CreateFromPicture(picture);
+    d.CreateFromPicture(picture);  // recreated: the first section is gone
+    ASSERT_NE(d.DIBSectionBitsPtr(), nullptr);
+    const gdi::HandleCounts during = gdi::CountHandles();
+    EXPECT_EQ(during.dcs, before.dcs + 1);  // its own; the screen's and the second are gone
+    EXPECT_EQ(during.bitmaps, before.bitmaps + 1);
+    // The picture's bitmap left the second context: it can be selected again.
+    const gdi::HDC dc = gdi::CreateCompatibleDC(0);
+    const gdi::HGDIOBJ old = gdi::SelectObject(dc, picture.Handle());
+    EXPECT_NE(old, 0u);
+    gdi::SelectObject(dc, old);
+    gdi::DeleteDC(dc);
+  }
+  const gdi::HandleCounts after = gdi::CountHandles();
+  EXPECT_EQ(after.dcs, before.dcs);
+  EXPECT_EQ(after.bitmaps, before.bitmaps);
+}
+
 TEST(DibSection, TransfersUseTheWholeBufferForNegativeSizes) {
   const gdi::Picture picture = PatternPicture(4, 4);
   const gdi::HDC dc = gdi::CreateCompatibleDC(0);
@@ -149,6 +182,14 @@ TEST(DibSection, TransfersUseTheWholeBufferForNegativeSizes) {
   const gdi::BitmapBits bits = gdi::BitmapBits::OfBitmap(target);
   EXPECT_EQ(bits.Row(1)[4], 10);  // (1, 1) holds the buffer's top-left
   EXPECT_EQ(bits.Row(0)[4], 0);
+  // A width of 0 paints nothing; any negative height is the buffer's.
+  std::memset(bits.Row(3), 0x55, 16);
+  d.PaintPicture(dc, 0, 3, 0, -1);
+  EXPECT_EQ(bits.Row(3)[0], 0x55);
+  d.PaintPicture(dc, 0, 0, 1, -7);
+  EXPECT_EQ(bits.Row(3)[0], 10);  // the buffer's (0, 3): the picture's (1, 3)
+  EXPECT_EQ(bits.Row(3)[1], 60);
+  EXPECT_EQ(bits.Row(3)[4], 0x55);  // one column only
   gdi::SelectObject(dc, old);
   gdi::DeleteObject(target);
   gdi::DeleteDC(dc);
@@ -175,6 +216,31 @@ TEST(DibSection, CopyToClipboard) {
   EXPECT_EQ(gdi::GetClipboardData(gdi::CF_BITMAP), held);  // untouched
   gdi::EmptyClipboard();
   gdi::CloseClipboard();
+}
+
+TEST(DibSection, CopyToClipboardReleasesWhatTheClipboardRefused) {
+  cDIBSection d;
+  d.CreateFromPicture(PatternPicture(3, 2));
+  const gdi::HandleCounts before = gdi::CountHandles();
+  // Another thread holds the clipboard open.
+  std::promise<void> opened, done;
+  std::thread holder([&] {
+    gdi::OpenClipboard(0);
+    opened.set_value();
+    done.get_future().wait();
+    gdi::CloseClipboard();
+  });
+  opened.get_future().wait();
+  EXPECT_FALSE(d.CopyToClipboard(ClipboardAs::kBitmap));
+  done.set_value();
+  holder.join();
+  const gdi::HandleCounts after = gdi::CountHandles();
+  EXPECT_EQ(after.dcs, before.dcs);
+  EXPECT_EQ(after.bitmaps, before.bitmaps);
+
+  cDIBSection never;  // a 0 x 0 bitmap cannot be made: false, nothing left
+  EXPECT_FALSE(never.CopyToClipboard(ClipboardAs::kBitmap));
+  EXPECT_EQ(gdi::CountHandles().dcs, before.dcs);
 }
 
 TEST(DibSection, RandomiseBitsGreyAndColour) {
@@ -212,6 +278,82 @@ TEST(DibSection, RandomiseBitsGreyAndColour) {
   EXPECT_FALSE(failed.Create(10000, 10000));
   EXPECT_EQ(ErrorNumberOf([&] { failed.RandomiseBits(NoiseKind::kColour); }),
             err::kObjectVariableNotSet);
+}
+
+std::vector<std::uint8_t> Bytes(const cDIBSection& d) {
+  const std::uint8_t* p = d.DIBSectionBitsPtr();
+  return {p, p + static_cast<std::ptrdiff_t>(d.BytesPerScanLine()) * d.Height()};
+}
+
+// What RandomiseBits must leave when seeded with seconds: before holds the
+// bytes it started from (the padding stays as it was).
+std::vector<std::uint8_t> ExpectedNoise(const cDIBSection& d, std::vector<std::uint8_t> before,
+                                        float seconds, NoiseKind kind) {
+  detail::NoiseGenerator generator(seconds);
+  auto draw = [&] {
+    return static_cast<std::uint8_t>(RoundHalfEven(static_cast<double>(generator.Next()) * 255));
+  };
+  const int stride = d.BytesPerScanLine();
+  auto at = [&](int column, int row) -> std::uint8_t& { return before[row * stride + column]; };
+  if (kind == NoiseKind::kGray) {
+    for (int y = 0; y < d.Height(); ++y)  // rows in memory order, one draw a pixel
+      for (int x = 0; x < d.Width(); ++x)
+        at(3 * x, y) = at(3 * x + 1, y) = at(3 * x + 2, y) = draw();
+  } else {
+    for (int x = 0; x < d.Width(); ++x)  // column by column, bottom to top
+      for (int y = 0; y < d.Height(); ++y) {
+        at(3 * x, y) = 0;
+        at(3 * x + 1, y) = draw();  // green first
+        at(3 * x + 2, y) = draw();
+      }
+  }
+  return before;
+}
+
+// Runs RandomiseBits and answers whether its result is the noise of one of
+// the times of day (as singles) that passed during the call.
+bool DrawsFromTheTimeOfDay(cDIBSection& d, NoiseKind kind) {
+  const std::vector<std::uint8_t> before = Bytes(d);
+  const float t0 = detail::SecondsSinceMidnight();
+  d.RandomiseBits(kind);
+  const float t1 = detail::SecondsSinceMidnight();
+  const std::vector<std::uint8_t> after = Bytes(d);
+  if (t1 < t0) return true;  // midnight passed: no bracket to search
+  for (auto bits = std::bit_cast<std::uint32_t>(t0); bits <= std::bit_cast<std::uint32_t>(t1);
+       ++bits)
+    if (ExpectedNoise(d, before, std::bit_cast<float>(bits), kind) == after) return true;
+  return false;
+}
+
+TEST(DibSection, RandomiseBitsReseedsFromTheLocalTimeOfDayAndDrawsInOrder) {
+  // Seconds since local midnight: in a zone five hours ahead of UTC.
+  const char* old_tz = std::getenv("TZ");
+  const std::string saved = old_tz != nullptr ? old_tz : "";
+  setenv("TZ", "QZT-5", 1);
+  tzset();
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  const double expected = local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec;
+  const double seconds = detail::SecondsSinceMidnight();
+  if (old_tz != nullptr) {
+    setenv("TZ", saved.c_str(), 1);
+  } else {
+    unsetenv("TZ");
+  }
+  tzset();
+  const double gap = std::fabs(seconds - expected);
+  EXPECT_TRUE(gap < 2 || gap > 86400 - 2) << seconds << " against " << expected;
+
+  cDIBSection d;
+  ASSERT_TRUE(d.Create(5, 3));  // one pad byte a row
+  std::memset(d.DIBSectionBitsPtr(), 0xAA, static_cast<std::size_t>(d.BytesPerScanLine()) * 3);
+  EXPECT_TRUE(DrawsFromTheTimeOfDay(d, NoiseKind::kGray));
+  // Every call reseeds: the second call does not go on with the first's
+  // sequence.
+  EXPECT_TRUE(DrawsFromTheTimeOfDay(d, NoiseKind::kGray));
+  EXPECT_TRUE(DrawsFromTheTimeOfDay(d, NoiseKind::kColour));
+  EXPECT_TRUE(DrawsFromTheTimeOfDay(d, NoiseKind::kColour));
 }
 
 TEST(DibSection, ResampleHalfwayRoundsToEven) {
@@ -255,8 +397,10 @@ TEST(DibSection, ResampleToTheSameSizeIsAnExactCopyAndEdgesRaise) {
   cDIBSection src;
   ASSERT_TRUE(src.Create(7, 5));
   src.RandomiseBits(NoiseKind::kColour);
-  const auto copy = src.Resample(5, 7);
+  const auto copy = src.Resample(5, 7);  // height first
   ASSERT_NE(copy, nullptr);
+  EXPECT_EQ(copy->Width(), 7);
+  EXPECT_EQ(copy->Height(), 5);
   for (int y = 0; y < 5; ++y)
     for (int c = 0; c < 21; ++c) ASSERT_EQ(At(*copy, c, y), At(src, c, y));
   EXPECT_NE(copy->DIBSectionBitsPtr(), src.DIBSectionBitsPtr());
@@ -276,6 +420,12 @@ TEST(DibSection, ResampleToTheSameSizeIsAnExactCopyAndEdgesRaise) {
   // The half-made targets were released.
   EXPECT_EQ(gdi::CountHandles().dcs, before.dcs + 2);  // narrow and flat
   EXPECT_EQ(src.Resample(0, 5), nullptr);              // cannot be created
+  // A size left by a failed creation at the bottom of the range: Width - 1
+  // overflows before any pixel is read.
+  cDIBSection lowest;
+  EXPECT_EQ(ErrorNumberOf([&] { lowest.Create(INT32_MIN, 2); }), err::kOverflow);
+  EXPECT_EQ(ErrorNumberOf([&] { lowest.Resample(3, 3); }), err::kOverflow);
+  EXPECT_EQ(gdi::CountHandles().dcs, before.dcs + 2);
 }
 
 }  // namespace

@@ -6,11 +6,13 @@
 #include <turbojpeg.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/automation/error.h"
@@ -115,32 +117,80 @@ TEST(WriteJpegFile, ANewFileKeepsItsOwnTimesAndAttributes) {
   EXPECT_NE(s.st.st_mode & S_IWUSR, 0u);
 }
 
-TEST(WriteJpegFile, ReplacingAFileKeepsItsTimesAndReadOnlyBit) {
-  TempDir dir;
-  const std::string path = dir.File("old.jpg");
+// An old file at path with known access and write times.
+void OldFile(const std::string& path) {
   std::ofstream(path) << "not a jpeg at all";
   const kernel::FILETIME access = kernel::FileTimeFromUnix(1000000000, 500000000);
   const kernel::FILETIME write = kernel::FileTimeFromUnix(900000000, 0);
   const kernel::HFILE f = kernel::_lopen(path.c_str(), kernel::OF_WRITE);
+  ASSERT_NE(f, kernel::HFILE_ERROR);
   ASSERT_EQ(kernel::SetFileTime(f, nullptr, &access, &write), 1);
   kernel::_lclose(f);
-  ASSERT_EQ(kernel::SetFileAttributesA(path.c_str(), kernel::FILE_ATTRIBUTE_READONLY), 1);
+}
 
+void ExpectOldTimes(const std::string& path) {
+  const Stat s(path);  // before anything reads the file and moves its access time
+  EXPECT_EQ(s.st.st_mtim.tv_sec, 900000000) << path;
+  EXPECT_EQ(s.st.st_atim.tv_sec, 1000000000) << path;
+  EXPECT_EQ(s.st.st_atim.tv_nsec, 500000000) << path;
+}
+
+TEST(WriteJpegFile, ReplacingAFileKeepsItsTimesAndAttributes) {
+  TempDir dir;
+  const std::string path = dir.File("old.jpg");
+  OldFile(path);
   imaging::cDIBSection d;
   Fill(d, 16, 10);
   ASSERT_TRUE(WriteJpegFile(d, path));
-  const Stat s(path);  // before anything reads the file and moves its access time
-  EXPECT_EQ(s.st.st_mtim.tv_sec, 900000000);
-  EXPECT_EQ(s.st.st_atim.tv_sec, 1000000000);
-  EXPECT_EQ(s.st.st_atim.tv_nsec, 500000000);
-  EXPECT_EQ(kernel::GetFileAttributesA(path.c_str()), kernel::FILE_ATTRIBUTE_READONLY);
+  ExpectOldTimes(path);
+  EXPECT_EQ(kernel::GetFileAttributesA(path.c_str()), kernel::FILE_ATTRIBUTE_NORMAL);
   EXPECT_EQ(dir.Names(), std::vector<std::string>{"old.jpg"});
   ExpectDecodesTo(path, d, 4);
 
-  // Writable again: the attribute goes back to normal on the next write.
+  // A hidden (dot) name is looked up like any other.
+  const std::string hidden = dir.File(".hidden.jpg");
+  OldFile(hidden);
+  ASSERT_TRUE(WriteJpegFile(d, hidden));
+  ExpectOldTimes(hidden);
+  EXPECT_EQ(kernel::GetFileAttributesA(hidden.c_str()), kernel::FILE_ATTRIBUTE_HIDDEN);
+  ExpectDecodesTo(hidden, d, 4);
+
+  // The look-up is exact: a wildcard in the name borrows no other file's
+  // entry (nor its read-only refusal).
+  const std::string other = dir.File("bc.jpg");
+  OldFile(other);
+  ASSERT_EQ(kernel::SetFileAttributesA(other.c_str(), kernel::FILE_ATTRIBUTE_READONLY), 1);
+  const time_t before = time(nullptr);
+  ASSERT_TRUE(WriteJpegFile(d, dir.File("b?.jpg")));
+  EXPECT_GE(Stat(dir.File("b?.jpg")).st.st_mtime, before - 1);
+  ExpectOldTimes(other);
+  EXPECT_EQ(ReadFile(other).size(), 17u);
+}
+
+TEST(WriteJpegFile, AReadOnlyFileIsNotReplaced) {
+  TempDir dir;
+  const std::string path = dir.File("old.jpg");
+  OldFile(path);
+  ASSERT_EQ(kernel::SetFileAttributesA(path.c_str(), kernel::FILE_ATTRIBUTE_READONLY), 1);
+  imaging::cDIBSection d;
+  Fill(d, 16, 10);
+  try {
+    WriteJpegFile(d, path);
+    FAIL() << "no error";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.number(), err::kPathFileAccessError);
+  }
+  ExpectOldTimes(path);
+  EXPECT_EQ(ReadFile(path).size(), 17u);
+  EXPECT_EQ(kernel::GetFileAttributesA(path.c_str()), kernel::FILE_ATTRIBUTE_READONLY);
+  EXPECT_EQ(dir.Names(), std::vector<std::string>{"old.jpg"});
+
+  // Writable again, it is replaced (reading it above moved its access time).
   ASSERT_EQ(kernel::SetFileAttributesA(path.c_str(), kernel::FILE_ATTRIBUTE_NORMAL), 1);
   ASSERT_TRUE(WriteJpegFile(d, path));
+  EXPECT_EQ(Stat(path).st.st_mtim.tv_sec, 900000000);
   EXPECT_EQ(kernel::GetFileAttributesA(path.c_str()), kernel::FILE_ATTRIBUTE_NORMAL);
+  ExpectDecodesTo(path, d, 4);
 }
 
 TEST(WriteJpegFile, LibraryFailuresRaise26001AndLeaveTheOldFile) {
@@ -159,6 +209,23 @@ TEST(WriteJpegFile, LibraryFailuresRaise26001AndLeaveTheOldFile) {
   EXPECT_EQ(ReadFile(path).size(), 14u);  // not truncated, not deleted
   EXPECT_EQ(dir.Names(), std::vector<std::string>{"keep.jpg"});
   EXPECT_EQ(JpegErrorSource(), DefaultErrorSource() + ".mIntelJPEGLibrary");
+
+  // Sizes a failed creation left behind: -Height and the scan line overflow
+  // while the record is filled, before anything is written.
+  for (const auto& [w, h] : {std::pair{1, INT32_MIN}, std::pair{0x7FFFFFFF / 3 + 1, 1}}) {
+    imaging::cDIBSection huge;
+    try {
+      huge.Create(w, h);
+    } catch (const Error&) {
+    }
+    try {
+      WriteJpegFile(huge, dir.File("huge.jpg"));
+      FAIL() << "no error";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.number(), err::kOverflow);
+    }
+  }
+  EXPECT_EQ(dir.Names(), std::vector<std::string>{"keep.jpg"});
 
   imaging::cDIBSection d;
   Fill(d, 4, 4);

@@ -154,6 +154,17 @@ TEST(FileEntries, AttributesAndTimesSurviveARoundTrip) {
   EXPECT_EQ(GetFileAttributesA(path.c_str()), FILE_ATTRIBUTE_READONLY);
   EXPECT_EQ(SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL), 1);
   EXPECT_EQ(GetFileAttributesA(path.c_str()), FILE_ATTRIBUTE_NORMAL);
+  // Attributes the file already has change nothing, not even the
+  // status-change time that stands in for the creation time.
+  {
+    WIN32_FIND_DATAA first, second;
+    ASSERT_EQ(GetFileEntryA(path.c_str(), &first), 1);
+    usleep(20000);  // past the file system clock's tick
+    EXPECT_EQ(SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL), 1);
+    ASSERT_EQ(GetFileEntryA(path.c_str(), &second), 1);
+    EXPECT_EQ(second.ftCreationTime.dwLowDateTime, first.ftCreationTime.dwLowDateTime);
+    EXPECT_EQ(second.ftCreationTime.dwHighDateTime, first.ftCreationTime.dwHighDateTime);
+  }
   EXPECT_EQ(GetFileAttributesA(dir.path().c_str()) & FILE_ATTRIBUTE_DIRECTORY,
             FILE_ATTRIBUTE_DIRECTORY);
   EXPECT_EQ(GetFileAttributesA(dir.File("none").c_str()), INVALID_FILE_ATTRIBUTES);
