@@ -83,15 +83,7 @@ bool NextMatch(Search& search, WIN32_FIND_DATAA* data) {
     struct stat st {};
     if (stat((search.folder + "/" + name).c_str(), &st) != 0) continue;
     if (!S_ISREG(st.st_mode)) continue;  // folders and devices are not found
-    *data = WIN32_FIND_DATAA{};
-    data->dwFileAttributes = AttributesOf(st, name);
-    data->ftCreationTime = FileTimeFromUnix(st.st_ctim.tv_sec, st.st_ctim.tv_nsec);
-    data->ftLastAccessTime = FileTimeFromUnix(st.st_atim.tv_sec, st.st_atim.tv_nsec);
-    data->ftLastWriteTime = FileTimeFromUnix(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
-    const auto size = static_cast<std::uint64_t>(st.st_size);
-    data->nFileSizeHigh = static_cast<DWORD>(size >> 32);
-    data->nFileSizeLow = static_cast<DWORD>(size);
-    std::memcpy(data->cFileName, name.c_str(), name.size() + 1);
+    FillEntry(st, name, data);
     return true;
   }
   return false;
