@@ -196,21 +196,33 @@ ComPtr<IDispatch> PageRun::CreateWithoutContext(std::string_view prog_id) {
 }
 
 std::string PageRun::MapPath(std::string_view path) {
-  namespace fs = std::filesystem;
   std::string p(path);
   for (char& c : p) {
     if (c == '\\') c = '/';
   }
-  fs::path virt =
-      !p.empty() && p.front() == '/' ? fs::path(p) : fs::path(request_.path).parent_path() / p;
-  fs::path normal = virt.lexically_normal();
-  std::string rel = normal.relative_path().generic_string();
-  if (!normal.is_absolute() || rel.starts_with("..")) {
-    Raise(err::kInvalidProcedureCall, "The path must stay inside the site", kSource);
+  // Relative paths start from the page's folder; ".." may not climb above
+  // the site's root.
+  std::string virt = !p.empty() && p.front() == '/'
+                         ? p
+                         : request_.path.substr(0, request_.path.rfind('/') + 1) + p;
+  std::vector<std::string> segments;
+  std::size_t pos = 0;
+  while (pos <= virt.size()) {
+    std::size_t slash = virt.find('/', pos);
+    if (slash == std::string::npos) slash = virt.size();
+    std::string segment = virt.substr(pos, slash - pos);
+    pos = slash + 1;
+    if (segment.empty() || segment == ".") continue;
+    if (segment == "..") {
+      if (segments.empty())
+        Raise(err::kInvalidProcedureCall, "The path must stay inside the site", kSource);
+      segments.pop_back();
+      continue;
+    }
+    segments.push_back(std::move(segment));
   }
-  fs::path mapped = (options_.root / rel).lexically_normal();
-  std::string out = mapped.string();
-  while (out.size() > 1 && out.back() == '/') out.pop_back();
+  std::string out = options_.root.string();
+  for (const std::string& s : segments) out += "/" + s;
   return out;
 }
 
