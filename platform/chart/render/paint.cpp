@@ -1,0 +1,1106 @@
+#include "platform/chart/render/paint.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+#include "platform/chart/render/palette.h"
+#include "platform/chart/render/paint_p.h"
+
+namespace qz::chart::render {
+namespace detail {
+namespace {
+
+constexpr Rgb kFrameColor{64, 64, 64};
+constexpr Rgb kShadowColor{128, 128, 128};
+constexpr Rgb kAxisColor{96, 96, 96};
+constexpr Rgb kGridColor{222, 222, 222};
+constexpr Rgb kZeroLineColor{150, 150, 150};
+constexpr Rgb kEmptyPieColor{200, 200, 200};
+
+std::int16_t Channel(std::int16_t v) { return static_cast<std::int16_t>(std::clamp<int>(v, 0, 255)); }
+
+Kind KindOf(std::int32_t code, bool* three_d) {
+  *three_d = false;
+  switch (code) {
+    case kBar2D:
+      return Kind::kBar;
+    case kLine2D:
+      return Kind::kLine;
+    case kArea2D:
+      return Kind::kArea;
+    case kPie2D:
+      return Kind::kPie;
+    case kBar3D:
+      *three_d = true;
+      return Kind::kBar;
+    case kLine3D:
+      *three_d = true;
+      return Kind::kLine;
+    case kArea3D:
+      *three_d = true;
+      return Kind::kArea;
+    case kStep3D:
+      *three_d = true;
+      return Kind::kStep;
+    default:
+      return Kind::kBar;  // a code the engine does not know draws as 2-D bars
+  }
+}
+
+double Clampd(double v, double lo, double hi) {
+  if (!std::isfinite(v)) return lo;
+  return std::clamp(v, lo, hi);
+}
+
+class CairoSaved {
+ public:
+  explicit CairoSaved(cairo_t* cr) : cr_(cr) {
+    if (cr_) cairo_save(cr_);
+  }
+  ~CairoSaved() {
+    if (cr_) cairo_restore(cr_);
+  }
+  CairoSaved(const CairoSaved&) = delete;
+  CairoSaved& operator=(const CairoSaved&) = delete;
+
+ private:
+  cairo_t* cr_;
+};
+
+}  // namespace
+
+bool Finite(double v) { return std::isfinite(v); }
+
+double ValueToY(const Scale& s, const Box& plot, double v) {
+  double t = (v / (s.maximum - s.minimum) - s.minimum / (s.maximum - s.minimum));
+  if (!std::isfinite(t)) t = v > s.maximum ? 1 : 0;
+  t = std::clamp(t, -4.0, 5.0);  // values far off the scale stay near the plot (clipped)
+  return plot.bottom() - t * plot.h;
+}
+
+// ---------------------------------------------------------------- Grid
+
+Grid::Grid(const ChartState& s) : s_(s) {
+  rows_ = std::max<int>(0, s.rows);
+  columns_ = std::max<int>(0, s.columns);
+  if (static_cast<std::size_t>(rows_) * static_cast<std::size_t>(columns_) > s.cells.size()) {
+    // An inconsistent grid shows what the cells hold, row by row.
+    rows_ = columns_ > 0 ? static_cast<int>(s.cells.size() / static_cast<std::size_t>(columns_)) : 0;
+  }
+}
+
+std::optional<double> Grid::at(int row, int column) const {
+  const auto& v = s_.cells[static_cast<std::size_t>(row) * static_cast<std::size_t>(columns_) +
+                           static_cast<std::size_t>(column)];
+  if (!v || !std::isfinite(*v)) return std::nullopt;
+  return std::clamp(*v, -1e300, 1e300);
+}
+
+std::string_view Grid::RowLabel(int row) const {
+  return static_cast<std::size_t>(row) < s_.row_labels.size() ? std::string_view(s_.row_labels[static_cast<std::size_t>(row)])
+                                                              : std::string_view();
+}
+
+std::string_view Grid::ColumnLabel(int column) const {
+  return static_cast<std::size_t>(column) < s_.column_labels.size()
+             ? std::string_view(s_.column_labels[static_cast<std::size_t>(column)])
+             : std::string_view();
+}
+
+Rgb Grid::Fill(int column) const {
+  if (static_cast<std::size_t>(column) < s_.series.size()) return s_.series[static_cast<std::size_t>(column)].fill_color;
+  return DefaultSeriesColor(column);
+}
+
+Rgb Grid::Pen(int column) const {
+  if (static_cast<std::size_t>(column) < s_.series.size()) return s_.series[static_cast<std::size_t>(column)].pen_color;
+  return DefaultSeriesColor(column);
+}
+
+Rgb Grid::EdgeColor(int column) const {
+  if (static_cast<std::size_t>(column) < s_.series.size()) return s_.series[static_cast<std::size_t>(column)].edge_color;
+  return Rgb{64, 64, 64};
+}
+
+double Grid::EdgeWidth(int column) const {
+  if (static_cast<std::size_t>(column) < s_.series.size()) {
+    return Clampd(s_.series[static_cast<std::size_t>(column)].edge_width, 0, 50);
+  }
+  return 0;
+}
+
+// ---------------------------------------------------------------- Painter basics
+
+Painter::Painter(const ChartState& s, cairo_t* cr, int width, int height)
+    : s_(s), cr_(cr), width_(width), height_(height), grid_(s) {
+  kind_ = KindOf(s.chart_type, &three_d_);
+  ui_ = std::clamp(std::min(width / 480.0, height / 320.0), 0.55, 1.0);
+  gap_ = std::round(6 * ui_);
+  tick_ = std::round(4 * ui_);
+  thumbnail_ = width < 200 || height < 130;
+  TextCache::ForThread().BeginPaint();
+}
+
+ShapedText Painter::Shape(const FontState& f, std::string_view text, Fit fit, int max_width,
+                          int max_lines) {
+  TextRequest r;
+  r.font = &f;
+  r.scale = ui_;
+  r.text = text;
+  r.fit = fit;
+  r.max_width = max_width;
+  r.max_lines = max_lines;
+  return TextCache::ForThread().Shape(r);
+}
+
+void Painter::SetColor(Rgb c, double alpha) {
+  if (!cr_) return;
+  cairo_set_source_rgba(cr_, Channel(c.r) / 255.0, Channel(c.g) / 255.0, Channel(c.b) / 255.0, alpha);
+}
+
+void Painter::SetShade(Rgb c, double factor) {
+  if (!cr_) return;
+  auto f = [factor](std::int16_t v) {
+    double x = Channel(v) / 255.0;
+    return factor <= 1 ? x * factor : x + (1 - x) * (factor - 1);
+  };
+  cairo_set_source_rgb(cr_, f(c.r), f(c.g), f(c.b));
+}
+
+void Painter::DrawText(TextRole role, const ShapedText& t, std::string_view text, double x,
+                       double y, Anchor anchor, double angle, Rgb color) {
+  if (!Finite(x) || !Finite(y) || !Finite(angle) || !t.layout) return;
+  double w = t.width, h = t.height;
+  double ax = 0, ay = 0;
+  switch (anchor) {
+    case Anchor::kTopLeft: break;
+    case Anchor::kTop: ax = w / 2; break;
+    case Anchor::kTopRight: ax = w; break;
+    case Anchor::kLeft: ay = h / 2; break;
+    case Anchor::kCenter: ax = w / 2; ay = h / 2; break;
+    case Anchor::kRight: ax = w; ay = h / 2; break;
+    case Anchor::kBottomLeft: ay = h; break;
+    case Anchor::kBottom: ax = w / 2; ay = h; break;
+    case Anchor::kBottomRight: ax = w; ay = h; break;
+  }
+  // Upright text starts on a whole pixel so that hinted glyphs stay sharp.
+  double ox = -ax, oy = -ay;
+  if (angle == 0) {
+    double px = std::round(x + ox), py = std::round(y + oy);
+    ox = px - x;
+    oy = py - y;
+  }
+  PlacedText placed;
+  placed.role = role;
+  placed.text = std::string(text);
+  double c = std::cos(angle), s = std::sin(angle);
+  double lx = ox + w / 2, ly = oy + h / 2;
+  placed.cx = x + lx * c - ly * s;
+  placed.cy = y + lx * s + ly * c;
+  placed.width = w;
+  placed.height = h;
+  placed.angle = angle;
+  layout_.texts.push_back(std::move(placed));
+  if (!cr_) return;
+  CairoSaved saved(cr_);
+  cairo_translate(cr_, x, y);
+  if (angle != 0) cairo_rotate(cr_, angle);
+  cairo_move_to(cr_, ox - t.x_offset, oy);
+  SetColor(color);
+  pango_cairo_show_layout(cr_, t.layout);
+}
+
+bool Painter::TryDrawText(TextRole role, const ShapedText& t, std::string_view text, double x,
+                          double y, Anchor anchor, double angle, Rgb color) {
+  cairo_t* cr = cr_;
+  cr_ = nullptr;
+  DrawText(role, t, text, x, y, anchor, angle, color);
+  cr_ = cr;
+  if (layout_.texts.empty()) return false;  // not placeable at all
+  PlacedText probe = std::move(layout_.texts.back());
+  layout_.texts.pop_back();
+  for (const Point& pt : probe.Corners()) {
+    if (pt.x < -0.5 || pt.x > width_ + 0.5 || pt.y < -0.5 || pt.y > height_ + 0.5) return false;
+  }
+  for (const PlacedText& other : layout_.texts) {
+    if (Overlap(other, probe)) return false;
+  }
+  DrawText(role, t, text, x, y, anchor, angle, color);
+  return true;
+}
+
+void Painter::HLine(double x0, double x1, double y, Rgb c) {
+  if (!cr_ || !Finite(x0) || !Finite(x1) || !Finite(y)) return;
+  SetColor(c);
+  cairo_set_line_width(cr_, 1);
+  double py = std::floor(y) + 0.5;
+  cairo_move_to(cr_, std::round(x0), py);
+  cairo_line_to(cr_, std::round(x1), py);
+  cairo_stroke(cr_);
+}
+
+void Painter::VLine(double x, double y0, double y1, Rgb c) {
+  if (!cr_ || !Finite(x) || !Finite(y0) || !Finite(y1)) return;
+  SetColor(c);
+  cairo_set_line_width(cr_, 1);
+  double px = std::floor(x) + 0.5;
+  cairo_move_to(cr_, px, std::round(y0));
+  cairo_line_to(cr_, px, std::round(y1));
+  cairo_stroke(cr_);
+}
+
+void Painter::FillBox(const Box& b, Rgb c) {
+  if (!cr_ || b.w <= 0 || b.h <= 0) return;
+  SetColor(c);
+  cairo_rectangle(cr_, b.x, b.y, b.w, b.h);
+  cairo_fill(cr_);
+}
+
+double Painter::FrameWidth(std::int32_t style) const {
+  switch (style) {
+    case kFrameSingle: return 1;
+    case kFrameDouble: return 4;
+    case kFrameThickInner:
+    case kFrameThickOuter: return 5;
+    default: return 0;
+  }
+}
+
+double Painter::ShadowOffset() const {
+  return std::clamp(std::round(std::min(width_, height_) / 90.0), 2.0, 8.0);
+}
+
+Box Painter::Backdrop(const Box& box, const BackdropState& d) {
+  Box b = box;
+  if (b.w < 2 || b.h < 2) return b;
+  if (d.shadow_style == kShadowDrop) {
+    double o = std::min(ShadowOffset(), std::floor(std::min(b.w, b.h) / 4));
+    b.w -= o;
+    b.h -= o;
+    if (cr_) {
+      // Two steps of grey give the shadow a soft edge without blurring.
+      FillBox({b.x + o, b.y + o, b.w, b.h}, kShadowColor);
+      SetColor(kShadowColor, 0.45);
+      cairo_rectangle(cr_, b.x + o + 1, b.y + o + 1, b.w, b.h);
+      cairo_rectangle(cr_, b.x + o, b.y + o, b.w, b.h);
+      cairo_set_fill_rule(cr_, CAIRO_FILL_RULE_EVEN_ODD);
+      cairo_fill(cr_);
+      cairo_set_fill_rule(cr_, CAIRO_FILL_RULE_WINDING);
+    }
+  }
+  if (d.fill_style == kFillBrush) FillBox(b, d.fill_color);
+  double fw = FrameWidth(d.frame_style);
+  if (cr_ && fw > 0 && b.w > 2 * fw + 2 && b.h > 2 * fw + 2) {
+    auto ring = [&](double inset, double line) {
+      cairo_rectangle(cr_, b.x + inset + line / 2, b.y + inset + line / 2, b.w - 2 * inset - line,
+                      b.h - 2 * inset - line);
+      cairo_set_line_width(cr_, line);
+      cairo_stroke(cr_);
+    };
+    SetColor(kFrameColor);
+    cairo_set_line_join(cr_, CAIRO_LINE_JOIN_MITER);
+    switch (d.frame_style) {
+      case kFrameSingle:
+        ring(0, 1);
+        break;
+      case kFrameDouble:
+        ring(0, 1);
+        ring(3, 1);
+        break;
+      case kFrameThickInner:  // a thin line outside, a thick one within
+        ring(0, 1);
+        ring(2, 3);
+        break;
+      case kFrameThickOuter:  // a thick line outside, a thin one within
+        ring(0, 3);
+        ring(4, 1);
+        break;
+      default:
+        break;
+    }
+  }
+  if (fw > 0 && b.w > 2 * fw && b.h > 2 * fw) {
+    b.x += fw;
+    b.y += fw;
+    b.w -= 2 * fw;
+    b.h -= 2 * fw;
+  }
+  return b;
+}
+
+void Painter::StrokeEdge(Rgb color, double width) {
+  if (!cr_) return;
+  SetColor(color);
+  cairo_set_line_width(cr_, width > 0 ? width : 1);
+  cairo_stroke(cr_);
+}
+
+// ---------------------------------------------------------------- data
+
+std::vector<std::vector<std::optional<double>>> Painter::Values() const {
+  int rows = grid_.rows(), cols = grid_.columns();
+  std::vector<std::vector<std::optional<double>>> v(static_cast<std::size_t>(rows),
+                                                    std::vector<std::optional<double>>(static_cast<std::size_t>(cols)));
+  for (int r = 0; r < rows; ++r) {
+    double sum = 0;
+    for (int c = 0; c < cols; ++c) {
+      auto cell = grid_.at(r, c);
+      if (!s_.stacking || kind_ == Kind::kPie) {
+        v[r][c] = cell;
+        continue;
+      }
+      // Stacked lines and areas accumulate; an absent cell adds nothing.
+      sum = std::clamp(sum + cell.value_or(0), -1e300, 1e300);
+      if (cell || kind_ == Kind::kArea) v[r][c] = sum;
+    }
+  }
+  return v;
+}
+
+DataRange Painter::ValueRange() const {
+  DataRange range;
+  int rows = grid_.rows(), cols = grid_.columns();
+  bool stack_bars = s_.stacking && (kind_ == Kind::kBar || kind_ == Kind::kStep);
+  if (stack_bars) {
+    for (int r = 0; r < rows; ++r) {
+      double pos = 0, neg = 0;
+      for (int c = 0; c < cols; ++c) {
+        auto v = grid_.at(r, c);
+        if (!v) continue;
+        if (*v >= 0) pos = std::min(pos + *v, 1e300);
+        else neg = std::max(neg + *v, -1e300);
+      }
+      range.Add(pos);
+      range.Add(neg);
+    }
+    return range;
+  }
+  for (const auto& row : Values()) {
+    for (const auto& v : row) {
+      if (v) range.Add(*v);
+    }
+  }
+  return range;
+}
+
+// ---------------------------------------------------------------- run
+
+void Painter::Run() {
+  Box whole{0, 0, static_cast<double>(width_), static_cast<double>(height_)};
+  layout_.plot = whole;
+  CairoSaved saved(cr_);
+  if (cr_) {
+    cairo_rectangle(cr_, 0, 0, width_, height_);
+    cairo_clip(cr_);
+    cairo_set_antialias(cr_, CAIRO_ANTIALIAS_DEFAULT);
+  }
+  Box inner = Backdrop(whole, s_.backdrop);
+  double margin = std::round(std::clamp(std::min(width_, height_) * 0.03, 3.0, 18.0));
+  inner.x += margin;
+  inner.y += margin;
+  inner.w -= 2 * margin;
+  inner.h -= 2 * margin;
+  if (inner.w < 4 || inner.h < 4) return;
+  inner = Title(inner);
+  inner = Legend(inner);
+  if (inner.w < 4 || inner.h < 4) return;
+  if (kind_ == Kind::kPie) {
+    Pie(inner);
+  } else if (three_d_) {
+    Chart3D(*this, inner);
+  } else {
+    Chart2D(inner);
+  }
+}
+
+Box Painter::Title(Box inner) {
+  if (s_.title_text.empty()) return inner;
+  const BackdropState& bd = s_.title_backdrop;
+  bool boxed = bd.fill_style == kFillBrush || bd.frame_style != kFrameNone || bd.shadow_style == kShadowDrop;
+  double pad = boxed ? std::round(4 * ui_) + FrameWidth(bd.frame_style) : 0;
+  double shadow = bd.shadow_style == kShadowDrop ? ShadowOffset() : 0;
+  int max_w = static_cast<int>(inner.w - 2 * pad - shadow);
+  if (max_w < 8) return inner;
+  // A long title wraps onto a second line; a very long one is cut there.
+  ShapedText t = Shape(s_.title_font, s_.title_text, Fit::kWrap, max_w, 2);
+  if (t.height + 2 * pad + shadow > inner.h * 0.4) {
+    t = Shape(s_.title_font, s_.title_text, Fit::kEllipsis, max_w);
+    if (t.height + 2 * pad + shadow > inner.h * 0.4) return inner;  // no room: the plot comes first
+  }
+  double box_w = t.width + 2 * pad + shadow, box_h = t.height + 2 * pad + shadow;
+  if (boxed) box_w = std::max(box_w, std::min(inner.w, t.width + 2 * pad + shadow + 16 * ui_));
+  Box box{std::round(inner.x + (inner.w - box_w) / 2), inner.y, std::round(box_w), std::round(box_h)};
+  Box in = Backdrop(box, bd);
+  (void)in;
+  DrawText(TextRole::kTitle, t, s_.title_text, box.x + (box.w - shadow) / 2, box.y + (box.h - shadow) / 2,
+           Anchor::kCenter, 0, s_.title_font.color);
+  double used = box_h + gap_;
+  inner.y += used;
+  inner.h -= used;
+  return inner;
+}
+
+Box Painter::Legend(Box inner) {
+  int cols = grid_.columns();
+  if (!s_.legend_visible || cols <= 0 || thumbnail_) return inner;
+  std::int32_t loc = s_.legend_location;
+  if (loc < kTopLeft || loc > kCustom) loc = kRight;
+  bool horizontal = loc == kTop || loc == kBottom;
+  const FontState& font = s_.legend_font;
+  ShapedText probe = Shape(font, "Ag");
+  double line_h = probe.height;
+  double swatch = std::max(4.0, std::round(line_h * 0.7));
+  double item_gap = std::round(swatch * 0.5);
+  const BackdropState& bd = s_.legend_backdrop;
+  double frame = FrameWidth(bd.frame_style);
+  double shadow = bd.shadow_style == kShadowDrop ? ShadowOffset() : 0;
+  double pad = std::round(4 * ui_) + frame;
+  double row_h = std::round(line_h * 1.25);
+
+  struct Item {
+    int column;
+    ShapedText text;
+  };
+  std::vector<Item> items;
+  Box box;
+  if (!horizontal) {
+    int label_max = static_cast<int>(std::max(10.0, inner.w * 0.28 - swatch - item_gap - 2 * pad));
+    int fit_rows = static_cast<int>((inner.h - 2 * pad - shadow) / row_h);
+    if (fit_rows < 1) return inner;
+    int shown = std::min(cols, fit_rows);
+    double text_w = 0;
+    for (int c = 0; c < shown; ++c) {
+      ShapedText t = Shape(font, grid_.ColumnLabel(c), Fit::kEllipsis, label_max);
+      text_w = std::max<double>(text_w, t.width);
+      items.push_back({c, t});
+    }
+    box.w = std::round(2 * pad + swatch + item_gap + text_w + shadow);
+    box.h = std::round(2 * pad + shown * row_h + shadow);
+    if (box.w > inner.w * 0.4) return inner;  // a thumbnail keeps its plot
+    bool left = loc == kTopLeft || loc == kLeft || loc == kBottomLeft;
+    box.x = left ? inner.x : inner.right() - box.w;
+    if (loc == kTopLeft || loc == kTopRight) box.y = inner.y;
+    else if (loc == kBottomLeft || loc == kBottomRight) box.y = inner.bottom() - box.h;
+    else box.y = std::round(inner.y + (inner.h - box.h) / 2);
+    Box in = Backdrop(box, bd);
+    for (std::size_t i = 0; i < items.size(); ++i) {
+      double cy = in.y + pad - frame + row_h * (static_cast<double>(i) + 0.5);
+      double sx = in.x + pad - frame;
+      int c = items[i].column;
+      if (cr_) {
+        if (LineKind()) {
+          SetColor(grid_.Pen(c));
+          cairo_set_line_width(cr_, 2);
+          cairo_move_to(cr_, sx, std::round(cy));
+          cairo_line_to(cr_, sx + swatch, std::round(cy));
+          cairo_stroke(cr_);
+        } else {
+          Box sw{sx, std::round(cy - swatch / 2), swatch, swatch};
+          FillBox(sw, grid_.Fill(c));
+          SetColor(grid_.EdgeWidth(c) > 0 ? grid_.EdgeColor(c) : grid_.Fill(c));
+          cairo_set_line_width(cr_, 1);
+          cairo_rectangle(cr_, sw.x + 0.5, sw.y + 0.5, sw.w - 1, sw.h - 1);
+          cairo_stroke(cr_);
+        }
+      }
+      DrawText(TextRole::kLegend, items[i].text, grid_.ColumnLabel(c), sx + swatch + item_gap, cy,
+               Anchor::kLeft, 0, font.color);
+    }
+    double used = box.w + gap_ * 1.5;
+    if (left) inner.x += used;
+    inner.w -= used;
+  } else {
+    // Items flow in lines across the width, centred.
+    int label_max = static_cast<int>(std::max(10.0, inner.w * 0.5));
+    double avail = inner.w - 2 * pad - shadow;
+    std::vector<std::vector<std::size_t>> lines(1);
+    std::vector<double> line_w(1, 0);
+    for (int c = 0; c < cols; ++c) {
+      ShapedText t = Shape(font, grid_.ColumnLabel(c), Fit::kEllipsis, label_max);
+      double w = swatch + item_gap + t.width;
+      double add = lines.back().empty() ? w : w + 2 * item_gap;
+      if (!lines.back().empty() && line_w.back() + add > avail) {
+        lines.emplace_back();
+        line_w.push_back(0);
+        add = w;
+      }
+      if (w > avail) break;
+      lines.back().push_back(items.size());
+      line_w.back() += add;
+      items.push_back({c, t});
+    }
+    int max_lines = std::max(1, static_cast<int>((inner.h * 0.3 - 2 * pad - shadow) / row_h));
+    if (static_cast<int>(lines.size()) > max_lines) lines.resize(static_cast<std::size_t>(max_lines));
+    if (lines.empty() || lines[0].empty()) return inner;
+    double widest = 0;
+    for (std::size_t i = 0; i < lines.size(); ++i) widest = std::max(widest, line_w[i]);
+    box.w = std::round(widest + 2 * pad + shadow);
+    box.h = std::round(lines.size() * row_h + 2 * pad + shadow);
+    box.x = std::round(inner.x + (inner.w - box.w) / 2);
+    box.y = loc == kTop ? inner.y : inner.bottom() - box.h;
+    Box in = Backdrop(box, bd);
+    for (std::size_t l = 0; l < lines.size(); ++l) {
+      double x = in.x + pad - frame + (widest - line_w[l]) / 2;
+      double cy = in.y + pad - frame + row_h * (static_cast<double>(l) + 0.5);
+      for (std::size_t idx : lines[l]) {
+        const Item& it = items[idx];
+        if (cr_) {
+          if (LineKind()) {
+            SetColor(grid_.Pen(it.column));
+            cairo_set_line_width(cr_, 2);
+            cairo_move_to(cr_, x, std::round(cy));
+            cairo_line_to(cr_, x + swatch, std::round(cy));
+            cairo_stroke(cr_);
+          } else {
+            FillBox({x, std::round(cy - swatch / 2), swatch, swatch}, grid_.Fill(it.column));
+          }
+        }
+        DrawText(TextRole::kLegend, it.text, grid_.ColumnLabel(it.column), x + swatch + item_gap, cy,
+                 Anchor::kLeft, 0, font.color);
+        x += swatch + item_gap + it.text.width + 2 * item_gap;
+      }
+    }
+    double used = box.h + gap_;
+    if (loc == kTop) inner.y += used;
+    inner.h -= used;
+  }
+  layout_.legend_shown = true;
+  layout_.legend = box;
+  return inner;
+}
+
+// ---------------------------------------------------------------- axis titles and labels
+
+Painter::AxisTitle Painter::MeasureAxisTitle(const AxisState& a, Side side, double available_length) {
+  AxisTitle t;
+  if (a.title_text.empty() || available_length < 10 || thumbnail_) return t;
+  t.present = true;
+  t.str = a.title_text;
+  t.color = a.title_font.color;
+  int len = static_cast<int>(available_length);
+  std::int32_t layout = a.title_layout;
+  if (side == Side::kBottom && layout == kLayoutStacked) layout = kLayoutHorizontal;
+  switch (layout) {
+    case kLayoutStacked: {
+      // One letter under the other: a column as wide as the widest letter.
+      ShapedText probe = Shape(a.title_font, "Ag");
+      int lines = std::max(1, static_cast<int>(available_length / std::max(1, probe.height)));
+      std::string stacked;
+      const char* p = a.title_text.c_str();
+      const char* end = p + a.title_text.size();
+      if (!g_utf8_validate(p, static_cast<gssize>(a.title_text.size()), nullptr)) {
+        stacked = a.title_text;
+      } else {
+        while (p < end) {
+          const char* next = g_utf8_next_char(p);
+          if (!stacked.empty()) stacked.push_back('\n');
+          stacked.append(p, static_cast<std::size_t>(next - p));
+          p = next;
+        }
+      }
+      t.text = Shape(a.title_font, stacked, Fit::kWrap, 2000, lines);
+      t.block_w = t.text.width;
+      t.block_h = t.text.height;
+      break;
+    }
+    case kLayoutUp:
+    case kLayoutDown:
+      t.text = Shape(a.title_font, a.title_text, Fit::kEllipsis, len);
+      t.angle = layout == kLayoutUp ? -std::numbers::pi / 2 : std::numbers::pi / 2;
+      t.block_w = t.text.height;
+      t.block_h = t.text.width;
+      break;
+    default:
+      t.text = Shape(a.title_font, a.title_text, Fit::kEllipsis, len);
+      t.block_w = t.text.width;
+      t.block_h = t.text.height;
+      break;
+  }
+  if (t.block_w <= 0 || t.block_h <= 0) t.present = false;
+  return t;
+}
+
+void Painter::DrawAxisTitle(const AxisTitle& t, Side side, double edge, double lo, double hi) {
+  if (!t.present) return;
+  const std::string& str = t.str;
+  double mid = (lo + hi) / 2;
+  switch (side) {
+    case Side::kBottom:
+      DrawText(TextRole::kAxisTitle, t.text, str, mid, edge - t.block_h / 2, Anchor::kCenter, t.angle, t.color);
+      break;
+    case Side::kLeft:
+      DrawText(TextRole::kAxisTitle, t.text, str, edge + t.block_w / 2, mid, Anchor::kCenter, t.angle, t.color);
+      break;
+    case Side::kRight:
+      DrawText(TextRole::kAxisTitle, t.text, str, edge - t.block_w / 2, mid, Anchor::kCenter, t.angle, t.color);
+      break;
+  }
+}
+
+Painter::CategoryPlan Painter::PlanCategories(const std::vector<double>& xs, double slot,
+                                              double left_room, double max_height) {
+  CategoryPlan plan;
+  const FontState& font = s_.axes[kAxisX].label_font;
+  int rows = static_cast<int>(xs.size());
+  if (rows == 0) return plan;
+  double line_h = Shape(font, "Ag").height;
+  double widest = 0;
+  for (int r = 0; r < rows; ++r) widest = std::max<double>(widest, Shape(font, grid_.RowLabel(r)).width);
+  double spacing = gap_;
+  if (widest + spacing <= slot || rows == 1) {
+    plan.max_width = static_cast<int>(std::max(8.0, rows == 1 ? std::min(widest, slot * 2) : slot - spacing));
+    plan.height = line_h;
+    return plan;
+  }
+  // Turned a half quarter: neighbours stand slot * sin 45 apart.
+  const double k = std::numbers::sqrt2 / 2;
+  double longest = std::min(widest, (max_height / k) - line_h);
+  longest = std::min(longest, (left_room + xs[0] - xs[0]) / k + slot / k);
+  if (slot * k >= line_h + 2 && longest >= 3 * line_h) {
+    plan.angle = -std::numbers::pi / 4;
+    plan.max_width = static_cast<int>(longest);
+    plan.height = std::ceil((longest + line_h) * k);
+    return plan;
+  }
+  // Upright and thinned: every n-th label, each cut to the room it has.
+  double cap = std::min(widest, std::max(slot, 0.3 * slot * rows));
+  plan.every = std::max(1, static_cast<int>(std::ceil((cap + spacing) / slot)));
+  plan.max_width = static_cast<int>(std::max(8.0, plan.every * slot - spacing));
+  plan.height = line_h;
+  return plan;
+}
+
+void Painter::DrawCategories(const CategoryPlan& plan, const std::vector<double>& xs, double y,
+                             double left_limit, double right_limit, const std::vector<double>& ys) {
+  const FontState& font = s_.axes[kAxisX].label_font;
+  for (std::size_t i = 0; i < xs.size(); i += static_cast<std::size_t>(plan.every)) {
+    int r = static_cast<int>(i);
+    if (i < ys.size()) y = ys[i];
+    std::string_view label = grid_.RowLabel(r);
+    if (label.empty()) continue;
+    ShapedText t = Shape(font, label, Fit::kEllipsis, plan.max_width);
+    double x = xs[i];
+    Anchor anchor = Anchor::kTop;
+    if (plan.angle == 0) {
+      x = std::clamp(x, left_limit + t.width / 2.0, right_limit - t.width / 2.0);
+    } else {
+      anchor = Anchor::kRight;
+      x += t.height * 0.35;
+    }
+    if (!TryDrawText(TextRole::kCategoryLabel, t, label, x, plan.angle == 0 ? y : y + t.height * 0.2, anchor,
+                     plan.angle, font.color)) {
+      continue;
+    }
+  }
+}
+
+void Painter::ValueAxisLabels(const Scale& scale, const Box& plot, const AxisState& a, Side side,
+                              double max_label_width) {
+  double last_y = 1e300;
+  for (int i = 0; i <= scale.divisions; ++i) {
+    double v = scale.TickValue(i);
+    double y = ValueToY(scale, plot, v);
+    std::string label = FormatTick(v, scale);
+    ShapedText t = Shape(a.label_font, label, Fit::kEllipsis, static_cast<int>(std::max(8.0, max_label_width)));
+    if (std::fabs(last_y - y) < t.height + 1) continue;
+    if (y - t.height / 2 < -0.5 || y + t.height / 2 > height_ + 0.5) continue;
+    last_y = y;
+    if (side == Side::kLeft) {
+      HLine(plot.x - tick_, plot.x, y, kAxisColor);
+      DrawText(TextRole::kValueLabel, t, label, plot.x - tick_ - 3, y, Anchor::kRight, 0, a.label_font.color);
+    } else {
+      HLine(plot.right(), plot.right() + tick_, y, kAxisColor);
+      DrawText(TextRole::kValueLabel, t, label, plot.right() + tick_ + 3, y, Anchor::kLeft, 0, a.label_font.color);
+    }
+  }
+}
+
+// ---------------------------------------------------------------- 2-D charts
+
+void Painter::Chart2D(Box area) {
+  const AxisState& ax = s_.axes[kAxisX];
+  const AxisState& ay = s_.axes[kAxisY];
+  const AxisState& ay2 = s_.axes[kAxisY2];
+  bool show_y = !ay.hidden;
+  bool show_y2 = !ay2.hidden;
+  bool show_x = !ax.hidden;
+  int rows = grid_.rows();
+  Zero zero = kind_ == Kind::kLine ? Zero::kOptional : Zero::kIncluded;
+  DataRange range = ValueRange();
+
+  Box r = area;
+  AxisTitle xt = MeasureAxisTitle(ax, Side::kBottom, r.w);
+  AxisTitle yt = MeasureAxisTitle(ay, Side::kLeft, r.h * 0.8);
+  AxisTitle y2t = show_y2 ? MeasureAxisTitle(ay2, Side::kRight, r.h * 0.8) : AxisTitle{};
+  // A horizontal value-axis title sits above its axis rather than beside it.
+  bool yt_above = yt.present && yt.angle == 0 && ay.title_layout != kLayoutStacked;
+  bool y2t_above = y2t.present && y2t.angle == 0 && ay2.title_layout != kLayoutStacked;
+  double top = 0;
+  if (yt_above) top = std::max(top, yt.block_h + gap_ / 2);
+  if (y2t_above) top = std::max(top, y2t.block_h + gap_ / 2);
+  double bottom_title = xt.present ? xt.block_h + gap_ / 2 : 0;
+  double left_title = yt.present && !yt_above ? yt.block_w + gap_ / 2 : 0;
+  double right_title = y2t.present && !y2t_above ? y2t.block_w + gap_ / 2 : 0;
+  if (top + bottom_title > r.h * 0.5) top = bottom_title = 0, xt.present = yt_above ? (yt.present = false) : false;
+  if (left_title + right_title > r.w * 0.4) left_title = right_title = 0, yt.present = y2t.present = false;
+
+  Box body{r.x + left_title, r.y + top, r.w - left_title - right_title, r.h - top - bottom_title};
+  double label_h = Shape(ay.label_font, "0").height;
+  double cat_h = Shape(ax.label_font, "Ag").height;
+  bool compact = body.w < 60 * ui_ || body.h < 40 * ui_;
+  if (compact) show_x = show_y = show_y2 = false;
+
+  Box plot = body;
+  Scale scale;
+  CategoryPlan plan;
+  std::vector<double> xs(static_cast<std::size_t>(rows));
+  double xlab_h = show_x ? cat_h + tick_ + 2 : 0;
+  double y_over = (show_y || show_y2) ? std::ceil(label_h / 2) : 0;
+  for (int pass = 0; pass < 3; ++pass) {
+    plot.y = body.y + y_over;
+    plot.h = body.h - y_over - xlab_h;
+    if (plot.h < 8) {
+      show_x = false;
+      xlab_h = 0;
+      plot.h = body.h - y_over;
+    }
+    int target = std::clamp(static_cast<int>(plot.h / (label_h * 2.2)), 2, 10);
+    scale = ResolveScale(ay.scale, range, zero, target);
+    double yw = 0, y2w = 0;
+    double max_lab = body.w * 0.25;
+    for (int i = 0; i <= scale.divisions && (show_y || show_y2); ++i) {
+      std::string label = FormatTick(scale.TickValue(i), scale);
+      if (show_y) yw = std::max<double>(yw, Shape(ay.label_font, label, Fit::kEllipsis, static_cast<int>(max_lab)).width);
+      if (show_y2) y2w = std::max<double>(y2w, Shape(ay2.label_font, label, Fit::kEllipsis, static_cast<int>(max_lab)).width);
+      if (i > 200) break;
+    }
+    double left = show_y ? yw + tick_ + 3 : 1;
+    double right = show_y2 ? y2w + tick_ + 3 : std::max(1.0, gap_);
+    plot.x = std::round(body.x + left);
+    plot.w = std::round(body.right() - right) - plot.x;
+    double slot = rows > 0 ? plot.w / rows : plot.w;
+    for (int i = 0; i < rows; ++i) xs[static_cast<std::size_t>(i)] = plot.x + slot * (i + 0.5);
+    if (!show_x) break;
+    plan = PlanCategories(xs, slot, plot.x - area.x, body.h * 0.35);
+    double need = plan.height + tick_ + 2;
+    if (std::fabs(need - xlab_h) < 0.5) break;
+    xlab_h = need;
+  }
+  plot.y = std::round(plot.y);
+  plot.h = std::round(plot.h);
+  if (plot.w < 2 || plot.h < 2) return;
+  layout_.plot = plot;
+
+  // Gridlines first, quiet, under the data.
+  int grid_every = 1;
+  double spacing = plot.h / std::max(1, scale.divisions);
+  if (spacing < 4) grid_every = static_cast<int>(std::ceil(4 / std::max(spacing, 1e-9)));
+  if (cr_) {
+    for (int i = 0; i <= scale.divisions; i += grid_every) {
+      double y = ValueToY(scale, plot, scale.TickValue(i));
+      if (y > plot.y + 0.5 && y < plot.bottom() - 0.5) HLine(plot.x, plot.right(), y, kGridColor);
+    }
+  }
+  {
+    CairoSaved clip(cr_);
+    if (cr_) {
+      cairo_rectangle(cr_, plot.x, plot.y - 1, plot.w + 1, plot.h + 1);
+      cairo_clip(cr_);
+    }
+    switch (kind_) {
+      case Kind::kLine: Lines2D(plot, scale); break;
+      case Kind::kArea: Areas2D(plot, scale); break;
+      default: Bars2D(plot, scale); break;
+    }
+  }
+  // Axis lines over the data's edges; a zero line when zero lies inside.
+  if (scale.minimum < 0 && scale.maximum > 0) {
+    HLine(plot.x, plot.right(), ValueToY(scale, plot, 0), kZeroLineColor);
+  }
+  HLine(plot.x, plot.right() + 1, plot.bottom(), kAxisColor);
+  VLine(plot.x, plot.y, plot.bottom() + 1, kAxisColor);
+  if (show_y2) VLine(plot.right(), plot.y, plot.bottom() + 1, kAxisColor);
+  if (show_y) ValueAxisLabels(scale, plot, ay, Side::kLeft, body.w * 0.25);
+  if (show_y2) ValueAxisLabels(scale, plot, ay2, Side::kRight, body.w * 0.25);
+  if (show_x && rows > 0) {
+    double slot = plot.w / rows;
+    if (slot >= 6) {
+      for (int i = 0; i <= rows; ++i) VLine(plot.x + slot * i, plot.bottom(), plot.bottom() + tick_, kAxisColor);
+    }
+    DrawCategories(plan, xs, plot.bottom() + tick_ + 2, area.x, area.right());
+  }
+  DrawAxisTitle(xt, Side::kBottom, r.bottom(), plot.x, plot.right());
+  if (yt.present) {
+    if (yt_above) {
+      DrawText(TextRole::kAxisTitle, yt.text, yt.str, std::max(r.x, plot.x - yt.block_w / 2), r.y, Anchor::kTopLeft, 0, yt.color);
+    } else {
+      DrawAxisTitle(yt, Side::kLeft, r.x, plot.y, plot.bottom());
+    }
+  }
+  if (y2t.present) {
+    if (y2t_above) {
+      DrawText(TextRole::kAxisTitle, y2t.text, y2t.str, std::min(r.right(), plot.right() + y2t.block_w / 2), r.y,
+               Anchor::kTopRight, 0, y2t.color);
+    } else {
+      DrawAxisTitle(y2t, Side::kRight, r.right(), plot.y, plot.bottom());
+    }
+  }
+}
+
+void Painter::Bars2D(const Box& plot, const Scale& scale) {
+  if (!cr_) return;
+  int rows = grid_.rows(), cols = grid_.columns();
+  if (rows == 0 || cols == 0) return;
+  double slot = plot.w / rows;
+  double group = slot * (s_.stacking ? 0.6 : 0.78);
+  double bar = s_.stacking ? group : group / cols;
+  double base = std::clamp(0.0, scale.minimum, scale.maximum);
+  double base_y = ValueToY(scale, plot, base);
+  auto draw_bar = [&](int c, double x0, double x1, double v0, double v1) {
+    double ya = ValueToY(scale, plot, v0), yb = ValueToY(scale, plot, v1);
+    double top = std::round(std::min(ya, yb)), bottom = std::round(std::max(ya, yb));
+    double left = std::round(x0), right = std::round(x1);
+    if (right - left < 1) right = left + 1;
+    if (bottom - top < 1 && v1 != v0) bottom = top + 1;
+    if (bottom <= top) return;
+    SetColor(grid_.Fill(c));
+    cairo_rectangle(cr_, left, top, right - left, bottom - top);
+    cairo_fill(cr_);
+    double ew = grid_.EdgeWidth(c);
+    double lw = ew > 0 ? ew : 1;
+    if (right - left > 2 * lw && bottom - top > lw) {
+      cairo_rectangle(cr_, left + lw / 2, top + lw / 2, right - left - lw, bottom - top - lw);
+      StrokeEdge(grid_.EdgeColor(c), ew);
+    }
+  };
+  for (int r = 0; r < rows; ++r) {
+    double gx = plot.x + slot * r + (slot - group) / 2;
+    double pos = 0, neg = 0;
+    for (int c = 0; c < cols; ++c) {
+      auto v = grid_.at(r, c);
+      if (!v) continue;
+      if (s_.stacking) {
+        double from = *v >= 0 ? pos : neg;
+        double to = std::clamp(from + *v, -1e300, 1e300);
+        (*v >= 0 ? pos : neg) = to;
+        draw_bar(c, gx, gx + bar, from, to);
+      } else {
+        draw_bar(c, gx + bar * c, gx + bar * (c + 1), base, *v);
+      }
+    }
+  }
+  (void)base_y;
+}
+
+void Painter::Lines2D(const Box& plot, const Scale& scale) {
+  if (!cr_) return;
+  int rows = grid_.rows(), cols = grid_.columns();
+  if (rows == 0 || cols == 0) return;
+  auto values = Values();
+  double slot = plot.w / rows;
+  double lw = std::clamp(std::round(std::min(width_, height_) / 180.0), 1.5, 4.0);
+  double marker = lw + 1.5;
+  bool markers = slot >= marker * 4;
+  cairo_set_line_join(cr_, CAIRO_LINE_JOIN_ROUND);
+  cairo_set_line_cap(cr_, CAIRO_LINE_CAP_ROUND);
+  for (int c = 0; c < cols; ++c) {
+    bool open = false;
+    int run = 0;
+    for (int r = 0; r < rows; ++r) {
+      const auto& v = values[r][c];
+      if (!v) {
+        open = false;
+        continue;
+      }
+      double x = plot.x + slot * (r + 0.5), y = ValueToY(scale, plot, *v);
+      if (!open) {
+        cairo_move_to(cr_, x, y);
+        open = true;
+      } else {
+        cairo_line_to(cr_, x, y);
+      }
+      ++run;
+    }
+    cairo_set_line_width(cr_, lw);
+    SetColor(grid_.Pen(c));
+    cairo_stroke(cr_);
+    // Markers show every point, and a point without neighbours at all.
+    for (int r = 0; r < rows; ++r) {
+      const auto& v = values[r][c];
+      if (!v) continue;
+      bool alone = (r == 0 || !values[r - 1][c]) && (r + 1 == rows || !values[r + 1][c]);
+      if (!markers && !alone) continue;
+      double x = plot.x + slot * (r + 0.5), y = ValueToY(scale, plot, *v);
+      cairo_new_sub_path(cr_);
+      cairo_arc(cr_, x, y, marker, 0, 2 * std::numbers::pi);
+    }
+    SetColor(grid_.Pen(c));
+    cairo_fill(cr_);
+    (void)run;
+  }
+}
+
+void Painter::Areas2D(const Box& plot, const Scale& scale) {
+  if (!cr_) return;
+  int rows = grid_.rows(), cols = grid_.columns();
+  if (rows == 0 || cols == 0) return;
+  auto values = Values();
+  double slot = plot.w / rows;
+  double base = std::clamp(0.0, scale.minimum, scale.maximum);
+  auto x_of = [&](int r) {
+    if (rows == 1) return r == 0 ? plot.x : plot.right();
+    return plot.x + slot * (r + 0.5);
+  };
+  int points = rows == 1 ? 2 : rows;
+  // Stacked areas fill between the previous series' top and their own;
+  // unstacked ones fill from the base, drawn in order with the later ones over the earlier.
+  for (int c = 0; c < cols; ++c) {
+    auto top_of = [&](int i) {
+      int r = rows == 1 ? 0 : i;
+      const auto& v = values[static_cast<std::size_t>(r)][static_cast<std::size_t>(c)];
+      return v ? *v : (s_.stacking ? 0.0 : base);
+    };
+    auto bottom_of = [&](int i) {
+      if (!s_.stacking || c == 0) return base;
+      int r = rows == 1 ? 0 : i;
+      const auto& v = values[static_cast<std::size_t>(r)][static_cast<std::size_t>(c - 1)];
+      return v ? *v : base;
+    };
+    for (int i = 0; i < points; ++i) {
+      double x = x_of(i), y = ValueToY(scale, plot, top_of(i));
+      if (i == 0) cairo_move_to(cr_, x, y);
+      else cairo_line_to(cr_, x, y);
+    }
+    for (int i = points - 1; i >= 0; --i) cairo_line_to(cr_, x_of(i), ValueToY(scale, plot, bottom_of(i)));
+    cairo_close_path(cr_);
+    SetColor(grid_.Fill(c), s_.stacking ? 1.0 : 0.85);
+    cairo_fill_preserve(cr_);
+    cairo_set_line_join(cr_, CAIRO_LINE_JOIN_ROUND);
+    StrokeEdge(grid_.EdgeColor(c), grid_.EdgeWidth(c) > 0 ? std::min(grid_.EdgeWidth(c), 3.0) : 0);
+  }
+}
+
+// ---------------------------------------------------------------- pie
+
+void Painter::Pie(Box area) {
+  int rows = grid_.rows(), cols = grid_.columns();
+  if (rows <= 0) return;
+  const FontState& font = s_.axes[kAxisX].label_font;
+  double label_h = Shape(font, "Ag").height;
+  // The grid of pies with the largest radius.
+  int best_cols = 1;
+  double best_radius = -1;
+  for (int gc = 1; gc <= rows; ++gc) {
+    int gr = (rows + gc - 1) / gc;
+    double cw = area.w / gc, ch = area.h / gr - label_h - gap_ / 2;
+    double radius = std::min(cw, ch) / 2 - gap_ / 2;
+    if (radius > best_radius) {
+      best_radius = radius;
+      best_cols = gc;
+    }
+  }
+  if (best_radius < 2) return;
+  int grid_rows = (rows + best_cols - 1) / best_cols;
+  double cw = area.w / best_cols, ch = area.h / grid_rows;
+  layout_.plot = area;
+  for (int r = 0; r < rows; ++r) {
+    int gx = r % best_cols, gy = r / best_cols;
+    double cx = area.x + cw * (gx + 0.5);
+    double cy = area.y + ch * gy + (ch - label_h - gap_ / 2) / 2;
+    double radius = std::floor(best_radius);
+    double total = 0;
+    for (int c = 0; c < cols; ++c) {
+      auto v = grid_.at(r, c);
+      if (v && *v > 0) total += std::min(*v, 1e300 / std::max(1, cols));
+    }
+    if (cr_) {
+      if (!(total > 0)) {
+        cairo_arc(cr_, cx, cy, radius, 0, 2 * std::numbers::pi);
+        SetColor(kEmptyPieColor);
+        cairo_set_line_width(cr_, 1);
+        cairo_stroke(cr_);
+      } else {
+        double angle = -std::numbers::pi / 2;
+        for (int c = 0; c < cols; ++c) {
+          auto v = grid_.at(r, c);
+          if (!v || !(*v > 0)) continue;  // a slice of nothing or less takes no room
+          double sweep = std::min(*v, 1e300 / std::max(1, cols)) / total * 2 * std::numbers::pi;
+          if (!(sweep > 0)) continue;
+          cairo_move_to(cr_, cx, cy);
+          cairo_arc(cr_, cx, cy, radius, angle, angle + sweep);
+          cairo_close_path(cr_);
+          SetColor(grid_.Fill(c));
+          cairo_fill_preserve(cr_);
+          cairo_set_line_join(cr_, CAIRO_LINE_JOIN_ROUND);
+          double ew = grid_.EdgeWidth(c);
+          StrokeEdge(grid_.EdgeColor(c), std::min(ew, radius / 8));
+          angle += sweep;
+        }
+      }
+    }
+    std::string_view label = grid_.RowLabel(r);
+    if (!label.empty() && !s_.axes[kAxisX].hidden) {
+      ShapedText t = Shape(font, label, Fit::kEllipsis, static_cast<int>(std::max(8.0, cw - gap_)));
+      TryDrawText(TextRole::kPieLabel, t, label, cx, cy + radius + gap_ / 2, Anchor::kTop, 0, font.color);
+    }
+  }
+}
+
+}  // namespace detail
+
+// ---------------------------------------------------------------- public
+
+int PixelsFromTwips(float twips) {
+  double px = std::round(static_cast<double>(twips) / 15.0);
+  if (!(px > 0) || !std::isfinite(px)) return 0;
+  return static_cast<int>(std::min(px, 32767.0));
+}
+
+std::array<Point, 4> PlacedText::Corners() const {
+  double c = std::cos(angle), s = std::sin(angle);
+  double hw = width / 2, hh = height / 2;
+  std::array<Point, 4> out;
+  const double sx[4] = {-hw, hw, hw, -hw}, sy[4] = {-hh, -hh, hh, hh};
+  for (int i = 0; i < 4; ++i) out[static_cast<std::size_t>(i)] = {cx + sx[i] * c - sy[i] * s, cy + sx[i] * s + sy[i] * c};
+  return out;
+}
+
+bool Overlap(const PlacedText& a, const PlacedText& b) {
+  // Separating axes of two rectangles: the two edge directions of each.
+  auto ca = a.Corners(), cb = b.Corners();
+  for (const PlacedText* t : {&a, &b}) {
+    double c = std::cos(t->angle), s = std::sin(t->angle);
+    const double axes[2][2] = {{c, s}, {-s, c}};
+    for (const auto& axis : axes) {
+      double amin = 1e300, amax = -1e300, bmin = 1e300, bmax = -1e300;
+      for (const Point& p : ca) {
+        double d = p.x * axis[0] + p.y * axis[1];
+        amin = std::min(amin, d);
+        amax = std::max(amax, d);
+      }
+      for (const Point& p : cb) {
+        double d = p.x * axis[0] + p.y * axis[1];
+        bmin = std::min(bmin, d);
+        bmax = std::max(bmax, d);
+      }
+      if (amax <= bmin + 0.01 || bmax <= amin + 0.01) return false;
+    }
+  }
+  return true;
+}
+
+void PaintChart(const ChartState& state, cairo_t* cr, int width_px, int height_px) {
+  if (!cr || width_px <= 0 || height_px <= 0 || cairo_status(cr) != CAIRO_STATUS_SUCCESS) return;
+  detail::Painter painter(state, cr, width_px, height_px);
+  painter.Run();
+}
+
+ChartLayout LayoutChart(const ChartState& state, int width_px, int height_px) {
+  if (width_px <= 0 || height_px <= 0) return {};
+  detail::Painter painter(state, nullptr, width_px, height_px);
+  painter.Run();
+  return std::move(painter.layout());
+}
+
+}  // namespace qz::chart::render

@@ -1,0 +1,445 @@
+// The 3-D charts: an orthographic view turned about the vertical axis by the
+// engine's rotation and looking down at a fixed elevation. Solids are drawn
+// back to front (painter's order by the depth of their footprint, then from
+// the bottom up) with faces turned away from the viewer left out, and each
+// face shaded by how squarely it meets a light from the upper left.
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+#include <vector>
+
+#include "platform/chart/render/paint_p.h"
+
+namespace qz::chart::render::detail {
+namespace {
+
+constexpr double kElevation = 20 * std::numbers::pi / 180;
+constexpr Rgb kWallColor{246, 246, 246};
+constexpr Rgb kFloorColor{232, 232, 232};
+constexpr Rgb kWallEdge{170, 170, 170};
+constexpr Rgb kWallGrid{214, 214, 214};
+
+struct V3 {
+  double x = 0, y = 0, z = 0;
+};
+V3 operator-(V3 a, V3 b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
+V3 Cross(V3 a, V3 b) { return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x}; }
+double Dot(V3 a, V3 b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+
+struct Face {
+  std::vector<V3> points;
+  V3 normal;  // world, outward
+  Rgb color;
+  int series = 0;
+  bool two_sided = false;
+};
+
+struct Solid {
+  double depth = 0;  // of the footprint centre: larger is farther
+  double height = 0;
+  std::vector<Face> faces;
+};
+
+class View {
+ public:
+  View(double rotation_deg, double extent_x, double extent_z) : cx_(extent_x / 2), cz_(extent_z / 2) {
+    double t = std::isfinite(rotation_deg) ? std::fmod(rotation_deg, 360.0) : 30.0;
+    t = t * std::numbers::pi / 180;
+    ct_ = std::cos(t);
+    st_ = std::sin(t);
+    cp_ = std::cos(kElevation);
+    sp_ = std::sin(kElevation);
+  }
+  // View coordinates: across the screen, up, and away from the viewer.
+  void Turn(V3 p, double* across, double* away) const {
+    double x = p.x - cx_, z = p.z - cz_;
+    *across = x * ct_ + z * st_;
+    *away = -x * st_ + z * ct_;
+  }
+  double Across(V3 p) const {
+    double a, d;
+    Turn(p, &a, &d);
+    return a;
+  }
+  double Up(V3 p) const {
+    double a, d;
+    Turn(p, &a, &d);
+    return p.y * cp_ + d * sp_;
+  }
+  double Away(V3 p) const {
+    double a, d;
+    Turn(p, &a, &d);
+    return d;
+  }
+  bool Facing(V3 n) const {
+    double nd = -n.x * st_ + n.z * ct_;
+    return n.y * sp_ - nd * cp_ > 1e-9;
+  }
+  double Light(V3 n) const {
+    double len = std::sqrt(Dot(n, n));
+    if (!(len > 0)) return 0.8;
+    double na = (n.x * ct_ + n.z * st_) / len, nd = (-n.x * st_ + n.z * ct_) / len, ny = n.y / len;
+    // Light from the upper left, slightly in front.
+    double l = -0.45 * na + 0.8 * ny - 0.4 * nd;
+    return 0.62 + 0.38 * std::max(0.0, l / 1.0);
+  }
+  void Fit(const Box& target, const std::vector<V3>& corners) {
+    double x0 = 1e300, x1 = -1e300, y0 = 1e300, y1 = -1e300;
+    for (const V3& c : corners) {
+      x0 = std::min(x0, Across(c));
+      x1 = std::max(x1, Across(c));
+      y0 = std::min(y0, Up(c));
+      y1 = std::max(y1, Up(c));
+    }
+    double bw = std::max(x1 - x0, 1e-9), bh = std::max(y1 - y0, 1e-9);
+    k_ = std::max(0.0, std::min(target.w / bw, target.h / bh));
+    ox_ = target.x + (target.w - k_ * bw) / 2 - k_ * x0;
+    oy_ = target.y + (target.h - k_ * bh) / 2 + k_ * y1;
+  }
+  Point Screen(V3 p) const { return {ox_ + k_ * Across(p), oy_ - k_ * Up(p)}; }
+  double scale() const { return k_; }
+  double sin_turn() const { return st_; }
+  double cos_turn() const { return ct_; }
+
+ private:
+  double cx_, cz_, ct_ = 1, st_ = 0, cp_ = 1, sp_ = 0;
+  double k_ = 1, ox_ = 0, oy_ = 0;
+};
+
+void AddBox(const View& view, Solid& s, V3 a, V3 b, Rgb color, int series) {
+  double x0 = std::min(a.x, b.x), x1 = std::max(a.x, b.x);
+  double y0 = std::min(a.y, b.y), y1 = std::max(a.y, b.y);
+  double z0 = std::min(a.z, b.z), z1 = std::max(a.z, b.z);
+  auto quad = [&](V3 p0, V3 p1, V3 p2, V3 p3, V3 n) {
+    if (!view.Facing(n)) return;
+    s.faces.push_back({{p0, p1, p2, p3}, n, color, series, false});
+  };
+  quad({x0, y0, z0}, {x1, y0, z0}, {x1, y1, z0}, {x0, y1, z0}, {0, 0, -1});
+  quad({x0, y0, z1}, {x1, y0, z1}, {x1, y1, z1}, {x0, y1, z1}, {0, 0, 1});
+  quad({x0, y0, z0}, {x0, y0, z1}, {x0, y1, z1}, {x0, y1, z0}, {-1, 0, 0});
+  quad({x1, y0, z0}, {x1, y0, z1}, {x1, y1, z1}, {x1, y1, z0}, {1, 0, 0});
+  quad({x0, y1, z0}, {x1, y1, z0}, {x1, y1, z1}, {x0, y1, z1}, {0, 1, 0});
+  quad({x0, y0, z0}, {x1, y0, z0}, {x1, y0, z1}, {x0, y0, z1}, {0, -1, 0});
+}
+
+// A face of any polygon, its normal oriented along hint.
+void AddFace(const View& view, Solid& s, std::vector<V3> pts, V3 hint, Rgb color, int series,
+             bool two_sided) {
+  if (pts.size() < 3) return;
+  V3 n = Cross(pts[1] - pts[0], pts[pts.size() - 1] - pts[0]);
+  if (Dot(n, n) < 1e-18) n = hint;
+  if (Dot(n, hint) < 0) n = {-n.x, -n.y, -n.z};
+  if (!two_sided && !view.Facing(n)) return;
+  s.faces.push_back({std::move(pts), n, color, series, two_sided});
+}
+
+}  // namespace
+
+void Chart3D(Painter& p, Box area) {
+  const ChartState& s = p.s_;
+  const Grid& g = p.grid_;
+  int rows = g.rows(), cols = g.columns();
+  Kind kind = p.kind();
+  bool stacked = s.stacking && kind != Kind::kLine;
+  int depth_rows = stacked ? 1 : std::max(1, cols);
+  double extent_x = std::max(1, rows);
+  double extent_z = depth_rows;
+  double extent_y = 0.55 * std::max({extent_x, extent_z, 4.0});
+  View view(s.rotation, extent_x, extent_z);
+
+  const AxisState& ax = s.axes[kAxisX];
+  const AxisState& ay = s.axes[kAxisY];
+  const AxisState& az = s.axes[kAxisZ];
+  Painter::AxisTitle xt = p.MeasureAxisTitle(ax, Painter::Side::kBottom, area.w);
+  Painter::AxisTitle yt = p.MeasureAxisTitle(ay, Painter::Side::kLeft, area.h * 0.8);
+  Painter::AxisTitle zt = p.MeasureAxisTitle(az, Painter::Side::kRight, area.h * 0.8);
+  bool yt_above = yt.present && yt.angle == 0 && ay.title_layout != kLayoutStacked;
+  bool zt_above = zt.present && zt.angle == 0 && az.title_layout != kLayoutStacked;
+  double top = 0;
+  if (yt_above) top = std::max(top, yt.block_h + p.gap_ / 2);
+  if (zt_above) top = std::max(top, zt.block_h + p.gap_ / 2);
+  double bottom = xt.present ? xt.block_h + p.gap_ / 2 : 0;
+  double left = yt.present && !yt_above ? yt.block_w + p.gap_ / 2 : 0;
+  double right = zt.present && !zt_above ? zt.block_w + p.gap_ / 2 : 0;
+  if (top + bottom > area.h * 0.5) top = bottom = 0, xt.present = yt_above ? (yt.present = false) : false;
+  if (left + right > area.w * 0.4) left = right = 0, yt.present = zt.present = false;
+  Box body{area.x + left, area.y + top, area.w - left - right, area.h - top - bottom};
+
+  bool compact = p.thumbnail_ || body.w < 70 * p.ui_ || body.h < 50 * p.ui_;
+  bool show_x = !ax.hidden && !compact;
+  bool show_y = !ay.hidden && !compact;
+  bool show_z = !az.hidden && !compact && depth_rows > 1;
+
+  Zero zero = kind == Kind::kLine ? Zero::kOptional : Zero::kIncluded;
+  double label_h = p.Shape(ay.label_font, "0").height;
+  int target = std::clamp(static_cast<int>(body.h * 0.55 / (label_h * 2.2)), 2, 8);
+  Scale scale = ResolveScale(ay.scale, p.ValueRange(), zero, target);
+  double max_lab = body.w * 0.2;
+  double vw = 0;
+  for (int i = 0; i <= scale.divisions && show_y && i <= 200; ++i) {
+    vw = std::max<double>(vw, p.Shape(ay.label_font, FormatTick(scale.TickValue(i), scale), Fit::kEllipsis,
+                                      static_cast<int>(max_lab)).width);
+  }
+  double zw = 0;
+  for (int c = 0; c < cols && show_z; ++c) {
+    zw = std::max<double>(zw, p.Shape(az.label_font, g.ColumnLabel(c), Fit::kEllipsis, static_cast<int>(max_lab)).width);
+  }
+  double cat_h = p.Shape(ax.label_font, "Ag").height;
+  // Series labels run along the floor edge nearest the viewer; the value
+  // labels go up the outermost vertical edge on the other side.
+  double x_far = view.Away({0, 0, 0}) > view.Away({extent_x, 0, 0}) ? 0 : extent_x;
+  double z_far = view.Away({0, 0, 0}) > view.Away({0, 0, extent_z}) ? 0 : extent_z;
+  double x_near = x_far == 0 ? extent_x : 0;
+  bool series_left = view.Across({x_near, 0, 0}) < view.Across({x_far, 0, 0});
+  double left_room = show_y && !series_left ? vw + p.gap_ : 0;
+  double right_room = show_y && series_left ? vw + p.gap_ : 0;
+  (series_left ? left_room : right_room) += show_z ? zw + p.gap_ : 0;
+  Box fit = body;
+  fit.x += left_room;
+  fit.w -= left_room + right_room;
+  fit.y += show_y ? std::ceil(label_h / 2) : 0;
+  fit.h -= (show_y ? std::ceil(label_h / 2) : 0) + (show_x ? cat_h + p.gap_ : 0);
+  if (fit.w < 4 || fit.h < 4) return;
+  std::vector<V3> corners;
+  for (double x : {0.0, extent_x})
+    for (double y : {0.0, extent_y})
+      for (double z : {0.0, extent_z}) corners.push_back({x, y, z});
+  view.Fit(fit, corners);
+  p.layout_.plot = fit;
+
+  auto to_y = [&](double v) {
+    double t = v / (scale.maximum - scale.minimum) - scale.minimum / (scale.maximum - scale.minimum);
+    if (!std::isfinite(t)) t = v > scale.maximum ? 1 : 0;
+    return std::clamp(t, 0.0, 1.0) * extent_y;
+  };
+  cairo_t* cr = p.cr_;
+  auto path = [&](const std::vector<V3>& pts) {
+    for (std::size_t i = 0; i < pts.size(); ++i) {
+      Point q = view.Screen(pts[i]);
+      if (i == 0) cairo_move_to(cr, q.x, q.y);
+      else cairo_line_to(cr, q.x, q.y);
+    }
+    cairo_close_path(cr);
+  };
+
+  // Floor and the two walls behind the scene, with the value gridlines.
+  if (cr) {
+    cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
+    cairo_set_line_width(cr, 1);
+    std::vector<V3> floor{{0, 0, 0}, {extent_x, 0, 0}, {extent_x, 0, extent_z}, {0, 0, extent_z}};
+    std::vector<V3> back{{0, 0, z_far}, {extent_x, 0, z_far}, {extent_x, extent_y, z_far}, {0, extent_y, z_far}};
+    std::vector<V3> side{{x_far, 0, 0}, {x_far, 0, extent_z}, {x_far, extent_y, extent_z}, {x_far, extent_y, 0}};
+    for (const auto* wall : {&back, &side}) {
+      path(*wall);
+      p.SetColor(kWallColor);
+      cairo_fill(cr);
+    }
+    path(floor);
+    p.SetColor(kFloorColor);
+    cairo_fill(cr);
+    p.SetColor(kWallGrid);
+    double last = -1e300;
+    for (int i = 0; i <= scale.divisions; ++i) {
+      double y = to_y(scale.TickValue(i));
+      if (y - last < extent_y / 60) continue;
+      last = y;
+      Point a = view.Screen({0, y, z_far}), b = view.Screen({extent_x, y, z_far});
+      Point c = view.Screen({x_far, y, 0}), d = view.Screen({x_far, y, extent_z});
+      cairo_move_to(cr, a.x, a.y);
+      cairo_line_to(cr, b.x, b.y);
+      cairo_move_to(cr, c.x, c.y);
+      cairo_line_to(cr, d.x, d.y);
+    }
+    cairo_stroke(cr);
+    p.SetColor(kWallEdge);
+    for (const auto* wall : {&back, &side, &floor}) {
+      path(*wall);
+      cairo_stroke(cr);
+    }
+  }
+
+  // The solids.
+  std::vector<Solid> solids;
+  auto values = p.Values();
+  double base = to_y(std::clamp(0.0, scale.minimum, scale.maximum));
+  auto solid_at = [&](double x, double z, double h) {
+    Solid sd;
+    sd.depth = view.Away({x, 0, z});
+    sd.height = h;
+    return sd;
+  };
+  if (kind == Kind::kBar || kind == Kind::kStep) {
+    double inset = kind == Kind::kBar ? 0.2 : 0.0;
+    double zin = kind == Kind::kBar ? 0.2 : 0.15;
+    for (int r = 0; r < rows; ++r) {
+      double pos = 0, neg = 0;
+      for (int c = 0; c < cols; ++c) {
+        auto v = g.at(r, c);
+        if (!v) continue;
+        double from = 0, to = *v;
+        if (stacked) {
+          double& acc = *v >= 0 ? pos : neg;
+          from = acc;
+          acc = std::clamp(acc + *v, -1e300, 1e300);
+          to = acc;
+        } else {
+          from = std::clamp(0.0, scale.minimum, scale.maximum);
+        }
+        double y0 = to_y(from), y1 = to_y(to);
+        if (std::fabs(y1 - y0) < 1e-9) continue;
+        double z0 = (stacked ? 0 : c) + zin, z1 = (stacked ? 1 : c + 1) - zin;
+        Solid sd = solid_at(r + 0.5, (z0 + z1) / 2, std::min(y0, y1));
+        AddBox(view, sd, {r + inset, y0, z0}, {r + 1 - inset, y1, z1}, g.Fill(c), c);
+        solids.push_back(std::move(sd));
+      }
+    }
+  } else if (kind == Kind::kLine) {
+    for (int c = 0; c < cols; ++c) {
+      double z0 = c + 0.25, z1 = c + 0.75;
+      for (int r = 0; r + 1 < rows; ++r) {
+        const auto& a = values[static_cast<std::size_t>(r)][static_cast<std::size_t>(c)];
+        const auto& b = values[static_cast<std::size_t>(r + 1)][static_cast<std::size_t>(c)];
+        if (!a || !b) continue;
+        double xa = r + 0.5, xb = r + 1.5, ya = to_y(*a), yb = to_y(*b);
+        Solid sd = solid_at((xa + xb) / 2, (z0 + z1) / 2, std::min(ya, yb));
+        AddFace(view, sd, {{xa, ya, z0}, {xb, yb, z0}, {xb, yb, z1}, {xa, ya, z1}}, {0, 1, 0}, g.Pen(c), c, true);
+        solids.push_back(std::move(sd));
+      }
+      if (rows == 1 && values[0][static_cast<std::size_t>(c)]) {
+        double y = to_y(*values[0][static_cast<std::size_t>(c)]);
+        Solid sd = solid_at(0.5, (z0 + z1) / 2, y);
+        AddFace(view, sd, {{0.2, y, z0}, {0.8, y, z0}, {0.8, y, z1}, {0.2, y, z1}}, {0, 1, 0}, g.Pen(c), c, true);
+        solids.push_back(std::move(sd));
+      }
+    }
+  } else {  // areas
+    int points = rows == 1 ? 2 : rows;
+    auto x_of = [&](int i) { return rows == 1 ? (i == 0 ? 0.0 : 1.0) : i + 0.5; };
+    for (int c = 0; c < cols; ++c) {
+      double z0 = (stacked ? 0 : c) + 0.15, z1 = (stacked ? 1 : c + 1) - 0.15;
+      auto top_of = [&](int i) {
+        const auto& v = values[static_cast<std::size_t>(rows == 1 ? 0 : i)][static_cast<std::size_t>(c)];
+        return v ? to_y(*v) : base;
+      };
+      auto bottom_of = [&](int i) {
+        if (!stacked || c == 0) return base;
+        const auto& v = values[static_cast<std::size_t>(rows == 1 ? 0 : i)][static_cast<std::size_t>(c - 1)];
+        return v ? to_y(*v) : base;
+      };
+      for (int i = 0; i + 1 < points; ++i) {
+        double xa = x_of(i), xb = x_of(i + 1);
+        double ta = top_of(i), tb = top_of(i + 1), ba = bottom_of(i), bb = bottom_of(i + 1);
+        Solid sd = solid_at((xa + xb) / 2, (z0 + z1) / 2, std::min({ta, tb, ba, bb}));
+        Rgb col = g.Fill(c);
+        double up = (ta + tb) >= (ba + bb) ? 1 : -1;
+        AddFace(view, sd, {{xa, ba, z0}, {xb, bb, z0}, {xb, tb, z0}, {xa, ta, z0}}, {0, 0, -1}, col, c, false);
+        AddFace(view, sd, {{xa, ba, z1}, {xb, bb, z1}, {xb, tb, z1}, {xa, ta, z1}}, {0, 0, 1}, col, c, false);
+        AddFace(view, sd, {{xa, ta, z0}, {xb, tb, z0}, {xb, tb, z1}, {xa, ta, z1}}, {0, up, 0}, col, c, false);
+        AddFace(view, sd, {{xa, ba, z0}, {xb, bb, z0}, {xb, bb, z1}, {xa, ba, z1}}, {0, -up, 0}, col, c, false);
+        if (i == 0) AddFace(view, sd, {{xa, ba, z0}, {xa, ta, z0}, {xa, ta, z1}, {xa, ba, z1}}, {-1, 0, 0}, col, c, false);
+        if (i + 2 == points) AddFace(view, sd, {{xb, bb, z0}, {xb, tb, z0}, {xb, tb, z1}, {xb, bb, z1}}, {1, 0, 0}, col, c, false);
+        solids.push_back(std::move(sd));
+      }
+    }
+  }
+  std::stable_sort(solids.begin(), solids.end(), [](const Solid& a, const Solid& b) {
+    if (std::fabs(a.depth - b.depth) > 1e-6) return a.depth > b.depth;
+    return a.height < b.height;
+  });
+  if (cr) {
+    for (const Solid& sd : solids) {
+      for (const Face& f : sd.faces) {
+        path(f.points);
+        p.SetShade(f.color, view.Light(f.normal));
+        double ew = g.EdgeWidth(f.series);
+        if (kind == Kind::kArea) {
+          // Segments of one slab join without a seam: no edge between them.
+          cairo_fill_preserve(cr);
+          cairo_set_line_width(cr, 0.8);
+          cairo_stroke(cr);
+        } else if (kind == Kind::kLine) {
+          cairo_fill_preserve(cr);
+          p.SetShade(f.color, 0.7);
+          cairo_set_line_width(cr, 1);
+          cairo_stroke(cr);
+        } else {
+          cairo_fill_preserve(cr);
+          p.StrokeEdge(g.EdgeColor(f.series), ew > 0 ? std::min(ew, 2.0) : 0);
+        }
+      }
+    }
+  }
+
+  // Labels: values up the leftmost vertical edge, categories under the
+  // front edge, series along the side edge nearest the viewer.
+  if (show_y) {
+    V3 left_edge{0, 0, 0};
+    double best = 1e300;
+    double side = series_left ? -1 : 1;  // look for the rightmost edge when the series take the left
+    for (double x : {0.0, extent_x}) {
+      for (double z : {0.0, extent_z}) {
+        double sx = side * view.Screen({x, 0, z}).x;
+        if (sx < best) best = sx, left_edge = {x, 0, z};
+      }
+    }
+    double last_y = 1e300;
+    for (int i = 0; i <= scale.divisions; ++i) {
+      double v = scale.TickValue(i);
+      Point q = view.Screen({left_edge.x, to_y(v), left_edge.z});
+      std::string label = FormatTick(v, scale);
+      ShapedText t = p.Shape(ay.label_font, label, Fit::kEllipsis, static_cast<int>(std::max(8.0, max_lab)));
+      if (std::fabs(last_y - q.y) < t.height + 1) continue;
+      last_y = q.y;
+      if (series_left) {
+        p.HLine(q.x, q.x + p.tick_, q.y, {96, 96, 96});
+        p.DrawText(TextRole::kValueLabel, t, label, q.x + p.tick_ + 3, q.y, Anchor::kLeft, 0, ay.label_font.color);
+      } else {
+        p.HLine(q.x - p.tick_, q.x, q.y, {96, 96, 96});
+        p.DrawText(TextRole::kValueLabel, t, label, q.x - p.tick_ - 3, q.y, Anchor::kRight, 0, ay.label_font.color);
+      }
+    }
+  }
+  if (show_x && rows > 0) {
+    double z_near = z_far == 0 ? extent_z : 0;
+    std::vector<double> xs, ys;
+    for (int r = 0; r < rows; ++r) {
+      Point q = view.Screen({r + 0.5, 0, z_near});
+      xs.push_back(q.x);
+      ys.push_back(q.y + p.gap_ / 2);
+    }
+    double spacing = rows > 1 ? std::fabs(xs[1] - xs[0]) : fit.w;
+    Painter::CategoryPlan plan = p.PlanCategories(xs, std::max(1.0, spacing), 0, 0);
+    p.DrawCategories(plan, xs, 0, area.x, area.right(), ys);
+  }
+  if (show_z) {
+    bool on_right = !series_left;
+    double last_y = 1e300;
+    for (int c = 0; c < depth_rows && c < cols; ++c) {
+      Point q = view.Screen({x_near, 0, c + 0.5});
+      std::string_view label = g.ColumnLabel(c);
+      if (label.empty()) continue;
+      ShapedText t = p.Shape(az.label_font, label, Fit::kEllipsis, static_cast<int>(std::max(8.0, max_lab)));
+      if (std::fabs(last_y - q.y) < t.height) continue;
+      last_y = q.y;
+      p.TryDrawText(TextRole::kSeriesLabel, t, label, on_right ? q.x + p.gap_ : q.x - p.gap_, q.y,
+                 on_right ? Anchor::kLeft : Anchor::kRight, 0, az.label_font.color);
+    }
+  }
+  p.DrawAxisTitle(xt, Painter::Side::kBottom, area.bottom(), fit.x, fit.right());
+  if (yt.present) {
+    if (yt_above) {
+      p.DrawText(TextRole::kAxisTitle, yt.text, yt.str, area.x, area.y, Anchor::kTopLeft, 0, yt.color);
+    } else {
+      p.DrawAxisTitle(yt, Painter::Side::kLeft, area.x, fit.y, fit.bottom());
+    }
+  }
+  if (zt.present) {
+    if (zt_above) {
+      p.DrawText(TextRole::kAxisTitle, zt.text, zt.str, area.right(), area.y, Anchor::kTopRight, 0, zt.color);
+    } else {
+      p.DrawAxisTitle(zt, Painter::Side::kRight, area.right(), fit.y, fit.bottom());
+    }
+  }
+}
+
+}  // namespace qz::chart::render::detail

@@ -1,0 +1,153 @@
+// Internals shared by the renderer's 2-D and 3-D painting.
+#pragma once
+
+#include <cairo.h>
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/chart/chart_state.h"
+#include "platform/chart/render/paint.h"
+#include "platform/chart/render/scale.h"
+#include "platform/chart/render/text.h"
+
+namespace qz::chart::render::detail {
+
+enum class Anchor {
+  kTopLeft,
+  kTop,
+  kTopRight,
+  kLeft,
+  kCenter,
+  kRight,
+  kBottomLeft,
+  kBottom,
+  kBottomRight
+};
+
+enum class Kind { kBar, kLine, kArea, kStep, kPie };
+
+// The data grid as the renderer reads it: sizes made consistent with the
+// cell vector, cells that are missing or not finite reported as absent.
+class Grid {
+ public:
+  explicit Grid(const ChartState& s);
+  int rows() const { return rows_; }
+  int columns() const { return columns_; }
+  std::optional<double> at(int row, int column) const;  // 0-based
+  std::string_view RowLabel(int row) const;
+  std::string_view ColumnLabel(int column) const;
+  Rgb Fill(int column) const;
+  Rgb Pen(int column) const;
+  Rgb EdgeColor(int column) const;
+  double EdgeWidth(int column) const;  // pixels, 0 for a hairline
+
+ private:
+  const ChartState& s_;
+  int rows_ = 0, columns_ = 0;
+};
+
+// The running stack of one category when series are stacked.
+struct StackSums {
+  double positive = 0, negative = 0;
+};
+
+class Painter {
+ public:
+  Painter(const ChartState& s, cairo_t* cr, int width, int height);
+  void Run();
+  ChartLayout& layout() { return layout_; }
+
+  // --- shared helpers (also used by the 3-D part) ---
+  const ChartState& s_;
+  cairo_t* cr_;  // null when only laying out
+  int width_, height_;
+  Grid grid_;
+  Kind kind_;
+  bool three_d_;
+  double ui_;     // text and spacing factor: 1 at usual sizes, less for thumbnails
+  double gap_;    // pixels between neighbouring elements
+  double tick_;   // tick mark length
+  bool thumbnail_;  // too small for axis titles and a legend
+  ChartLayout layout_;
+
+  ShapedText Shape(const FontState& f, std::string_view text, Fit fit = Fit::kNone, int max_width = 0,
+                   int max_lines = 1);
+  // Draws (and records) a shaped text with its anchor at (x, y), turned by
+  // angle radians about that point.
+  void DrawText(TextRole role, const ShapedText& t, std::string_view text, double x, double y,
+                Anchor anchor, double angle, Rgb color);
+  // As DrawText, but only when the text stays inside the picture and clear
+  // of every text placed so far; answers whether it was drawn.
+  bool TryDrawText(TextRole role, const ShapedText& t, std::string_view text, double x, double y,
+                   Anchor anchor, double angle, Rgb color);
+  void SetColor(Rgb c, double alpha = 1);
+  void SetShade(Rgb c, double factor);
+  // 1-pixel lines on pixel centres.
+  void HLine(double x0, double x1, double y, Rgb c);
+  void VLine(double x, double y0, double y1, Rgb c);
+  void FillBox(const Box& b, Rgb c);
+  // Paints a backdrop into b (shadow, fill, frame) and answers the box inside its frame.
+  Box Backdrop(const Box& b, const BackdropState& d);
+  double FrameWidth(std::int32_t style) const;
+  double ShadowOffset() const;
+  // Strokes the current path with an edge pen: width 0 is a hairline.
+  void StrokeEdge(Rgb color, double width);
+
+  Kind kind() const { return kind_; }
+  bool LineKind() const { return kind_ == Kind::kLine; }
+  DataRange ValueRange() const;
+  // The value drawn for a cell: stacked sums or the value itself; absent
+  // cells stay absent (areas treat them as 0).
+  std::vector<std::vector<std::optional<double>>> Values() const;
+
+  // Axis titles: a block beside one side of the plot.
+  struct AxisTitle {
+    bool present = false;
+    ShapedText text;
+    std::string str;
+    double angle = 0;
+    double block_w = 0, block_h = 0;  // the space the title takes on screen
+    Rgb color;
+  };
+  enum class Side { kLeft, kRight, kBottom };
+  AxisTitle MeasureAxisTitle(const AxisState& a, Side side, double available_length);
+  // Draws the title centred on the span [lo, hi] along its side at the given
+  // outer edge coordinate (x for left/right, y for bottom).
+  void DrawAxisTitle(const AxisTitle& t, Side side, double edge, double lo, double hi);
+
+  // Places category labels (centred on xs, hanging from y) so that none
+  // overlap: thinned, turned or shortened as needed. Returns the height taken.
+  struct CategoryPlan {
+    double angle = 0;
+    int every = 1;
+    int max_width = 0;
+    double height = 0;
+  };
+  CategoryPlan PlanCategories(const std::vector<double>& xs, double slot, double left_room,
+                              double max_height);
+  // ys: one top per label, or empty to hang all from y.
+  void DrawCategories(const CategoryPlan& plan, const std::vector<double>& xs, double y,
+                      double left_limit, double right_limit, const std::vector<double>& ys = {});
+
+ private:
+  Box Title(Box inner);
+  Box Legend(Box inner);
+  void Chart2D(Box area);
+  void Pie(Box area);
+  void Bars2D(const Box& plot, const Scale& scale);
+  void Lines2D(const Box& plot, const Scale& scale);
+  void Areas2D(const Box& plot, const Scale& scale);
+  void ValueAxisLabels(const Scale& scale, const Box& plot, const AxisState& a, Side side,
+                       double max_label_width);
+};
+
+// The 3-D charts (bar, line, area, step), drawn into area.
+void Chart3D(Painter& p, Box area);
+
+double ValueToY(const Scale& s, const Box& plot, double v);
+bool Finite(double v);
+
+}  // namespace qz::chart::render::detail

@@ -1,0 +1,74 @@
+// Text for the chart renderer: fontconfig aliases for the font names page
+// scripts use, and a per-thread cache of shaped Pango layouts so that a
+// repaint of an unchanged chart shapes no text again.
+#pragma once
+
+#include <pango/pangocairo.h>
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/chart/chart_state.h"
+
+namespace qz::chart::render {
+
+// Adds, once per process, fontconfig aliases that map the usual Windows font
+// names to installed metric-compatible or close families ("Arial" to
+// Liberation Sans, "Verdana" to DejaVu Sans, ...). Must run before the first
+// Pango font map of the process is created; every text path here calls it,
+// and other users of Pango in the process should call it first as well.
+void EnsureFontAliases();
+
+// How a text may be fitted into a width.
+enum class Fit {
+  kNone,      // one line, as wide as it is
+  kEllipsis,  // one line, cut with an ellipsis at max_width
+  kWrap,      // wrapped at words into at most max_lines lines, the last cut with an ellipsis
+};
+
+struct TextRequest {
+  const FontState* font = nullptr;
+  double scale = 1;       // multiplies the font's point size
+  std::string_view text;  // UTF-8
+  Fit fit = Fit::kNone;
+  int max_width = 0;  // pixels, for kEllipsis and kWrap
+  int max_lines = 1;  // for kWrap
+};
+
+// A shaped text owned by the cache. Valid until the cache is trimmed, which
+// happens only in BeginPaint or Clear.
+struct ShapedText {
+  PangoLayout* layout = nullptr;
+  int width = 0, height = 0;  // logical size in pixels
+  int x_offset = 0;           // logical rectangle's left edge relative to the layout origin
+};
+
+// Effective pixel size of a font at a scale, clamped to a drawable range.
+double FontPixels(const FontState& font, double scale);
+
+class TextCache {
+ public:
+  // The calling thread's cache, created on first use.
+  static TextCache& ForThread();
+
+  ShapedText Shape(const TextRequest& request);
+  // Called before each paint: trims the cache when it has grown past its
+  // bound, so that layouts handed out during one paint stay valid throughout.
+  void BeginPaint();
+  // Drops every cached layout (the font map and descriptions are kept).
+  void Clear();
+  std::size_t size() const;
+
+  TextCache(const TextCache&) = delete;
+  TextCache& operator=(const TextCache&) = delete;
+  ~TextCache();
+
+ private:
+  TextCache();
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace qz::chart::render

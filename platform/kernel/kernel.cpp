@@ -1,0 +1,328 @@
+#include "platform/kernel/kernel.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <random>
+#include <unordered_map>
+
+#include "platform/automation/error.h"
+
+namespace qz::kernel {
+
+namespace {
+
+constexpr std::int64_t kUnixEpochAsFileTime = 116444736000000000LL;  // 1970 in 1601 ticks
+
+std::string FolderOf(const std::string& path) {
+  const auto slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+std::string NameOf(const std::string& path) {
+  const auto slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+DWORD AttributesOf(const struct stat& st, const std::string& name) {
+  DWORD a = 0;
+  if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) a |= FILE_ATTRIBUTE_READONLY;
+  if (S_ISDIR(st.st_mode)) a |= FILE_ATTRIBUTE_DIRECTORY;
+  if (!name.empty() && name[0] == '.') a |= FILE_ATTRIBUTE_HIDDEN;
+  return a == 0 ? FILE_ATTRIBUTE_NORMAL : a;
+}
+
+void FillEntry(const struct stat& st, const std::string& name, WIN32_FIND_DATAA* data) {
+  *data = WIN32_FIND_DATAA{};
+  data->dwFileAttributes = AttributesOf(st, name);
+  data->ftCreationTime = FileTimeFromUnix(st.st_ctim.tv_sec, st.st_ctim.tv_nsec);
+  data->ftLastAccessTime = FileTimeFromUnix(st.st_atim.tv_sec, st.st_atim.tv_nsec);
+  data->ftLastWriteTime = FileTimeFromUnix(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+  const auto size = static_cast<std::uint64_t>(st.st_size);
+  data->nFileSizeHigh = static_cast<DWORD>(size >> 32);
+  data->nFileSizeLow = static_cast<DWORD>(size);
+  const std::size_t n = std::min<std::size_t>(name.size(), MAX_PATH - 1);
+  std::memcpy(data->cFileName, name.data(), n);
+  data->cFileName[n] = '\0';
+}
+
+struct Search {
+  std::string folder;
+  std::string pattern;
+  DIR* dir = nullptr;
+  ~Search() {
+    if (dir != nullptr) closedir(dir);
+  }
+};
+
+std::mutex g_search_mutex;
+std::unordered_map<HANDLE, std::shared_ptr<Search>> g_searches;
+HANDLE g_next_search = 0x1000;
+
+bool HasWildcard(const std::string& s) {
+  return s.find_first_of("*?") != std::string::npos;
+}
+
+// The next entry of the search that matches and is a plain visible file.
+bool NextMatch(Search& search, WIN32_FIND_DATAA* data) {
+  while (dirent* entry = readdir(search.dir)) {
+    const std::string name = entry->d_name;
+    if (name.empty() || name[0] == '.') continue;  // hidden, "." and ".."
+    if (!MatchesWildcard(search.pattern.c_str(), name.c_str())) continue;
+    if (name.size() >= MAX_PATH) continue;
+    struct stat st {};
+    if (stat((search.folder + "/" + name).c_str(), &st) != 0) continue;
+    if (!S_ISREG(st.st_mode)) continue;  // folders and devices are not found
+    *data = WIN32_FIND_DATAA{};
+    data->dwFileAttributes = AttributesOf(st, name);
+    data->ftCreationTime = FileTimeFromUnix(st.st_ctim.tv_sec, st.st_ctim.tv_nsec);
+    data->ftLastAccessTime = FileTimeFromUnix(st.st_atim.tv_sec, st.st_atim.tv_nsec);
+    data->ftLastWriteTime = FileTimeFromUnix(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+    const auto size = static_cast<std::uint64_t>(st.st_size);
+    data->nFileSizeHigh = static_cast<DWORD>(size >> 32);
+    data->nFileSizeLow = static_cast<DWORD>(size);
+    std::memcpy(data->cFileName, name.c_str(), name.size() + 1);
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+DWORD GetTempPathA(DWORD buffer_length, char* buffer) {
+  const char* env = std::getenv("TMPDIR");
+  std::string path = (env != nullptr && *env != '\0') ? env : "/tmp";
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return 0;
+  if (path.back() != '/') path += '/';
+  const auto needed = static_cast<DWORD>(path.size() + 1);
+  if (buffer == nullptr || buffer_length < needed) return needed;
+  std::memcpy(buffer, path.c_str(), needed);
+  return needed - 1;
+}
+
+bool MatchesWildcard(const char* pattern, const char* name) {
+  // Iterative match with one backtracking point for the last '*'.
+  const char* star = nullptr;
+  const char* resume = nullptr;
+  while (*name != '\0') {
+    if (*pattern == '*') {
+      star = pattern++;
+      resume = name;
+    } else if (*pattern == '?' || *pattern == *name) {
+      ++pattern;
+      ++name;
+    } else if (star != nullptr) {
+      pattern = star + 1;
+      name = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (*pattern == '*') ++pattern;
+  return *pattern == '\0';
+}
+
+HANDLE FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* data) {
+  if (pattern == nullptr || data == nullptr || *pattern == '\0') return INVALID_HANDLE_VALUE;
+  const std::string text = pattern;
+  auto search = std::make_shared<Search>();
+  search->folder = FolderOf(text);
+  search->pattern = NameOf(text);
+  if (search->pattern.empty() || HasWildcard(search->folder)) return INVALID_HANDLE_VALUE;
+  search->dir = opendir(search->folder.c_str());
+  if (search->dir == nullptr) return INVALID_HANDLE_VALUE;
+  if (!NextMatch(*search, data)) return INVALID_HANDLE_VALUE;
+  std::lock_guard lock(g_search_mutex);
+  const HANDLE h = g_next_search++;
+  g_searches.emplace(h, std::move(search));
+  return h;
+}
+
+BOOL FindNextFileA(HANDLE search, WIN32_FIND_DATAA* data) {
+  std::shared_ptr<Search> s;
+  {
+    std::lock_guard lock(g_search_mutex);
+    auto it = g_searches.find(search);
+    if (it == g_searches.end() || data == nullptr) return 0;
+    s = it->second;
+  }
+  return NextMatch(*s, data) ? 1 : 0;
+}
+
+BOOL FindClose(HANDLE search) {
+  std::lock_guard lock(g_search_mutex);
+  return g_searches.erase(search) == 1 ? 1 : 0;
+}
+
+BOOL GetFileEntryA(const char* path, WIN32_FIND_DATAA* data) {
+  struct stat st {};
+  if (path == nullptr || data == nullptr || stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+  FillEntry(st, NameOf(path), data);
+  return 1;
+}
+
+DWORD GetFileAttributesA(const char* path) {
+  struct stat st {};
+  if (path == nullptr || stat(path, &st) != 0) return INVALID_FILE_ATTRIBUTES;
+  return AttributesOf(st, NameOf(path));
+}
+
+BOOL SetFileAttributesA(const char* path, DWORD attributes) {
+  struct stat st {};
+  if (path == nullptr || stat(path, &st) != 0) return 0;
+  mode_t mode = st.st_mode & 07777;
+  if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    mode &= ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH);
+  } else if ((mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+    mode |= S_IWUSR;
+  }
+  return chmod(path, mode) == 0 ? 1 : 0;
+}
+
+BOOL DeleteFileA(const char* path) {
+  struct stat st {};
+  if (path == nullptr || lstat(path, &st) != 0 || S_ISDIR(st.st_mode)) return 0;
+  return unlink(path) == 0 ? 1 : 0;
+}
+
+HFILE _lopen(const char* path, int mode) {
+  if (path == nullptr) return HFILE_ERROR;
+  int flags = O_RDONLY;
+  if ((mode & 0x03) == OF_WRITE) flags = O_WRONLY;
+  if ((mode & 0x03) == OF_READWRITE) flags = O_RDWR;
+  const int fd = open(path, flags | O_CLOEXEC);
+  return fd < 0 ? HFILE_ERROR : fd;
+}
+
+HFILE _lclose(HFILE file) {
+  return close(file) == 0 ? 0 : HFILE_ERROR;
+}
+
+BOOL SetFileTime(HFILE file, const FILETIME* /*creation: Linux keeps no settable birth time*/,
+                 const FILETIME* last_access, const FILETIME* last_write) {
+  timespec times[2];
+  auto fill = [](timespec& ts, const FILETIME* ft) {
+    if (ft == nullptr) {
+      ts.tv_sec = 0;
+      ts.tv_nsec = UTIME_OMIT;
+      return;
+    }
+    std::int64_t s = 0, ns = 0;
+    UnixFromFileTime(*ft, &s, &ns);
+    ts.tv_sec = static_cast<time_t>(s);
+    ts.tv_nsec = static_cast<long>(ns);
+  };
+  fill(times[0], last_access);
+  fill(times[1], last_write);
+  return futimens(file, times) == 0 ? 1 : 0;
+}
+
+FILETIME FileTimeFromUnix(std::int64_t seconds, std::int64_t nanoseconds) {
+  const std::int64_t ticks = seconds * 10000000LL + nanoseconds / 100 + kUnixEpochAsFileTime;
+  const auto u = static_cast<std::uint64_t>(ticks < 0 ? 0 : ticks);
+  return FILETIME{static_cast<DWORD>(u), static_cast<DWORD>(u >> 32)};
+}
+
+void UnixFromFileTime(const FILETIME& time, std::int64_t* seconds, std::int64_t* nanoseconds) {
+  const auto ticks =
+      static_cast<std::int64_t>(static_cast<std::uint64_t>(time.dwHighDateTime) << 32 |
+                                time.dwLowDateTime) -
+      kUnixEpochAsFileTime;
+  std::int64_t s = ticks / 10000000LL;
+  std::int64_t rest = ticks % 10000000LL;
+  if (rest < 0) {
+    rest += 10000000LL;
+    --s;
+  }
+  *seconds = s;
+  *nanoseconds = rest * 100;
+}
+
+std::vector<std::uint8_t> ReadWholeFile(const std::string& path, std::int64_t max_bytes) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR) Raise(err::kFileNotFound);
+    Raise(err::kPathFileAccessError);
+  }
+  if (S_ISDIR(st.st_mode)) Raise(err::kFileNotFound);
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) Raise(err::kPathFileAccessError);
+  struct Closer {
+    int fd;
+    ~Closer() { close(fd); }
+  } closer{fd};
+  if (fstat(fd, &st) != 0) Raise(err::kPathFileAccessError);
+  if (st.st_size > max_bytes) Raise(err::kOutOfMemory);
+  std::vector<std::uint8_t> bytes;
+  // Regular files report their size; anything else is read up to the cap.
+  std::size_t capacity = static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 65536);
+  bytes.resize(capacity);
+  std::size_t used = 0;
+  for (;;) {
+    if (used == bytes.size()) {
+      if (static_cast<std::int64_t>(used) >= max_bytes) {
+        char probe;
+        const ssize_t more = read(fd, &probe, 1);
+        if (more > 0) Raise(err::kOutOfMemory);
+        if (more == 0) break;
+        if (errno == EINTR) continue;
+        Raise(err::kPathFileAccessError);
+      }
+      bytes.resize(static_cast<std::size_t>(
+          std::min<std::int64_t>(max_bytes, static_cast<std::int64_t>(used) * 2)));
+    }
+    const ssize_t n = read(fd, bytes.data() + used, bytes.size() - used);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      Raise(err::kPathFileAccessError);
+    }
+    if (n == 0) break;
+    used += static_cast<std::size_t>(n);
+  }
+  bytes.resize(used);
+  return bytes;
+}
+
+SiblingFile::SiblingFile(const std::string& target) : target_(target) {
+  static std::atomic<unsigned> counter{0};
+  std::random_device device;
+  const std::string folder = FolderOf(target);
+  const std::string name = NameOf(target);
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    const std::string candidate = folder + "/." + name + "." + std::to_string(getpid()) + "." +
+                                  std::to_string(counter++) + "." + std::to_string(device()) +
+                                  ".part";
+    const int fd = open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      close(fd);
+      path_ = candidate;
+      return;
+    }
+    if (errno != EEXIST) break;
+  }
+  Raise(err::kPathFileAccessError);
+}
+
+SiblingFile::~SiblingFile() {
+  if (!committed_ && !path_.empty()) unlink(path_.c_str());
+}
+
+void SiblingFile::Commit() {
+  if (committed_) return;
+  if (rename(path_.c_str(), target_.c_str()) != 0) Raise(err::kPathFileAccessError);
+  committed_ = true;
+}
+
+}  // namespace qz::kernel
