@@ -50,35 +50,41 @@ std::vector<Picture> Pictures() {
                {"step3d", "3-D step (code 6)", kStep3D}};
   for (const auto& k : kinds) p.push_back({k.name, k.caption, [](ChartState&) {}, k.code});
 
-  const char* places[] = {"top left", "top", "top right", "left", "right",
-                          "bottom left", "bottom", "bottom right", "custom (drawn as right)"};
+  const char* places[] = {"top left", "top",          "top right",
+                          "left",     "right",        "bottom left",
+                          "bottom",   "bottom right", "custom (drawn as right)"};
   for (int loc = 0; loc <= 8; ++loc) {
-    p.push_back({"legend" + std::to_string(loc), std::string("Legend location ") + std::to_string(loc) + ": " + places[loc],
+    p.push_back({"legend" + std::to_string(loc),
+                 std::string("Legend location ") + std::to_string(loc) + ": " + places[loc],
                  [loc](ChartState& s) {
                    s.legend_location = loc;
                    Size(s, 420, 280);
                  },
                  kBar2D});
   }
-  p.push_back({"legend_hidden", "Legend hidden", [](ChartState& s) { s.legend_visible = false; }, kBar2D});
+  p.push_back(
+      {"legend_hidden", "Legend hidden", [](ChartState& s) { s.legend_visible = false; }, kBar2D});
 
   const struct {
     const char* name;
     std::int32_t code;
-  } stacks[] = {{"stacked_bar2d", kBar2D}, {"stacked_line2d", kLine2D}, {"stacked_area2d", kArea2D},
-                {"stacked_bar3d", kBar3D}, {"stacked_area3d", kArea3D}, {"stacked_step3d", kStep3D}};
+  } stacks[] = {{"stacked_bar2d", kBar2D},   {"stacked_line2d", kLine2D},
+                {"stacked_area2d", kArea2D}, {"stacked_bar3d", kBar3D},
+                {"stacked_area3d", kArea3D}, {"stacked_step3d", kStep3D}};
   for (const auto& k : stacks) {
-    p.push_back({k.name, std::string("Stacked series: ") + k.name, [](ChartState& s) { s.stacking = true; }, k.code});
+    p.push_back({k.name, std::string("Stacked series: ") + k.name,
+                 [](ChartState& s) { s.stacking = true; }, k.code});
   }
   for (int rot : {0, 15, 60, 90, 135, 210, -45}) {
-    p.push_back({"rotate" + std::to_string(rot < 0 ? 360 + rot : rot), "3-D bar rotated " + std::to_string(rot) + " degrees",
+    p.push_back({"rotate" + std::to_string(rot < 0 ? 360 + rot : rot),
+                 "3-D bar rotated " + std::to_string(rot) + " degrees",
                  [rot](ChartState& s) { s.rotation = static_cast<float>(rot); }, kBar3D});
   }
   const char* frames[] = {"none", "single", "double", "thick inner", "thick outer"};
   for (int f = 0; f <= 4; ++f) {
     p.push_back({"frame" + std::to_string(f),
-                 std::string("Chart frame ") + std::to_string(f) + " (" + frames[f] + ") with drop shadow, title frame " +
-                     frames[f] + " on a tinted title backdrop",
+                 std::string("Chart frame ") + std::to_string(f) + " (" + frames[f] +
+                     ") with drop shadow, title frame " + frames[f] + " on a tinted title backdrop",
                  [f](ChartState& s) {
                    Size(s, 420, 280);
                    s.backdrop.frame_style = f;
@@ -91,23 +97,31 @@ std::vector<Picture> Pictures() {
                  },
                  kBar2D});
   }
-  p.push_back({"poster", "Poster: 20 by 13.3 inches (1920 x 1280 pixels)", [](ChartState& s) { Size(s, 1920, 1280); }, kBar2D});
-  p.push_back({"thumbnail", "Thumbnail: 1 inch wide (96 x 64 pixels)", [](ChartState& s) { Size(s, 96, 64); }, kBar2D});
-  p.push_back({"thumbnail_pie", "Pie thumbnail (96 x 64 pixels)", [](ChartState& s) { Size(s, 96, 64); }, kPie2D});
-  p.push_back({"thumbnail3d", "3-D thumbnail (96 x 64 pixels)", [](ChartState& s) { Size(s, 96, 64); }, kBar3D});
+  p.push_back({"poster", "Poster: 20 by 13.3 inches (1920 x 1280 pixels)",
+               [](ChartState& s) { Size(s, 1920, 1280); }, kBar2D});
+  p.push_back({"thumbnail", "Thumbnail: 1 inch wide (96 x 64 pixels)",
+               [](ChartState& s) { Size(s, 96, 64); }, kBar2D});
+  p.push_back({"thumbnail_pie", "Pie thumbnail (96 x 64 pixels)",
+               [](ChartState& s) { Size(s, 96, 64); }, kPie2D});
+  p.push_back({"thumbnail3d", "3-D thumbnail (96 x 64 pixels)",
+               [](ChartState& s) { Size(s, 96, 64); }, kBar3D});
 
-  p.push_back({"styled", "Fonts, colours and edges: Verdana title in dark red, Times axis titles, series colours and 2-pixel blue edges",
-               [](ChartState& s) {
-                 s.title_font = {"Verdana", 16, {139, 0, 0}, true, true, false, false};
-                 for (int a : {0, 1}) s.axes[static_cast<std::size_t>(a)].title_font = {"Times New Roman", 12, {0, 0, 128}};
-                 s.axes[kAxisX].label_font = {"Courier New", 10, {0, 100, 0}};
-                 s.legend_font = {"Georgia", 10, {80, 40, 0}, false, true};
-                 s.series[0].fill_color = {220, 50, 47};
-                 s.series[1].edge_width = 2;
-                 s.series[1].edge_color = {0, 0, 255};
-                 s.backdrop.fill_color = {240, 244, 250};
-               },
-               kBar2D});
+  p.push_back(
+      {"styled",
+       "Fonts, colours and edges: Verdana title in dark red, Times axis titles, series colours and "
+       "2-pixel blue edges",
+       [](ChartState& s) {
+         s.title_font = {"Verdana", 16, {139, 0, 0}, true, true, false, false};
+         for (int a : {0, 1})
+           s.axes[static_cast<std::size_t>(a)].title_font = {"Times New Roman", 12, {0, 0, 128}};
+         s.axes[kAxisX].label_font = {"Courier New", 10, {0, 100, 0}};
+         s.legend_font = {"Georgia", 10, {80, 40, 0}, false, true};
+         s.series[0].fill_color = {220, 50, 47};
+         s.series[1].edge_width = 2;
+         s.series[1].edge_color = {0, 0, 255};
+         s.backdrop.fill_color = {240, 244, 250};
+       },
+       kBar2D});
   p.push_back({"scripts", "Greek and Cyrillic labels in Arial and Verdana",
                [](ChartState& s) {
                  s.title_text = "Продажи по регионам — Πωλήσεις";
@@ -117,8 +131,10 @@ std::vector<Picture> Pictures() {
                },
                kBar2D});
   for (int layout = 0; layout <= 3; ++layout) {
-    const char* names[] = {"horizontal (above the axis)", "stacked letters", "upwards", "downwards"};
-    p.push_back({"ytitle" + std::to_string(layout), std::string("Y title layout ") + std::to_string(layout) + ": " + names[layout],
+    const char* names[] = {"horizontal (above the axis)", "stacked letters", "upwards",
+                           "downwards"};
+    p.push_back({"ytitle" + std::to_string(layout),
+                 std::string("Y title layout ") + std::to_string(layout) + ": " + names[layout],
                  [layout](ChartState& s) {
                    Size(s, 420, 280);
                    s.axes[kAxisY].title_layout = layout;
@@ -142,8 +158,10 @@ std::vector<Picture> Pictures() {
                [](ChartState& s) {
                  render::ResizeGrid(s, 40, 3);
                  for (int r = 0; r < 40; ++r) {
-                   s.row_labels[static_cast<std::size_t>(r)] = "Week " + std::to_string(r + 1) + " of the year";
-                   for (int c = 0; c < 3; ++c) render::SetCell(s, r + 1, c + 1, 20 + 15 * std::sin(r * 0.3 + c));
+                   s.row_labels[static_cast<std::size_t>(r)] =
+                       "Week " + std::to_string(r + 1) + " of the year";
+                   for (int c = 0; c < 3; ++c)
+                     render::SetCell(s, r + 1, c + 1, 20 + 15 * std::sin(r * 0.3 + c));
                  }
                },
                kLine2D});
@@ -151,22 +169,27 @@ std::vector<Picture> Pictures() {
                [](ChartState& s) {
                  render::ResizeGrid(s, 300, 2);
                  for (int r = 0; r < 300; ++r) {
-                   for (int c = 0; c < 2; ++c) render::SetCell(s, r + 1, c + 1, 50 + 30 * std::sin(r * 0.05 + c * 2));
+                   for (int c = 0; c < 2; ++c)
+                     render::SetCell(s, r + 1, c + 1, 50 + 30 * std::sin(r * 0.05 + c * 2));
                  }
                },
                kArea2D});
   p.push_back({"long_title", "A long title wraps; long legend labels are cut",
                [](ChartState& s) {
                  s.title_text =
-                     "Quarterly sales of every product line in every region, before returns and after the seasonal "
+                     "Quarterly sales of every product line in every region, before returns and "
+                     "after the seasonal "
                      "adjustment that the finance department applies at the end of each month";
-                 s.column_labels[0] = "North, including the islands and the far northern territories";
+                 s.column_labels[0] =
+                     "North, including the islands and the far northern territories";
                },
                kBar2D});
   // Awkward data.
   p.push_back({"one_row", "One row", [](ChartState& s) { render::ResizeGrid(s, 1, 3); }, kBar2D});
-  p.push_back({"one_row_area", "One row, area", [](ChartState& s) { render::ResizeGrid(s, 1, 3); }, kArea2D});
-  p.push_back({"one_column", "One column", [](ChartState& s) { render::ResizeGrid(s, 6, 1); }, kLine2D});
+  p.push_back({"one_row_area", "One row, area", [](ChartState& s) { render::ResizeGrid(s, 1, 3); },
+               kArea2D});
+  p.push_back(
+      {"one_column", "One column", [](ChartState& s) { render::ResizeGrid(s, 6, 1); }, kLine2D});
   p.push_back({"zeros", "All values zero",
                [](ChartState& s) {
                  for (auto& c : s.cells) c = 0.0;
@@ -174,12 +197,14 @@ std::vector<Picture> Pictures() {
                kBar2D});
   p.push_back({"negative", "Negative and positive values",
                [](ChartState& s) {
-                 for (std::size_t i = 0; i < s.cells.size(); ++i) s.cells[i] = (i % 4 == 1 ? -1 : 1) * (*s.cells[i] - 12);
+                 for (std::size_t i = 0; i < s.cells.size(); ++i)
+                   s.cells[i] = (i % 4 == 1 ? -1 : 1) * (*s.cells[i] - 12);
                },
                kBar2D});
   p.push_back({"negative3d", "Negative values in 3-D",
                [](ChartState& s) {
-                 for (std::size_t i = 0; i < s.cells.size(); ++i) s.cells[i] = (i % 4 == 1 ? -1 : 1) * (*s.cells[i] - 12);
+                 for (std::size_t i = 0; i < s.cells.size(); ++i)
+                   s.cells[i] = (i % 4 == 1 ? -1 : 1) * (*s.cells[i] - 12);
                },
                kBar3D});
   p.push_back({"missing", "Missing points break the line",
@@ -201,7 +226,8 @@ std::vector<Picture> Pictures() {
                kBar2D});
   p.push_back({"tiny", "Tiny values: 1e-300 and up",
                [](ChartState& s) {
-                 for (std::size_t i = 0; i < s.cells.size(); ++i) s.cells[i] = 1e-300 * static_cast<double>(i + 1);
+                 for (std::size_t i = 0; i < s.cells.size(); ++i)
+                   s.cells[i] = 1e-300 * static_cast<double>(i + 1);
                },
                kLine2D});
   p.push_back({"nan", "NaN and infinite cells are left out",
@@ -212,9 +238,15 @@ std::vector<Picture> Pictures() {
                },
                kBar2D});
   p.push_back({"min_above_max", "Manual minimum 50 above maximum 10: the limits are swapped",
-               [](ChartState& s) { s.axes[kAxisY].scale = {false, 50, 10, 4}; }, kBar2D});
+               [](ChartState& s) {
+                 s.axes[kAxisY].scale = {false, 50, 10, 4};
+               },
+               kBar2D});
   p.push_back({"division0", "Manual scale 0..37 with a major division of 0: round steps instead",
-               [](ChartState& s) { s.axes[kAxisY].scale = {false, 0, 37, 0}; }, kBar2D});
+               [](ChartState& s) {
+                 s.axes[kAxisY].scale = {false, 0, 37, 0};
+               },
+               kBar2D});
   p.push_back({"pie_awkward", "Pies with zero, negative and missing slices, and an all-zero pie",
                [](ChartState& s) {
                  render::ResizeGrid(s, 3, 3);
@@ -224,7 +256,8 @@ std::vector<Picture> Pictures() {
                  for (int c = 1; c <= 3; ++c) render::SetCell(s, 3, c, 0.0);
                },
                kPie2D});
-  p.push_back({"no_data", "An empty grid", [](ChartState& s) { render::ResizeGrid(s, 0, 0); }, kBar2D});
+  p.push_back(
+      {"no_data", "An empty grid", [](ChartState& s) { render::ResizeGrid(s, 0, 0); }, kBar2D});
   return p;
 }
 
