@@ -74,7 +74,11 @@ int Serve(const ServeArgs& args) {
   options.log = &std::cerr;
   options.warm_worker = WarmWorker;
 
-  // Signals go to one waiting thread, which stops the server cleanly.
+  // Signals go to one waiting thread, which stops the server cleanly. A
+  // parent may have left them ignored (background jobs of a shell), in which
+  // case they would never reach sigwait.
+  ::signal(SIGINT, SIG_DFL);
+  ::signal(SIGTERM, SIG_DFL);
   sigset_t signals;
   sigemptyset(&signals);
   sigaddset(&signals, SIGINT);
@@ -92,7 +96,6 @@ int Serve(const ServeArgs& args) {
   std::thread waiter([&server, signals] {
     int sig = 0;
     sigwait(&signals, &sig);
-    if (sig == SIGUSR1) return;
     std::cerr << "quenza serve: stopping\n";
     server.Stop();
   });
