@@ -1,6 +1,9 @@
 #include "host/page_server.h"
 
 #include <httplib.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -110,6 +113,13 @@ PageServer::PageServer(ServerOptions options)
   int threads = options_.threads;
   std::function<void()> warm = options_.warm_worker;
   http.new_task_queue = [threads, warm] { return new WorkerPool(threads, warm); };
+  // Accepted sockets inherit TCP_NODELAY from the listening socket: without
+  // it the head and body writes of a response meet the peer's delayed ACK.
+  http.set_socket_options([](socket_t sock) {
+    int yes = 1;
+    ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    ::setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+  });
   http.set_payload_max_length(options_.max_body_bytes);
   http.set_read_timeout(options_.read_timeout_seconds, 0);
   http.set_write_timeout(options_.write_timeout_seconds, 0);
