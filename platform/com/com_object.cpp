@@ -18,7 +18,10 @@ void ModuleLock() noexcept {
   g_locks.fetch_add(1, std::memory_order_relaxed);
 }
 void ModuleUnlock() noexcept {
-  g_locks.fetch_sub(1, std::memory_order_acq_rel);
+  // An unlock without a lock must not leave the module unloadable forever.
+  std::int64_t n = g_locks.load(std::memory_order_relaxed);
+  while (n > 0 && !g_locks.compare_exchange_weak(n, n - 1, std::memory_order_acq_rel)) {
+  }
 }
 std::int64_t ModuleObjectCount() noexcept {
   return g_objects.load(std::memory_order_acquire);

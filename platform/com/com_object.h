@@ -17,7 +17,11 @@
 // deletes itself when the last reference goes. Reference counting is atomic,
 // so a reference may be released on another thread than the one that took it.
 // While an object lives it counts as a live object of the module it was built
-// into (ModuleCanUnload).
+// into (ModuleCanUnload). A class template between ComObject and a library's
+// own class must declare its constructors and destructor QZ_MODULE_LOCAL, as
+// DispatchObject does, or a host that exports the same instantiation would
+// run them and count the object as its own. A library is safest compiled with
+// -fvisibility=hidden, its four exports being marked (exports.h).
 #pragma once
 
 #include <atomic>

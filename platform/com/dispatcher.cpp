@@ -148,6 +148,25 @@ HRESULT DispatchInvoke(const TypeInfo& info, MemberInvoker& target, DISPID id, s
   }
 }
 
+Variant InvokeByName(IDispatch& object, std::string_view name, std::uint16_t flags,
+                     std::span<Variant> args) {
+  DISPID id = DISPID_UNKNOWN;
+  if (Failed(object.GetIDsOfNames(name, &id))) {
+    Raise(err::kObjectDoesntSupportMember,
+          std::string(StandardMessage(err::kObjectDoesntSupportMember)) + ": '" +
+              std::string(name) + "'");
+  }
+  Variant result;
+  EXCEPINFO excep;
+  HRESULT hr = object.Invoke(id, flags, args, &result, &excep);
+  if (Failed(hr)) {
+    std::int32_t number = excep.number != 0 ? excep.number : NumberFromHResult(hr);
+    throw Error(number, excep.source.empty() ? DefaultErrorSource() : excep.source,
+                excep.description);
+  }
+  return result;
+}
+
 namespace dispatch_detail {
 
 std::vector<std::string> CheckBindings(const TypeInfo& info, std::span<const DISPID> ids,

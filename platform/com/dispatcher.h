@@ -17,7 +17,10 @@
 // 2. Derive from DispatchObject<...>, naming any further interfaces as
 //    Implements<> entries (com_object.h), and pass the TypeInfo to its
 //    constructor. QueryInterface then answers IUnknown, IDispatch, the
-//    TypeInfo's own IID (the dual interface) and the further entries.
+//    TypeInfo's own IID (the dual interface) and the further entries, whose
+//    methods (ObjectControl's Activate, Deactivate, CanBePooled) the class
+//    overrides directly. Keep the destructor private: an object dies only by
+//    its last Release. Create instances with CreateComObject<Chart>().
 // 3. Bind the handlers. Either override InvokeMember and switch on
 //    member.id yourself, or, more concisely, keep a table of bindings and
 //    forward to it:
@@ -64,10 +67,13 @@
 //    argument whose new value is written back to the caller. Its return value,
 //    if any, becomes the result. CheckBindings lists what does not fit the
 //    table, for a unit test of the class.
-// 4. Handlers report failures by throwing qz::Error (qz::Raise). The
+// 4. When an argument does not convert, the handler is not called: the
+//    object keeps its state and the caller's arguments stay as they were.
+//    Handlers report failures by throwing qz::Error (qz::Raise). The
 //    dispatcher catches it and answers 0x800A0000 + number with EXCEPINFO
 //    (number, source, description); std::bad_alloc becomes Out of memory (7)
 //    and any other exception Internal error (51). No exception leaves Invoke.
+//    By-reference arguments are written back only when the handler succeeds.
 //
 // Objects are apartment-threaded: Invoke takes no lock.
 #pragma once
@@ -127,6 +133,14 @@ class MemberInvoker {
 HRESULT DispatchInvoke(const TypeInfo& info, MemberInvoker& target, DISPID id, std::uint16_t flags,
                        std::span<Variant> args, Variant* result, EXCEPINFO* excep) noexcept;
 
+// The caller's side, for hosts and tests: looks name up (any letter case) and
+// invokes it with flags, answering the result. A failure is raised as the
+// Error the object reported (number, source, description from EXCEPINFO); an
+// unknown name raises Object doesn't support this property or method (438).
+// By-reference arguments are written back into args.
+Variant InvokeByName(IDispatch& object, std::string_view name, std::uint16_t flags,
+                     std::span<Variant> args = {});
+
 // The IDispatch base of a class described by a TypeInfo. More are further
 // Implements<> entries for the class's other interfaces.
 template <class... More>
@@ -143,8 +157,11 @@ class DispatchObject : public ComObject<Implements<IDispatch, IID_IDispatch>, Mo
   }
 
  protected:
-  // info must outlive the object (a static table).
-  explicit DispatchObject(const TypeInfo& info) : info_(info) {}
+  // info must outlive the object (a static table). Constructor and
+  // destructor are module-local like ComObject's: were they bound to a host's
+  // copy of the same instantiation, the object would count in the host.
+  QZ_MODULE_LOCAL explicit DispatchObject(const TypeInfo& info) : info_(info) {}
+  QZ_MODULE_LOCAL ~DispatchObject() override = default;
 
   // The dual interface answers through IDispatch.
   void* QueryOther(REFIID iid) override {

@@ -84,8 +84,9 @@ class ObjectContextScope {
 
 extern "C" {
 // Answers the thread's current context without a new reference (or null).
-qz::IObjectContext* CoGetObjectContext();
+__attribute__((visibility("default"))) qz::IObjectContext* CoGetObjectContext();
 // Sets the thread's current context (no reference is taken) and answers the
 // previous one.
-qz::IObjectContext* CoSetObjectContext(qz::IObjectContext* context);
+__attribute__((visibility("default"))) qz::IObjectContext* CoSetObjectContext(
+    qz::IObjectContext* context);
 }

@@ -223,6 +223,31 @@ TEST_F(DispatcherTest, ObjectsCountWhileTheyLive) {
   EXPECT_EQ(ModuleObjectCount(), before);
 }
 
+TEST_F(DispatcherTest, InvokeByNameRaisesWhatTheObjectReported) {
+  std::vector<Variant> args = {Variant("a")};
+  InvokeByName(*object_, "DECORATE", DISPATCH_METHOD, args);
+  EXPECT_EQ(args[0], Variant("a!"));
+  std::vector<Variant> value = {Variant(std::int16_t{9})};
+  InvokeByName(*object_, "count", DISPATCH_PROPERTYPUT, value);
+  EXPECT_EQ(InvokeByName(*object_, "Count", DISPATCH_PROPERTYGET), Variant(std::int16_t{9}));
+  try {
+    std::vector<Variant> fail = {Variant(std::int16_t{481}), Variant("no picture")};
+    InvokeByName(*object_, "Fail", DISPATCH_METHOD, fail);
+    ADD_FAILURE() << "no error";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.number(), 481);
+    EXPECT_EQ(e.source(), "Sample.Fail");
+    EXPECT_EQ(e.description(), "no picture");
+  }
+  try {
+    InvokeByName(*object_, "Nope", DISPATCH_METHOD);
+    ADD_FAILURE() << "no error";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.number(), err::kObjectDoesntSupportMember);
+    EXPECT_NE(e.description().find("'Nope'"), std::string::npos);
+  }
+}
+
 // A table and a binding list that disagree.
 constexpr ParamInfo kOne[] = {{"x", ParamType::I2}};
 constexpr MemberInfo kBrokenMembers[] = {

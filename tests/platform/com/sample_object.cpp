@@ -1,6 +1,7 @@
 #include "tests/platform/com/sample_object.h"
 
 namespace qz::test {
+inline namespace QZ_SAMPLE_NAMESPACE {
 
 namespace {
 
@@ -66,4 +67,5 @@ void SampleObject::InvokeMember(const MemberInfo& member, std::span<Variant> arg
   InvokeBinding<SampleObject>(kBindings, *this, member, args, result);
 }
 
+}  // namespace QZ_SAMPLE_NAMESPACE
 }  // namespace qz::test

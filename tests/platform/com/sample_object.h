@@ -10,7 +10,15 @@
 
 #include "platform/com/dispatcher.h"
 
+// The test server library builds its own copy of the class under another
+// inline namespace: a host that exports its symbols must not lend the
+// library its copy of the class (each counts objects for its own module).
+#ifndef QZ_SAMPLE_NAMESPACE
+#define QZ_SAMPLE_NAMESPACE in_host
+#endif
+
 namespace qz::test {
+inline namespace QZ_SAMPLE_NAMESPACE {
 
 inline constexpr IID IID_Sample = {
     0x6B1F0C21, 0x35D2, 0x4C8E, {0x9A, 0x51, 0x0E, 0x7C, 0x42, 0x11, 0xB3, 0x90}};
@@ -66,4 +74,5 @@ class SampleObject final : public DispatchObject<> {
   std::string label_;
 };
 
+}  // namespace QZ_SAMPLE_NAMESPACE
 }  // namespace qz::test
