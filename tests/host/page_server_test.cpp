@@ -8,6 +8,8 @@
 #include <sstream>
 #include <thread>
 
+#include "host/object_factory.h"
+#include "platform/com/activation.h"
 #include "tests/host/http_util.h"
 #include "tests/host/page_test_util.h"
 
@@ -173,6 +175,27 @@ TEST_F(PageServerTest, LoadedComponentSeesTheHostsObjectContext) {
   ASSERT_TRUE(r);
   EXPECT_EQ(r->body, "true 255 chart:dl");
   EXPECT_EQ(r->get_header_value("Content-Type"), "image/test");
+}
+#endif
+
+#ifdef QZ_COM_TEST_SERVER
+// Server.CreateObject through the real registry: the library registered into
+// a registry file of the test's own, loaded once, its object driven by name.
+TEST_F(PageServerTest, PagesCreateRegisteredObjectsByProgId) {
+  std::string registry = (site_.root() / "registry.txt").string();
+  ::setenv("QUENZA_REGISTRY", registry.c_str(), 1);
+  ASSERT_TRUE(Succeeded(CallServerRegistration(QZ_COM_TEST_SERVER, Registration::Register)));
+  site_.Write("sample.asp",
+              "<% var s = Server.CreateObject('QzTest.Sample'); s.count = 7;"
+              " Response.Write(s.COUNT + ' ' + s.Add(2, 3));"
+              " try { s.Count = 40000; } catch (e) { Response.Write(' ' + e.number); }"
+              " try { Server.CreateObject('QzTest.Nothing'); } catch (e) { Response.Write(' ' + "
+              "e.number); } %>");
+  StartServer(CreateRegisteredObject);
+  auto r = Client().Get("/sample.asp");
+  ::unsetenv("QUENZA_REGISTRY");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->body, "7 5 -2146828282 -2146827859");
 }
 #endif
 
