@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
-#include <iterator>
 #include <utility>
 
 #include "platform/automation/convert.h"
 #include "platform/automation/error.h"
+#include "platform/chart/render/palette.h"
 
 namespace qz::chart {
 
@@ -47,15 +47,10 @@ bool IsChartTypeCode(std::int32_t code) {
   }
 }
 
-// Okabe-Ito, in an order that keeps neighbouring series far apart.
-constexpr Rgb kPalette[] = {
-    {0, 114, 178},  {230, 159, 0},   {0, 158, 115},  {213, 94, 0},
-    {86, 180, 233}, {204, 121, 167}, {240, 228, 66}, {0, 0, 0},
-};
-
 SeriesState DefaultSeries(std::size_t index) {
   SeriesState s;
-  s.pen_color = kPalette[index % std::size(kPalette)];
+  s.pen_color =
+      render::DefaultSeriesColor(static_cast<int>(index % render::kDefaultPalette.size()));
   s.fill_color = s.pen_color;
   s.edge_width = 1;
   s.edge_color = Rgb{0, 0, 0};

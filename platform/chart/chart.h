@@ -22,7 +22,8 @@
 //   other than -1 (all points: points are not formatted one by one).
 // - 7 Out of memory: a grid of more than kMaxCells cells; refused before
 //   anything is allocated.
-// - 13 Type mismatch: cell text that is neither empty nor a number.
+// - 13 Type mismatch: cell text that is neither empty nor a number; 6
+//   Overflow: cell text whose number lies outside the range of a double.
 //
 // Initial state (InitialState(), and what Reset() restores in full):
 // - size 7815 x 4455 twips (the chart's design-time size on the host form);
@@ -30,10 +31,9 @@
 // - chart type 1 (two-dimensional bar), not stacked, 3-D rotation 30;
 // - a sample grid of 4 rows and 3 columns, rows labelled "R1".."R4", columns
 //   "C1".."C3", every cell holding a value; current row and column 1;
-// - series colours from the Okabe-Ito palette, which stays distinct for the
-//   common forms of colour blindness (blue, orange, bluish green,
-//   vermillion, sky blue, reddish purple, yellow, black, then again): pen and
-//   fill in the series' colour, edges 1 wide in black;
+// - series colours from the renderer's default palette (Okabe-Ito, told
+//   apart with the common colour-vision deficiencies; render/palette.h),
+//   cycling: pen and fill in the series' colour, edges 1 wide in black;
 // - no chart title text; title font "Arial" 14 pt, every other font "Arial"
 //   10 pt, all black;
 // - legend shown, on the right;
@@ -299,11 +299,12 @@ class Chart {
   float Width() const { return state_.width_twips; }
   void SetWidth(float twips);
 
-  // The window the chart paints through. 0 until the host form gives the
-  // chart a window (AttachWindow), which the windowing layer does when it
-  // creates the form's controls.
-  std::intptr_t hWnd() const { return hwnd_; }
-  void AttachWindow(std::intptr_t hwnd) { hwnd_ = hwnd; }
+  // The window the chart paints through (a window handle of platform/gdi,
+  // whose paint message paints state() into the device context it carries).
+  // 0 until the host form creates that window and attaches it: the chart
+  // engine itself owns no window.
+  std::uintptr_t hWnd() const { return hwnd_; }
+  void AttachWindow(std::uintptr_t hwnd) { hwnd_ = hwnd; }
 
   // Asks for a redraw after changes. Painting happens on demand from state()
   // whenever the chart is painted, so nothing is drawn here; the requests are
@@ -355,7 +356,7 @@ class Chart {
   void Resize(std::int16_t rows, std::int16_t columns);
 
   ChartState state_;
-  std::intptr_t hwnd_ = 0;
+  std::uintptr_t hwnd_ = 0;
   std::uint64_t refresh_count_ = 0;
 };
 

@@ -132,6 +132,7 @@ TEST(ChartGrid, CellTextIsParsedAsAnAutomationNumber) {
   chart.SetData("4");
   ExpectRefused(chart, err::kTypeMismatch, [&] { chart.SetData("four"); });
   ExpectRefused(chart, err::kTypeMismatch, [&] { chart.SetData("1,5"); });
+  ExpectRefused(chart, err::kOverflow, [&] { chart.SetData("1E400"); });
 }
 
 TEST(ChartCodes, AcceptsOnlyTheCodesItKnows) {
