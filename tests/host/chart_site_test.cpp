@@ -62,9 +62,8 @@ Size BmpSize(const std::string& data) {
 class ChartSiteTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const char* build = std::getenv("QUENZA_BUILD_DIR");
-    const char* source = std::getenv("QUENZA_SOURCE_DIR");
-    if (!build || !source) GTEST_SKIP() << "run through ctest";
+    const char* build = QZ_BUILD_DIR;
+    const char* source = QZ_SOURCE_DIR;
     std::filesystem::path library = std::filesystem::path(build) / "Quenza.so";
     if (!std::filesystem::exists(library))
       GTEST_SKIP() << "pending: " << library << " is not built yet";
@@ -99,6 +98,25 @@ class ChartSiteTest : public ::testing::Test {
   }
   void TearDown() override {
     if (server_) server_->Stop();
+    ::unsetenv("QUENZA_REGISTRY");
+  }
+  // The render methods are the last part of the component to arrive; until
+  // they do, the image tests are pending.
+  void NeedRenderRoad() {
+    ComPtr<IDispatch> chart = CreateRegisteredObject("Quenza.QuenzaChart");
+    DISPID id = DISPID_UNKNOWN;
+    ASSERT_TRUE(Succeeded(chart->GetIDsOfNames("SaveChart", &id)));
+    std::string file = (site_.root() / "probe.bmp").string();
+    Variant args[] = {Variant(file)};
+    Variant result;
+    EXCEPINFO excep;
+    HRESULT hr = chart->Invoke(id, DISPATCH_METHOD, args, &result, &excep);
+    // 445, Object doesn't support this action: the placeholder of a build
+    // without the render methods. Any other failure is a real one.
+    if (hr == HResultFromNumber(445))
+      GTEST_SKIP() << "pending: the render road is not in this build";
+    ASSERT_TRUE(Succeeded(hr)) << excep.description;
+    ASSERT_TRUE(std::filesystem::exists(file));
   }
   httplib::Result Get(const std::string& path) {
     httplib::Client c("127.0.0.1", server_->port());
@@ -117,6 +135,8 @@ TEST_F(ChartSiteTest, ActivationDefaultsOnlyInTheObjectContext) {
 }
 
 TEST_F(ChartSiteTest, ExamplePagesAnswerImagesOfTheRequestedSize) {
+  NeedRenderRoad();
+  if (IsSkipped()) return;
   for (const char* kind : {"bar2d", "line2d", "area2d", "pie2d", "bar3d", "line3d", "area3d",
                            "step3d", "logo", "error"}) {
     auto r = Get(std::string("/") + kind + ".asp");
@@ -147,6 +167,8 @@ TEST_F(ChartSiteTest, ExamplePagesAnswerImagesOfTheRequestedSize) {
 }
 
 TEST_F(ChartSiteTest, SaveChartWritesTheFileItLinksTo) {
+  NeedRenderRoad();
+  if (IsSkipped()) return;
   auto r = Get("/save.asp");
   ASSERT_TRUE(r);
   std::size_t at = r->body.find("href=\"saved/");
@@ -162,6 +184,8 @@ TEST_F(ChartSiteTest, SaveChartWritesTheFileItLinksTo) {
 // and data: each answer must be byte for byte the chart that the same
 // request gives on its own.
 TEST_F(ChartSiteTest, ConcurrentClientsEachReceiveTheirOwnChart) {
+  NeedRenderRoad();
+  if (IsSkipped()) return;
   auto url = [](int i) {
     return "/playground.asp?draw=1&type=1&w=3&h=2&title=Chart+" + std::to_string(i) +
            "&data=" + std::to_string(i % 17 + 1) + "," + std::to_string(i % 5 + 2) + ";" +
