@@ -49,7 +49,7 @@ constexpr const char* kRunKey = "qzPageRun";
 class DukHeap {
  public:
   explicit DukHeap(ScriptBudget* budget)
-      : ctx_(duk_create_heap(nullptr, nullptr, nullptr, budget, &Fatal)) {}
+      : ctx_(duk_create_heap(BudgetAlloc, BudgetRealloc, BudgetFree, budget, &Fatal)) {}
   ~DukHeap() {
     if (ctx_) duk_destroy_heap(ctx_);
   }
@@ -314,6 +314,7 @@ PageResult PageRun::ErrorResult(const PageError& e) {
 PageResult PageRun::Run() {
   timeout_seconds_ = options_.script_timeout_seconds;
   SetScriptTimeout(timeout_seconds_);
+  budget_.heap_limit = options_.script_memory_limit;
   if (options_.running) options_.running->Add(&budget_);
 
   bool ok = false;
@@ -368,11 +369,17 @@ PageResult PageRun::Run() {
     if (failed && !ended) {
       PageError e;
       if (timed_out) {
-        e = {"(none)",
-             budget_.stop ? std::string("The page was stopped because the server is shutting down")
-                          : "The page ran longer than its script timeout of " +
-                                std::to_string(timeout_seconds_) + " seconds",
-             "", 0};
+        std::string why;
+        if (budget_.out_of_memory) {
+          why = "The page's script needed more than its memory limit of " +
+                std::to_string(options_.script_memory_limit >> 20) + " MB";
+        } else if (budget_.stop) {
+          why = "The page was stopped because the server is shutting down";
+        } else {
+          why = "The page ran longer than its script timeout of " +
+                std::to_string(timeout_seconds_) + " seconds";
+        }
+        e = {"(none)", why, "", 0};
         duk_get_prop_string(ctx, -1, "lineNumber");
         if (duk_is_number(ctx, -1)) e.line = parsed.PageLine(duk_get_int(ctx, -1));
         duk_pop(ctx);

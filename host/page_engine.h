@@ -44,6 +44,8 @@ class RunningPages {
 struct PageOptions {
   std::filesystem::path root;  // the site folder (canonical)
   std::int32_t script_timeout_seconds = 90;
+  // The most memory one page's script heap may hold.
+  std::size_t script_memory_limit = std::size_t{256} << 20;
   ObjectCreator create_object;
   // Receives one line per page error (without a newline).
   std::function<void(const std::string&)> log;

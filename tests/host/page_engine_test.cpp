@@ -18,6 +18,7 @@ class PageEngineTest : public ::testing::Test {
     PageOptions options;
     options.root = site_.root();
     options.script_timeout_seconds = timeout_;
+    options.script_memory_limit = memory_limit_;
     options.create_object = CreateTestObject;
     options.log = [this](const std::string& line) { log_.push_back(line); };
     PageRequest request;
@@ -40,6 +41,7 @@ class PageEngineTest : public ::testing::Test {
 
   TempSite site_;
   int timeout_ = 90;
+  std::size_t memory_limit_ = std::size_t{256} << 20;
   std::vector<std::string> log_;
 };
 
@@ -178,6 +180,23 @@ TEST_F(PageEngineTest, ScriptTimeoutStopsALoopThatCatchesEverything) {
   EXPECT_LT(seconds, 10.0);
   EXPECT_EQ(Counters().deactivations, 1);
   EXPECT_EQ(Counters().live, 0);
+}
+
+TEST_F(PageEngineTest, AScriptHeapBeyondItsLimitEndsThePage) {
+  memory_limit_ = 8 << 20;
+  PageResult r =
+      Run("<% var c = Server.CreateObject('Test.Chart'); var all = [];"
+          " var s = 'xxxxxxxx'; for (;;) { try { s = s + s; all.push(s); } catch (e) { s = "
+          "'xxxxxxxx'; } } %>");
+  EXPECT_EQ(r.status, 500) << r.body;
+  EXPECT_NE(r.body.find("memory limit of 8 MB"), std::string::npos) << r.body;
+  EXPECT_EQ(Counters().deactivations, 1);
+  EXPECT_EQ(Counters().live, 0);
+  // The same page with room to spare still runs.
+  memory_limit_ = 64 << 20;
+  EXPECT_EQ(
+      Run("<% var s = 'x'; for (var i = 0; i < 20; i++) s += s; Response.Write(s.length); %>").body,
+      "1048576");
 }
 
 TEST_F(PageEngineTest, RequestCollectionsAnswerStringsOrUndefined) {
