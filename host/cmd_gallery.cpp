@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "host/commands.h"
+#include "platform/chart/chart.h"
 #include "platform/chart/render/paint.h"
 #include "platform/chart/render/sample.h"
 
@@ -97,6 +98,10 @@ std::vector<Picture> Pictures() {
                  },
                  kBar2D});
   }
+  p.push_back({"engine_initial",
+               "The chart engine's initial state as the host form creates it (its sample grid, "
+               "7815 x 4455 twips)",
+               [](ChartState& s) { s = chart::Chart::InitialState(); }, kBar2D});
   p.push_back({"poster", "Poster: 20 by 13.3 inches (1920 x 1280 pixels)",
                [](ChartState& s) { Size(s, 1920, 1280); }, kBar2D});
   p.push_back({"thumbnail", "Thumbnail: 1 inch wide (96 x 64 pixels)",
@@ -165,6 +170,19 @@ std::vector<Picture> Pictures() {
                  }
                },
                kLine2D});
+  p.push_back({"rotated_labels", "Twelve long category labels turned to fit",
+               [](ChartState& s) {
+                 const char* months[] = {"January",   "February", "March",    "April",
+                                         "May",       "June",     "July",     "August",
+                                         "September", "October",  "November", "December"};
+                 render::ResizeGrid(s, 12, 3);
+                 for (int r = 0; r < 12; ++r) {
+                   s.row_labels[static_cast<std::size_t>(r)] = std::string(months[r]) + " 2026";
+                   for (int c = 0; c < 3; ++c)
+                     render::SetCell(s, r + 1, c + 1, 10 + ((r * 7 + c * 13) % 23));
+                 }
+               },
+               kBar2D});
   p.push_back({"crowded_many", "Very crowded X axis: 300 rows",
                [](ChartState& s) {
                  render::ResizeGrid(s, 300, 2);

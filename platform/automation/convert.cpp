@@ -13,8 +13,10 @@ namespace qz {
 
 namespace {
 
+// The white space that may surround a number: blanks, tabs and line ends
+// (a value read from a form field or a file often ends in CR LF).
 bool IsSpace(char c) {
-  return c == ' ' || c == '\t';
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
 }
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
@@ -54,6 +56,42 @@ std::optional<double> ParseRadix(std::string_view digits, int radix) {
   return static_cast<double>(static_cast<std::int32_t>(static_cast<std::uint32_t>(value)));
 }
 
+// For a validated decimal form ([-]digits[.digits][e[+-]digits]) whose value
+// lies outside the range of a double: above 1 when positive, below when not.
+// The exponent saturates, so any number of exponent digits is safe.
+long long DecimalMagnitude(std::string_view norm) {
+  std::size_t i = norm.empty() || norm[0] != '-' ? 0 : 1;
+  long long lead = 0;   // digits before the point, from the first non-zero one
+  long long zeros = 0;  // zeros after the point before the first non-zero one
+  bool seen = false, point = false;
+  for (; i < norm.size() && norm[i] != 'e'; ++i) {
+    char c = norm[i];
+    if (c == '.') {
+      point = true;
+    } else if (!point) {
+      seen = seen || c != '0';
+      if (seen) ++lead;
+    } else if (!seen) {
+      if (c != '0') {
+        seen = true;
+      } else {
+        ++zeros;
+      }
+    }
+  }
+  long long exponent = 0;
+  if (i < norm.size()) {
+    ++i;
+    bool negative = false;
+    if (i < norm.size() && (norm[i] == '+' || norm[i] == '-')) negative = norm[i++] == '-';
+    for (; i < norm.size(); ++i) {
+      if (exponent < 1'000'000'000) exponent = exponent * 10 + (norm[i] - '0');
+    }
+    if (negative) exponent = -exponent;
+  }
+  return (lead > 0 ? lead : -zeros) + exponent;
+}
+
 std::string Format(double x, int digits) {
   if (std::isnan(x)) return "NaN";
   if (std::isinf(x)) return x > 0 ? "Infinity" : "-Infinity";
@@ -78,9 +116,11 @@ double CheckedIntegral(double x, double lo, double hi) {
   return r;
 }
 
+// A setting read as a number by a test: null fails the test; text must read
+// as a number ("True" is no number here, although it converts to a boolean).
 bool Numeric(const Variant& v, double* out) {
   if (v.is_null()) return false;
-  *out = NumericValue(v);
+  *out = v.type() == VarType::String ? ParseNumber(v.str()) : NumericValue(v);
   return true;
 }
 
@@ -139,10 +179,11 @@ std::optional<double> TryParseNumber(std::string_view text) {
   double value = 0;
   auto res = std::from_chars(norm.data(), norm.data() + norm.size(), value);
   if (res.ec == std::errc::result_out_of_range) {
-    // Underflow reads as 0; overflow is an error.
-    bool tiny = norm.find("e-") != std::string::npos;
-    if (tiny) return 0.0;
-    Raise(err::kOverflow);
+    // Underflow reads as 0; overflow is an error. Which of the two it is
+    // follows from the magnitude, not from the exponent's sign: "1" with 400
+    // zeros and "E-1" still overflows.
+    if (DecimalMagnitude(norm) > 0) Raise(err::kOverflow);
+    return 0.0;
   }
   if (res.ec != std::errc() || res.ptr != norm.data() + norm.size()) return std::nullopt;
   return value;
@@ -198,7 +239,9 @@ std::int32_t ToI4(const Variant& v) {
 
 float ToR4(const Variant& v) {
   double d = NumericValue(v);
-  if (std::isfinite(d) && std::fabs(d) > static_cast<double>(std::numeric_limits<float>::max())) {
+  // Beyond the largest single, infinities included, is an overflow; NaN
+  // carries over as NaN.
+  if (std::fabs(d) > static_cast<double>(std::numeric_limits<float>::max())) {
     Raise(err::kOverflow);
   }
   return static_cast<float>(d);

@@ -23,13 +23,14 @@ namespace qz {
 // Nearest integer, halves to the even neighbour; NaN stays NaN.
 double RoundHalfEven(double x);
 
-// Text that "reads as a number": optional spaces around, an optional sign,
-// digits with at most one decimal point (at least one digit), an optional
-// exponent (E or D, optional sign, digits); or &H followed by 1 to 8 hex
-// digits, or &O followed by octal digits (up to 4 hex digits is a 16-bit
-// integer, so &HFFFF is -1; 5 to 8 digits a 32-bit one).
+// Text that "reads as a number": optional white space around (blanks, tabs,
+// line ends), an optional sign, digits with at most one decimal point (at
+// least one digit), an optional exponent (E or D, optional sign, digits); or
+// &H followed by hex digits, or &O followed by octal digits, with a value of
+// at most 32 bits (a value up to &HFFFF is a 16-bit integer, so &HFFFF is -1;
+// a larger one a 32-bit integer, so &HFFFFFFFF is -1 too).
 // Answers nothing when the text does not read as a number; raises Overflow
-// when it does but lies outside the range of a double.
+// when it does but lies outside the range of a double (or of 32 bits).
 std::optional<double> TryParseNumber(std::string_view text);
 // As TryParseNumber, raising Type mismatch for text that is no number.
 double ParseNumber(std::string_view text);

@@ -64,7 +64,13 @@ HRESULT ReportStatus(HRESULT status, EXCEPINFO* excep) noexcept {
 }  // namespace
 
 const MemberInfo* FindMember(const TypeInfo& info, DISPID id, std::uint16_t flags) noexcept {
-  if (flags & DISPATCH_PROPERTYPUTREF) return FindKind(info, id, MemberKind::PropertyPutRef);
+  // A script that cannot tell the two assignments apart (JScript assigning an
+  // object) asks for either: the write-reference row when there is one, else
+  // the plain write, which then converts the value.
+  if (flags & DISPATCH_PROPERTYPUTREF) {
+    const MemberInfo* m = FindKind(info, id, MemberKind::PropertyPutRef);
+    if (m != nullptr || !(flags & DISPATCH_PROPERTYPUT)) return m;
+  }
   if (flags & DISPATCH_PROPERTYPUT) return FindKind(info, id, MemberKind::PropertyPut);
   if (flags & DISPATCH_METHOD) {
     if (const MemberInfo* m = FindKind(info, id, MemberKind::Method)) return m;

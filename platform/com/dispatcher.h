@@ -97,7 +97,8 @@
 namespace qz {
 
 // The row that serves (id, flags): a put or put-reference row for those
-// flags; for DISPATCH_METHOD a method row; for DISPATCH_PROPERTYGET (alone or
+// flags (with both, the put-reference row when the member has one, else the
+// put row); for DISPATCH_METHOD a method row; for DISPATCH_PROPERTYGET (alone or
 // with DISPATCH_METHOD, as scripts call a property read) a read row. Null when
 // there is none.
 const MemberInfo* FindMember(const TypeInfo& info, DISPID id, std::uint16_t flags) noexcept;

@@ -26,7 +26,10 @@ inline constexpr float kClientWidth = 8448, kClientHeight = 5544;
 
 class Form1 {
  public:
+  // Creates the controls and the chart's window, whose paint message paints
+  // the chart's current state into the device context it carries.
   Form1();
+  ~Form1();
   Form1(const Form1&) = delete;
   Form1& operator=(const Form1&) = delete;
 

@@ -205,10 +205,13 @@ HBITMAP DecodeBmp(const std::uint8_t* data, std::size_t size) {
     blue = Mask(0x000000FF);
   }
   if (compression == kBitfields) {
-    std::size_t at = 14 + 40;
+    // The three masks follow a 40-byte header, or lie inside a longer one.
+    const std::size_t at = 14 + 40;
     if (header_size == 40) {
       if (size - after_header < 12) Invalid();
       after_header += 12;
+    } else if (header_size < 52) {
+      Invalid();
     }
     red = Mask(U32(data + at));
     green = Mask(U32(data + at + 4));

@@ -2,6 +2,7 @@
 
 #include <turbojpeg.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <limits>
@@ -12,14 +13,58 @@ namespace {
 
 constexpr std::uint32_t kInitialised = 0x494A4C31;  // "IJL1"
 
-struct Compressor {
-  tjhandle handle = tjInitCompress();
-  unsigned char* jpeg = nullptr;
-  unsigned long size = 0;
+// One compressor per thread, kept between calls together with its output
+// buffer: creating the encoder and faulting in a fresh worst-case buffer
+// cost as much as a small chart's colour conversion.
+class Compressor {
+ public:
+  static constexpr unsigned long kKeptBytes = 32ul << 20;
+
+  Compressor() = default;
+  Compressor(const Compressor&) = delete;
+  Compressor& operator=(const Compressor&) = delete;
   ~Compressor() {
-    if (jpeg != nullptr) tjFree(jpeg);
-    if (handle != nullptr) tjDestroy(handle);
+    Release();
+    if (handle_ != nullptr) tjDestroy(handle_);
   }
+
+  // Compresses into the kept buffer; answers its bytes, or false.
+  bool Compress(const unsigned char* pixels, int width, int pitch, int height, int format,
+                int subsampling, int quality, int flags, const unsigned char** jpeg,
+                unsigned long* size) {
+    if (handle_ == nullptr) handle_ = tjInitCompress();
+    if (handle_ == nullptr) return false;
+    const unsigned long needed = tjBufSize(width, height, subsampling);
+    if (needed == static_cast<unsigned long>(-1) || needed > INT32_MAX) return false;
+    if (needed > capacity_) {
+      Release();
+      buffer_ = tjAlloc(static_cast<int>(needed));
+      if (buffer_ == nullptr) return false;
+      capacity_ = needed;
+    }
+    *size = capacity_;
+    if (tjCompress2(handle_, pixels, width, pitch, height, format, &buffer_, size, subsampling,
+                    quality, flags | TJFLAG_NOREALLOC) != 0)
+      return false;
+    *jpeg = buffer_;
+    return true;
+  }
+
+  // Lets go of a buffer too large to keep for the next picture.
+  void Trim() {
+    if (capacity_ > kKeptBytes) Release();
+  }
+
+  void Release() {
+    if (buffer_ != nullptr) tjFree(buffer_);
+    buffer_ = nullptr;
+    capacity_ = 0;
+  }
+
+ private:
+  tjhandle handle_ = nullptr;
+  unsigned char* buffer_ = nullptr;
+  unsigned long capacity_ = 0;
 };
 
 IJLERR Validate(const JPEG_CORE_PROPERTIES& p, int* pixel_format, int* subsampling, int* pitch) {
@@ -97,16 +142,23 @@ IJLERR ijlWrite(JPEG_CORE_PROPERTIES* jcprops, IJLIOTYPE iotype) {
   // picture comes out upright.
   const int flags = p.DIBHeight < 0 ? TJFLAG_BOTTOMUP : 0;
 
-  Compressor c;
-  if (c.handle == nullptr) return IJL_ENCODE_ERROR;
-  if (tjCompress2(c.handle, p.DIBBytes, p.DIBWidth, pitch, height, pixel_format, &c.jpeg, &c.size,
-                  subsampling, p.jquality, flags) != 0)
+  thread_local Compressor compressor;
+  const unsigned char* jpeg = nullptr;
+  unsigned long size = 0;
+  if (!compressor.Compress(p.DIBBytes, p.DIBWidth, pitch, height, pixel_format, subsampling,
+                           p.jquality, flags, &jpeg, &size)) {
+    compressor.Trim();
     return IJL_ENCODE_ERROR;
+  }
 
   std::FILE* file = std::fopen(p.JPGFile, "wb");
-  if (file == nullptr) return IJL_FILE_ERROR;
-  bool ok = std::fwrite(c.jpeg, 1, c.size, file) == c.size;
+  if (file == nullptr) {
+    compressor.Trim();
+    return IJL_FILE_ERROR;
+  }
+  bool ok = std::fwrite(jpeg, 1, size, file) == size;
   ok = std::fclose(file) == 0 && ok;
+  compressor.Trim();
   if (!ok) {
     std::remove(p.JPGFile);  // never leave a partial image behind
     return IJL_FILE_ERROR;

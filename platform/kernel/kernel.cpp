@@ -12,7 +12,6 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
-#include <random>
 #include <unordered_map>
 
 #include "platform/automation/error.h"
@@ -267,28 +266,28 @@ std::vector<std::uint8_t> ReadWholeFile(const std::string& path, std::int64_t ma
   if (st.st_size > max_bytes) Raise(err::kOutOfMemory);
   std::vector<std::uint8_t> bytes;
   // Regular files report their size; anything else is read up to the cap.
-  std::size_t capacity = static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 65536);
-  bytes.resize(capacity);
+  // Once the buffer is full, one probe byte tells the end from more data, so
+  // a file of the reported size is read without growing the buffer.
+  bytes.resize(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 65536));
   std::size_t used = 0;
   for (;;) {
-    if (used == bytes.size()) {
-      if (static_cast<std::int64_t>(used) >= max_bytes) {
-        char probe;
-        const ssize_t more = read(fd, &probe, 1);
-        if (more > 0) Raise(err::kOutOfMemory);
-        if (more == 0) break;
-        if (errno == EINTR) continue;
-        Raise(err::kPathFileAccessError);
-      }
-      bytes.resize(static_cast<std::size_t>(
-          std::min<std::int64_t>(max_bytes, static_cast<std::int64_t>(used) * 2)));
-    }
-    const ssize_t n = read(fd, bytes.data() + used, bytes.size() - used);
+    std::uint8_t probe = 0;
+    const bool full = used == bytes.size();
+    const ssize_t n =
+        full ? read(fd, &probe, 1) : read(fd, bytes.data() + used, bytes.size() - used);
     if (n < 0) {
       if (errno == EINTR) continue;
       Raise(err::kPathFileAccessError);
     }
     if (n == 0) break;
+    if (full) {
+      if (static_cast<std::int64_t>(used) >= max_bytes) Raise(err::kOutOfMemory);
+      bytes.resize(static_cast<std::size_t>(
+          std::min<std::int64_t>(max_bytes, static_cast<std::int64_t>(used) * 2)));
+      bytes[used] = probe;
+      used += 1;
+      continue;
+    }
     used += static_cast<std::size_t>(n);
   }
   bytes.resize(used);
@@ -296,14 +295,14 @@ std::vector<std::uint8_t> ReadWholeFile(const std::string& path, std::int64_t ma
 }
 
 SiblingFile::SiblingFile(const std::string& target) : target_(target) {
+  // Unique within the process by the counter, across processes by the pid;
+  // O_EXCL settles any clash with a leftover.
   static std::atomic<unsigned> counter{0};
-  std::random_device device;
   const std::string folder = FolderOf(target);
   const std::string name = NameOf(target);
   for (int attempt = 0; attempt < 16; ++attempt) {
     const std::string candidate = folder + "/." + name + "." + std::to_string(getpid()) + "." +
-                                  std::to_string(counter++) + "." + std::to_string(device()) +
-                                  ".part";
+                                  std::to_string(counter++) + ".part";
     const int fd = open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0) {
       close(fd);

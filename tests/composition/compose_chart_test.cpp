@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <iterator>
 
 #include "platform/automation/error.h"
 #include "tests/support/chart_state_compare.h"
@@ -79,6 +80,26 @@ TEST(ComposeChart, SizeIsInchesTimes1440) {
   EXPECT_EQ(Compose(s, chart), err::kInvalidUseOfNull);
 }
 
+TEST(ComposeChart, ASizeBeyondASingleOverflowsAndHeightComesFirst) {
+  for (Variant height : {Variant(1e300), Variant(1e36), Variant("1e308"), Variant(-1e300)}) {
+    Chart chart;
+    Settings s = Activated();
+    s.Height = height;
+    s.Width = 1;
+    EXPECT_EQ(Compose(s, chart), err::kOverflow) << DebugString(height);
+    EXPECT_EQ(chart.Height(), Chart::InitialState().height_twips);
+    EXPECT_EQ(chart.Width(), Chart::InitialState().width_twips);
+  }
+  // A width the engine refuses comes after the height was written.
+  Chart chart;
+  Settings s = Activated();
+  s.Height = 2;
+  s.Width = -1;
+  EXPECT_EQ(Compose(s, chart), err::kInvalidPropertyValue);
+  EXPECT_EQ(chart.Height(), 2880);
+  EXPECT_EQ(chart.Width(), Chart::InitialState().width_twips);
+}
+
 TEST(ComposeChart, LegendsOnlyZeroOrOneAreWritten) {
   Chart chart;
   Settings s = Activated();
@@ -93,6 +114,13 @@ TEST(ComposeChart, LegendsOnlyZeroOrOneAreWritten) {
   s.Legends = "0";
   ASSERT_EQ(Compose(s, chart), 0);
   EXPECT_FALSE(chart.ShowLegend());
+  // The text "True" is no number: the test fails with a type mismatch and
+  // composition ends before the legend step.
+  s.Legends = "True";
+  s.SeriesStacking = VARIANT_TRUE;
+  EXPECT_EQ(Compose(s, chart), err::kTypeMismatch);
+  EXPECT_FALSE(chart.ShowLegend());
+  EXPECT_FALSE(chart.Stacking());
 }
 
 TEST(ComposeChart, ChartTypeGoesThroughTheCodeTable) {
@@ -205,6 +233,137 @@ TEST(ComposeChart, FailuresEndCompositionAtTheirStep) {
     EXPECT_EQ(Compose(s, chart), err::kTypeMismatch);
     EXPECT_EQ(chart.state().axes[chart::kAxisX].title_font.size, 12);
     EXPECT_EQ(chart.state().axes[chart::kAxisX].label_font.name, "Arial");
+  }
+}
+
+// The order of the writes shows where a failure stops them.
+TEST(ComposeChart, ColourComponentsAreSeparateWritesRedGreenBlue) {
+  {
+    Chart chart;
+    Settings s = Activated();
+    s.TitleBackgroundR = 7;
+    s.TitleBackgroundG = "300";  // converts, then the engine refuses it
+    s.TitleBackgroundB = 9;
+    EXPECT_EQ(Compose(s, chart), err::kInvalidPropertyValue);
+    EXPECT_EQ(chart.state().title_backdrop.fill_color, (Rgb{7, 255, 255}));
+  }
+  {
+    Chart chart;
+    Settings s = Activated();
+    s.FillRed = 1;
+    s.FillGreen = 2;
+    s.FillBlue = 256;  // as stored: the engine refuses it, nothing converts it
+    EXPECT_EQ(Compose(s, chart), err::kInvalidPropertyValue);
+    EXPECT_EQ(chart.state().backdrop.fill_color, (Rgb{1, 2, 255}));
+  }
+  {
+    Chart chart;
+    Settings s = Activated();
+    s.FillRed = 1;
+    s.FillGreen = 40000;  // a variant: the conversion to 16 bits overflows
+    EXPECT_EQ(Compose(s, chart), err::kOverflow);
+    EXPECT_EQ(chart.state().backdrop.fill_color, (Rgb{1, 255, 255}));
+  }
+}
+
+TEST(ComposeChart, ScalingRunsMinimaThenMaximaThenDivisions) {
+  Chart chart;
+  Settings s = Activated();
+  s.XAxisMin = 1;
+  s.XAxisMax = 50;
+  s.YAxisMin = -5;
+  s.YAxisMax = std::nan("");  // passes non-zero, refused after the flag
+  s.ZAxisMin = 3;
+  s.XMajorDivision = 4;
+  EXPECT_EQ(Compose(s, chart), err::kInvalidPropertyValue);
+  const auto& axes = chart.state().axes;
+  const auto initial = Chart::InitialState();
+  EXPECT_EQ(axes[chart::kAxisX].scale.minimum, 1);
+  EXPECT_EQ(axes[chart::kAxisX].scale.maximum, 50);
+  EXPECT_EQ(axes[chart::kAxisY].scale.minimum, -5);
+  EXPECT_FALSE(axes[chart::kAxisY].scale.automatic);
+  EXPECT_EQ(axes[chart::kAxisY].scale.maximum, initial.axes[chart::kAxisY].scale.maximum);
+  EXPECT_TRUE(axes[chart::kAxisZ].scale.automatic);  // step 5 never ran
+  EXPECT_EQ(axes[chart::kAxisX].scale.major_division,
+            initial.axes[chart::kAxisX].scale.major_division);
+  EXPECT_EQ(axes[chart::kAxisY2].hidden, initial.axes[chart::kAxisY2].hidden);  // nor step 24
+}
+
+// The whole sequence, step by step: with every numeric setting holding a
+// good value except one that holds a word, composition ends with a type
+// mismatch exactly there, every setting before it written and none after.
+TEST(ComposeChart, AWordInAnyNumericSettingStopsTheSequenceExactlyThere) {
+  struct Step {
+    const char* name;
+    Variant Settings::*field;
+    Variant good;
+    bool (*written)(const ChartState&);
+  };
+  using chart::kAxisX;
+  using chart::kAxisY;
+  using chart::kAxisZ;
+  const Step steps[] = {
+      {"TitleFontSize", &Settings::TitleFontSize, 11,
+       [](const ChartState& c) { return c.title_font.size == 11; }},
+      {"LegendFontSize", &Settings::LegendFontSize, 9,
+       [](const ChartState& c) { return c.legend_font.size == 9; }},
+      {"TitleBackgroundR", &Settings::TitleBackgroundR, 5,
+       [](const ChartState& c) { return c.title_backdrop.fill_color.r == 5; }},
+      {"TitleBackgroundG", &Settings::TitleBackgroundG, 6,
+       [](const ChartState& c) { return c.title_backdrop.fill_color.g == 6; }},
+      {"TitleBorderStyle", &Settings::TitleBorderStyle, 2,
+       [](const ChartState& c) { return c.title_backdrop.frame_style == 2; }},
+      {"TitleShadow", &Settings::TitleShadow, 1,
+       [](const ChartState& c) { return c.title_backdrop.shadow_style == 1; }},
+      {"XTitleFontSize", &Settings::XTitleFontSize, 13,
+       [](const ChartState& c) { return c.axes[kAxisX].title_font.size == 13; }},
+      {"YTitleFontSize", &Settings::YTitleFontSize, 14,
+       [](const ChartState& c) { return c.axes[kAxisY].title_font.size == 14; }},
+      {"XLabelFontSize", &Settings::XLabelFontSize, 7,
+       [](const ChartState& c) { return c.axes[kAxisX].label_font.size == 7; }},
+      {"YLabelFontSize", &Settings::YLabelFontSize, 8,
+       [](const ChartState& c) { return c.axes[kAxisY].label_font.size == 8; }},
+      {"Legends", &Settings::Legends, 0, [](const ChartState& c) { return !c.legend_visible; }},
+      {"ChartType", &Settings::ChartType, 3,
+       [](const ChartState& c) { return c.chart_type == chart::kArea2D; }},
+      {"Shadow", &Settings::Shadow, 1,
+       [](const ChartState& c) { return c.backdrop.shadow_style == 1; }},
+      {"FillRed", &Settings::FillRed, 10,
+       [](const ChartState& c) { return c.backdrop.fill_color.r == 10; }},
+      {"FillGreen", &Settings::FillGreen, 20,
+       [](const ChartState& c) { return c.backdrop.fill_color.g == 20; }},
+      {"XAxisMin", &Settings::XAxisMin, 1,
+       [](const ChartState& c) { return c.axes[kAxisX].scale.minimum == 1; }},
+      {"XAxisMax", &Settings::XAxisMax, 50,
+       [](const ChartState& c) { return c.axes[kAxisX].scale.maximum == 50; }},
+      {"YAxisMin", &Settings::YAxisMin, 2,
+       [](const ChartState& c) { return c.axes[kAxisY].scale.minimum == 2; }},
+      {"YAxisMax", &Settings::YAxisMax, 60,
+       [](const ChartState& c) { return c.axes[kAxisY].scale.maximum == 60; }},
+      {"ZAxisMin", &Settings::ZAxisMin, 3,
+       [](const ChartState& c) { return c.axes[kAxisZ].scale.minimum == 3; }},
+      {"XMajorDivision", &Settings::XMajorDivision, 4,
+       [](const ChartState& c) { return c.axes[kAxisX].scale.major_division == 4; }},
+      {"YMajorDivision", &Settings::YMajorDivision, 5,
+       [](const ChartState& c) { return c.axes[kAxisY].scale.major_division == 5; }},
+  };
+  Settings good = Activated();
+  for (const Step& step : steps) good.*step.field = step.good;
+  {
+    Chart chart;
+    ASSERT_EQ(Compose(good, chart), 0);
+    for (const Step& step : steps) EXPECT_TRUE(step.written(chart.state())) << step.name;
+  }
+  for (std::size_t bad = 0; bad < std::size(steps); ++bad) {
+    SCOPED_TRACE(steps[bad].name);
+    Settings s = good;
+    s.*steps[bad].field = "word";
+    Chart chart;
+    EXPECT_EQ(Compose(s, chart), err::kTypeMismatch);
+    for (std::size_t i = 0; i < std::size(steps); ++i) {
+      EXPECT_EQ(steps[i].written(chart.state()), i < bad) << steps[i].name;
+    }
+    EXPECT_EQ(chart.refresh_count(), 0u);
   }
 }
 

@@ -4,8 +4,8 @@
 #include <cmath>
 #include <numbers>
 
-#include "platform/chart/render/palette.h"
 #include "platform/chart/render/paint_p.h"
+#include "platform/chart/render/palette.h"
 
 namespace qz::chart::render {
 namespace detail {
@@ -18,7 +18,9 @@ constexpr Rgb kGridColor{222, 222, 222};
 constexpr Rgb kZeroLineColor{150, 150, 150};
 constexpr Rgb kEmptyPieColor{200, 200, 200};
 
-std::int16_t Channel(std::int16_t v) { return static_cast<std::int16_t>(std::clamp<int>(v, 0, 255)); }
+std::int16_t Channel(std::int16_t v) {
+  return static_cast<std::int16_t>(std::clamp<int>(v, 0, 255));
+}
 
 Kind KindOf(std::int32_t code, bool* three_d) {
   *three_d = false;
@@ -70,7 +72,9 @@ class CairoSaved {
 
 }  // namespace
 
-bool Finite(double v) { return std::isfinite(v); }
+bool Finite(double v) {
+  return std::isfinite(v);
+}
 
 double ValueToY(const Scale& s, const Box& plot, double v) {
   double t = (v / (s.maximum - s.minimum) - s.minimum / (s.maximum - s.minimum));
@@ -86,7 +90,8 @@ Grid::Grid(const ChartState& s) : s_(s) {
   columns_ = std::max<int>(0, s.columns);
   if (static_cast<std::size_t>(rows_) * static_cast<std::size_t>(columns_) > s.cells.size()) {
     // An inconsistent grid shows what the cells hold, row by row.
-    rows_ = columns_ > 0 ? static_cast<int>(s.cells.size() / static_cast<std::size_t>(columns_)) : 0;
+    rows_ =
+        columns_ > 0 ? static_cast<int>(s.cells.size() / static_cast<std::size_t>(columns_)) : 0;
   }
 }
 
@@ -98,8 +103,9 @@ std::optional<double> Grid::at(int row, int column) const {
 }
 
 std::string_view Grid::RowLabel(int row) const {
-  return static_cast<std::size_t>(row) < s_.row_labels.size() ? std::string_view(s_.row_labels[static_cast<std::size_t>(row)])
-                                                              : std::string_view();
+  return static_cast<std::size_t>(row) < s_.row_labels.size()
+             ? std::string_view(s_.row_labels[static_cast<std::size_t>(row)])
+             : std::string_view();
 }
 
 std::string_view Grid::ColumnLabel(int column) const {
@@ -109,17 +115,20 @@ std::string_view Grid::ColumnLabel(int column) const {
 }
 
 Rgb Grid::Fill(int column) const {
-  if (static_cast<std::size_t>(column) < s_.series.size()) return s_.series[static_cast<std::size_t>(column)].fill_color;
+  if (static_cast<std::size_t>(column) < s_.series.size())
+    return s_.series[static_cast<std::size_t>(column)].fill_color;
   return DefaultSeriesColor(column);
 }
 
 Rgb Grid::Pen(int column) const {
-  if (static_cast<std::size_t>(column) < s_.series.size()) return s_.series[static_cast<std::size_t>(column)].pen_color;
+  if (static_cast<std::size_t>(column) < s_.series.size())
+    return s_.series[static_cast<std::size_t>(column)].pen_color;
   return DefaultSeriesColor(column);
 }
 
 Rgb Grid::EdgeColor(int column) const {
-  if (static_cast<std::size_t>(column) < s_.series.size()) return s_.series[static_cast<std::size_t>(column)].edge_color;
+  if (static_cast<std::size_t>(column) < s_.series.size())
+    return s_.series[static_cast<std::size_t>(column)].edge_color;
   return Rgb{64, 64, 64};
 }
 
@@ -135,7 +144,13 @@ double Grid::EdgeWidth(int column) const {
 Painter::Painter(const ChartState& s, cairo_t* cr, int width, int height)
     : s_(s), cr_(cr), width_(width), height_(height), grid_(s) {
   kind_ = KindOf(s.chart_type, &three_d_);
-  ui_ = std::clamp(std::min(width / 480.0, height / 320.0), 0.55, 1.0);
+  // Texts keep their point sizes at usual chart sizes; a thumbnail shrinks
+  // them (to no less than about 7 pixels for 10 points) and a poster grows
+  // them with the square root of its size, so that they read from afar
+  // without crowding the plot.
+  double small = std::min(width / 480.0, height / 320.0);
+  double large = std::min(width / 576.0, height / 384.0);
+  ui_ = large > 1 ? std::min(std::sqrt(large), 2.5) : std::clamp(small, 0.55, 1.0);
   gap_ = std::round(6 * ui_);
   tick_ = std::round(4 * ui_);
   thumbnail_ = width < 200 || height < 130;
@@ -156,7 +171,8 @@ ShapedText Painter::Shape(const FontState& f, std::string_view text, Fit fit, in
 
 void Painter::SetColor(Rgb c, double alpha) {
   if (!cr_) return;
-  cairo_set_source_rgba(cr_, Channel(c.r) / 255.0, Channel(c.g) / 255.0, Channel(c.b) / 255.0, alpha);
+  cairo_set_source_rgba(cr_, Channel(c.r) / 255.0, Channel(c.g) / 255.0, Channel(c.b) / 255.0,
+                        alpha);
 }
 
 void Painter::SetShade(Rgb c, double factor) {
@@ -174,15 +190,36 @@ void Painter::DrawText(TextRole role, const ShapedText& t, std::string_view text
   double w = t.width, h = t.height;
   double ax = 0, ay = 0;
   switch (anchor) {
-    case Anchor::kTopLeft: break;
-    case Anchor::kTop: ax = w / 2; break;
-    case Anchor::kTopRight: ax = w; break;
-    case Anchor::kLeft: ay = h / 2; break;
-    case Anchor::kCenter: ax = w / 2; ay = h / 2; break;
-    case Anchor::kRight: ax = w; ay = h / 2; break;
-    case Anchor::kBottomLeft: ay = h; break;
-    case Anchor::kBottom: ax = w / 2; ay = h; break;
-    case Anchor::kBottomRight: ax = w; ay = h; break;
+    case Anchor::kTopLeft:
+      break;
+    case Anchor::kTop:
+      ax = w / 2;
+      break;
+    case Anchor::kTopRight:
+      ax = w;
+      break;
+    case Anchor::kLeft:
+      ay = h / 2;
+      break;
+    case Anchor::kCenter:
+      ax = w / 2;
+      ay = h / 2;
+      break;
+    case Anchor::kRight:
+      ax = w;
+      ay = h / 2;
+      break;
+    case Anchor::kBottomLeft:
+      ay = h;
+      break;
+    case Anchor::kBottom:
+      ax = w / 2;
+      ay = h;
+      break;
+    case Anchor::kBottomRight:
+      ax = w;
+      ay = h;
+      break;
   }
   // Upright text starts on a whole pixel so that hinted glyphs stay sharp.
   double ox = -ax, oy = -ay;
@@ -259,11 +296,15 @@ void Painter::FillBox(const Box& b, Rgb c) {
 
 double Painter::FrameWidth(std::int32_t style) const {
   switch (style) {
-    case kFrameSingle: return 1;
-    case kFrameDouble: return 4;
+    case kFrameSingle:
+      return 1;
+    case kFrameDouble:
+      return 4;
     case kFrameThickInner:
-    case kFrameThickOuter: return 5;
-    default: return 0;
+    case kFrameThickOuter:
+      return 5;
+    default:
+      return 0;
   }
 }
 
@@ -340,8 +381,9 @@ void Painter::StrokeEdge(Rgb color, double width) {
 
 std::vector<std::vector<std::optional<double>>> Painter::Values() const {
   int rows = grid_.rows(), cols = grid_.columns();
-  std::vector<std::vector<std::optional<double>>> v(static_cast<std::size_t>(rows),
-                                                    std::vector<std::optional<double>>(static_cast<std::size_t>(cols)));
+  std::vector<std::vector<std::optional<double>>> v(
+      static_cast<std::size_t>(rows),
+      std::vector<std::optional<double>>(static_cast<std::size_t>(cols)));
   for (int r = 0; r < rows; ++r) {
     double sum = 0;
     for (int c = 0; c < cols; ++c) {
@@ -368,8 +410,10 @@ DataRange Painter::ValueRange() const {
       for (int c = 0; c < cols; ++c) {
         auto v = grid_.at(r, c);
         if (!v) continue;
-        if (*v >= 0) pos = std::min(pos + *v, 1e300);
-        else neg = std::max(neg + *v, -1e300);
+        if (*v >= 0)
+          pos = std::min(pos + *v, 1e300);
+        else
+          neg = std::max(neg + *v, -1e300);
       }
       range.Add(pos);
       range.Add(neg);
@@ -393,7 +437,7 @@ void Painter::Run() {
   if (cr_) {
     cairo_rectangle(cr_, 0, 0, width_, height_);
     cairo_clip(cr_);
-    cairo_set_antialias(cr_, CAIRO_ANTIALIAS_DEFAULT);
+    cairo_set_antialias(cr_, CAIRO_ANTIALIAS_FAST);
   }
   Box inner = Backdrop(whole, s_.backdrop);
   double margin = std::round(std::clamp(std::min(width_, height_) * 0.03, 3.0, 18.0));
@@ -417,7 +461,8 @@ void Painter::Run() {
 Box Painter::Title(Box inner) {
   if (s_.title_text.empty()) return inner;
   const BackdropState& bd = s_.title_backdrop;
-  bool boxed = bd.fill_style == kFillBrush || bd.frame_style != kFrameNone || bd.shadow_style == kShadowDrop;
+  bool boxed =
+      bd.fill_style == kFillBrush || bd.frame_style != kFrameNone || bd.shadow_style == kShadowDrop;
   double pad = boxed ? std::round(4 * ui_) + FrameWidth(bd.frame_style) : 0;
   double shadow = bd.shadow_style == kShadowDrop ? ShadowOffset() : 0;
   int max_w = static_cast<int>(inner.w - 2 * pad - shadow);
@@ -430,11 +475,12 @@ Box Painter::Title(Box inner) {
   }
   double box_w = t.width + 2 * pad + shadow, box_h = t.height + 2 * pad + shadow;
   if (boxed) box_w = std::max(box_w, std::min(inner.w, t.width + 2 * pad + shadow + 16 * ui_));
-  Box box{std::round(inner.x + (inner.w - box_w) / 2), inner.y, std::round(box_w), std::round(box_h)};
+  Box box{std::round(inner.x + (inner.w - box_w) / 2), inner.y, std::round(box_w),
+          std::round(box_h)};
   Box in = Backdrop(box, bd);
   (void)in;
-  DrawText(TextRole::kTitle, t, s_.title_text, box.x + (box.w - shadow) / 2, box.y + (box.h - shadow) / 2,
-           Anchor::kCenter, 0, s_.title_font.color);
+  DrawText(TextRole::kTitle, t, s_.title_text, box.x + (box.w - shadow) / 2,
+           box.y + (box.h - shadow) / 2, Anchor::kCenter, 0, s_.title_font.color);
   double used = box_h + gap_;
   inner.y += used;
   inner.h -= used;
@@ -480,9 +526,12 @@ Box Painter::Legend(Box inner) {
     if (box.w > inner.w * 0.4) return inner;  // a thumbnail keeps its plot
     bool left = loc == kTopLeft || loc == kLeft || loc == kBottomLeft;
     box.x = left ? inner.x : inner.right() - box.w;
-    if (loc == kTopLeft || loc == kTopRight) box.y = inner.y;
-    else if (loc == kBottomLeft || loc == kBottomRight) box.y = inner.bottom() - box.h;
-    else box.y = std::round(inner.y + (inner.h - box.h) / 2);
+    if (loc == kTopLeft || loc == kTopRight)
+      box.y = inner.y;
+    else if (loc == kBottomLeft || loc == kBottomRight)
+      box.y = inner.bottom() - box.h;
+    else
+      box.y = std::round(inner.y + (inner.h - box.h) / 2);
     Box in = Backdrop(box, bd);
     for (std::size_t i = 0; i < items.size(); ++i) {
       double cy = in.y + pad - frame + row_h * (static_cast<double>(i) + 0.5);
@@ -531,7 +580,8 @@ Box Painter::Legend(Box inner) {
       items.push_back({c, t});
     }
     int max_lines = std::max(1, static_cast<int>((inner.h * 0.3 - 2 * pad - shadow) / row_h));
-    if (static_cast<int>(lines.size()) > max_lines) lines.resize(static_cast<std::size_t>(max_lines));
+    if (static_cast<int>(lines.size()) > max_lines)
+      lines.resize(static_cast<std::size_t>(max_lines));
     if (lines.empty() || lines[0].empty()) return inner;
     double widest = 0;
     for (std::size_t i = 0; i < lines.size(); ++i) widest = std::max(widest, line_w[i]);
@@ -556,8 +606,8 @@ Box Painter::Legend(Box inner) {
             FillBox({x, std::round(cy - swatch / 2), swatch, swatch}, grid_.Fill(it.column));
           }
         }
-        DrawText(TextRole::kLegend, it.text, grid_.ColumnLabel(it.column), x + swatch + item_gap, cy,
-                 Anchor::kLeft, 0, font.color);
+        DrawText(TextRole::kLegend, it.text, grid_.ColumnLabel(it.column), x + swatch + item_gap,
+                 cy, Anchor::kLeft, 0, font.color);
         x += swatch + item_gap + it.text.width + 2 * item_gap;
       }
     }
@@ -572,7 +622,8 @@ Box Painter::Legend(Box inner) {
 
 // ---------------------------------------------------------------- axis titles and labels
 
-Painter::AxisTitle Painter::MeasureAxisTitle(const AxisState& a, Side side, double available_length) {
+Painter::AxisTitle Painter::MeasureAxisTitle(const AxisState& a, Side side,
+                                             double available_length) {
   AxisTitle t;
   if (a.title_text.empty() || available_length < 10 || thumbnail_) return t;
   t.present = true;
@@ -627,13 +678,16 @@ void Painter::DrawAxisTitle(const AxisTitle& t, Side side, double edge, double l
   double mid = (lo + hi) / 2;
   switch (side) {
     case Side::kBottom:
-      DrawText(TextRole::kAxisTitle, t.text, str, mid, edge - t.block_h / 2, Anchor::kCenter, t.angle, t.color);
+      DrawText(TextRole::kAxisTitle, t.text, str, mid, edge - t.block_h / 2, Anchor::kCenter,
+               t.angle, t.color);
       break;
     case Side::kLeft:
-      DrawText(TextRole::kAxisTitle, t.text, str, edge + t.block_w / 2, mid, Anchor::kCenter, t.angle, t.color);
+      DrawText(TextRole::kAxisTitle, t.text, str, edge + t.block_w / 2, mid, Anchor::kCenter,
+               t.angle, t.color);
       break;
     case Side::kRight:
-      DrawText(TextRole::kAxisTitle, t.text, str, edge - t.block_w / 2, mid, Anchor::kCenter, t.angle, t.color);
+      DrawText(TextRole::kAxisTitle, t.text, str, edge - t.block_w / 2, mid, Anchor::kCenter,
+               t.angle, t.color);
       break;
   }
 }
@@ -646,10 +700,16 @@ Painter::CategoryPlan Painter::PlanCategories(const std::vector<double>& xs, dou
   if (rows == 0) return plan;
   double line_h = Shape(font, "Ag").height;
   double widest = 0;
-  for (int r = 0; r < rows; ++r) widest = std::max<double>(widest, Shape(font, grid_.RowLabel(r)).width);
+  // A long axis is judged from an even sample of its labels, so that a grid
+  // of thousands of rows does not shape thousands of texts to be thinned away.
+  int stride = std::max(1, rows / 256);
+  for (int r = 0; r < rows; r += stride) {
+    widest = std::max<double>(widest, Shape(font, grid_.RowLabel(r)).width);
+  }
   double spacing = gap_;
   if (widest + spacing <= slot || rows == 1) {
-    plan.max_width = static_cast<int>(std::max(8.0, rows == 1 ? std::min(widest, slot * 2) : slot - spacing));
+    plan.max_width =
+        static_cast<int>(std::max(8.0, rows == 1 ? std::min(widest, slot * 2) : slot - spacing));
     plan.height = line_h;
     return plan;
   }
@@ -664,7 +724,7 @@ Painter::CategoryPlan Painter::PlanCategories(const std::vector<double>& xs, dou
     return plan;
   }
   // Upright and thinned: every n-th label, each cut to the room it has.
-  double cap = std::min(widest, std::max(slot, 0.3 * slot * rows));
+  double cap = std::min(widest, std::max({slot, 0.3 * slot * rows, 5.0 * line_h}));
   plan.every = std::max(1, static_cast<int>(std::ceil((cap + spacing) / slot)));
   plan.max_width = static_cast<int>(std::max(8.0, plan.every * slot - spacing));
   plan.height = line_h;
@@ -688,8 +748,8 @@ void Painter::DrawCategories(const CategoryPlan& plan, const std::vector<double>
       anchor = Anchor::kRight;
       x += t.height * 0.35;
     }
-    if (!TryDrawText(TextRole::kCategoryLabel, t, label, x, plan.angle == 0 ? y : y + t.height * 0.2, anchor,
-                     plan.angle, font.color)) {
+    if (!TryDrawText(TextRole::kCategoryLabel, t, label, x,
+                     plan.angle == 0 ? y : y + t.height * 0.2, anchor, plan.angle, font.color)) {
       continue;
     }
   }
@@ -702,16 +762,19 @@ void Painter::ValueAxisLabels(const Scale& scale, const Box& plot, const AxisSta
     double v = scale.TickValue(i);
     double y = ValueToY(scale, plot, v);
     std::string label = FormatTick(v, scale);
-    ShapedText t = Shape(a.label_font, label, Fit::kEllipsis, static_cast<int>(std::max(8.0, max_label_width)));
+    ShapedText t = Shape(a.label_font, label, Fit::kEllipsis,
+                         static_cast<int>(std::max(8.0, max_label_width)));
     if (std::fabs(last_y - y) < t.height + 1) continue;
     if (y - t.height / 2 < -0.5 || y + t.height / 2 > height_ + 0.5) continue;
     last_y = y;
     if (side == Side::kLeft) {
       HLine(plot.x - tick_, plot.x, y, kAxisColor);
-      DrawText(TextRole::kValueLabel, t, label, plot.x - tick_ - 3, y, Anchor::kRight, 0, a.label_font.color);
+      DrawText(TextRole::kValueLabel, t, label, plot.x - tick_ - 3, y, Anchor::kRight, 0,
+               a.label_font.color);
     } else {
       HLine(plot.right(), plot.right() + tick_, y, kAxisColor);
-      DrawText(TextRole::kValueLabel, t, label, plot.right() + tick_ + 3, y, Anchor::kLeft, 0, a.label_font.color);
+      DrawText(TextRole::kValueLabel, t, label, plot.right() + tick_ + 3, y, Anchor::kLeft, 0,
+               a.label_font.color);
     }
   }
 }
@@ -742,8 +805,10 @@ void Painter::Chart2D(Box area) {
   double bottom_title = xt.present ? xt.block_h + gap_ / 2 : 0;
   double left_title = yt.present && !yt_above ? yt.block_w + gap_ / 2 : 0;
   double right_title = y2t.present && !y2t_above ? y2t.block_w + gap_ / 2 : 0;
-  if (top + bottom_title > r.h * 0.5) top = bottom_title = 0, xt.present = yt_above ? (yt.present = false) : false;
-  if (left_title + right_title > r.w * 0.4) left_title = right_title = 0, yt.present = y2t.present = false;
+  if (top + bottom_title > r.h * 0.5)
+    top = bottom_title = 0, xt.present = yt_above ? (yt.present = false) : false;
+  if (left_title + right_title > r.w * 0.4)
+    left_title = right_title = 0, yt.present = y2t.present = false;
 
   Box body{r.x + left_title, r.y + top, r.w - left_title - right_title, r.h - top - bottom_title};
   double label_h = Shape(ay.label_font, "0").height;
@@ -755,7 +820,9 @@ void Painter::Chart2D(Box area) {
   Scale scale;
   CategoryPlan plan;
   std::vector<double> xs(static_cast<std::size_t>(rows));
-  double xlab_h = show_x ? cat_h + tick_ + 2 : 0;
+  // Category labels hang below the ticks and clear of the lowest value label.
+  double cat_gap = std::max(tick_ + 2, (show_y || show_y2) ? std::ceil(label_h / 2) + 1 : 0.0);
+  double xlab_h = show_x ? cat_h + cat_gap : 0;
   double y_over = (show_y || show_y2) ? std::ceil(label_h / 2) : 0;
   for (int pass = 0; pass < 3; ++pass) {
     plot.y = body.y + y_over;
@@ -771,8 +838,12 @@ void Painter::Chart2D(Box area) {
     double max_lab = body.w * 0.25;
     for (int i = 0; i <= scale.divisions && (show_y || show_y2); ++i) {
       std::string label = FormatTick(scale.TickValue(i), scale);
-      if (show_y) yw = std::max<double>(yw, Shape(ay.label_font, label, Fit::kEllipsis, static_cast<int>(max_lab)).width);
-      if (show_y2) y2w = std::max<double>(y2w, Shape(ay2.label_font, label, Fit::kEllipsis, static_cast<int>(max_lab)).width);
+      if (show_y)
+        yw = std::max<double>(
+            yw, Shape(ay.label_font, label, Fit::kEllipsis, static_cast<int>(max_lab)).width);
+      if (show_y2)
+        y2w = std::max<double>(
+            y2w, Shape(ay2.label_font, label, Fit::kEllipsis, static_cast<int>(max_lab)).width);
       if (i > 200) break;
     }
     double left = show_y ? yw + tick_ + 3 : 1;
@@ -783,7 +854,7 @@ void Painter::Chart2D(Box area) {
     for (int i = 0; i < rows; ++i) xs[static_cast<std::size_t>(i)] = plot.x + slot * (i + 0.5);
     if (!show_x) break;
     plan = PlanCategories(xs, slot, plot.x - area.x, body.h * 0.35);
-    double need = plan.height + tick_ + 2;
+    double need = plan.height + cat_gap;
     if (std::fabs(need - xlab_h) < 0.5) break;
     xlab_h = need;
   }
@@ -809,9 +880,15 @@ void Painter::Chart2D(Box area) {
       cairo_clip(cr_);
     }
     switch (kind_) {
-      case Kind::kLine: Lines2D(plot, scale); break;
-      case Kind::kArea: Areas2D(plot, scale); break;
-      default: Bars2D(plot, scale); break;
+      case Kind::kLine:
+        Lines2D(plot, scale);
+        break;
+      case Kind::kArea:
+        Areas2D(plot, scale);
+        break;
+      default:
+        Bars2D(plot, scale);
+        break;
     }
   }
   // Axis lines over the data's edges; a zero line when zero lies inside.
@@ -826,22 +903,25 @@ void Painter::Chart2D(Box area) {
   if (show_x && rows > 0) {
     double slot = plot.w / rows;
     if (slot >= 6) {
-      for (int i = 0; i <= rows; ++i) VLine(plot.x + slot * i, plot.bottom(), plot.bottom() + tick_, kAxisColor);
+      for (int i = 0; i <= rows; ++i)
+        VLine(plot.x + slot * i, plot.bottom(), plot.bottom() + tick_, kAxisColor);
     }
-    DrawCategories(plan, xs, plot.bottom() + tick_ + 2, area.x, area.right());
+    DrawCategories(plan, xs, plot.bottom() + cat_gap, area.x, area.right());
   }
   DrawAxisTitle(xt, Side::kBottom, r.bottom(), plot.x, plot.right());
   if (yt.present) {
     if (yt_above) {
-      DrawText(TextRole::kAxisTitle, yt.text, yt.str, std::max(r.x, plot.x - yt.block_w / 2), r.y, Anchor::kTopLeft, 0, yt.color);
+      DrawText(TextRole::kAxisTitle, yt.text, yt.str, std::max(r.x, plot.x - yt.block_w / 2), r.y,
+               Anchor::kTopLeft, 0, yt.color);
     } else {
       DrawAxisTitle(yt, Side::kLeft, r.x, plot.y, plot.bottom());
     }
   }
   if (y2t.present) {
     if (y2t_above) {
-      DrawText(TextRole::kAxisTitle, y2t.text, y2t.str, std::min(r.right(), plot.right() + y2t.block_w / 2), r.y,
-               Anchor::kTopRight, 0, y2t.color);
+      DrawText(TextRole::kAxisTitle, y2t.text, y2t.str,
+               std::min(r.right(), plot.right() + y2t.block_w / 2), r.y, Anchor::kTopRight, 0,
+               y2t.color);
     } else {
       DrawAxisTitle(y2t, Side::kRight, r.right(), plot.y, plot.bottom());
     }
@@ -856,23 +936,17 @@ void Painter::Bars2D(const Box& plot, const Scale& scale) {
   double group = slot * (s_.stacking ? 0.6 : 0.78);
   double bar = s_.stacking ? group : group / cols;
   double base = std::clamp(0.0, scale.minimum, scale.maximum);
-  double base_y = ValueToY(scale, plot, base);
-  auto draw_bar = [&](int c, double x0, double x1, double v0, double v1) {
+  // Bars never overlap one another, so each series is filled, then edged, as
+  // one path: a grid of many rows costs a few fills instead of one per bar.
+  std::vector<std::vector<Box>> bars(static_cast<std::size_t>(cols));
+  auto add_bar = [&](int c, double x0, double x1, double v0, double v1) {
     double ya = ValueToY(scale, plot, v0), yb = ValueToY(scale, plot, v1);
     double top = std::round(std::min(ya, yb)), bottom = std::round(std::max(ya, yb));
     double left = std::round(x0), right = std::round(x1);
     if (right - left < 1) right = left + 1;
     if (bottom - top < 1 && v1 != v0) bottom = top + 1;
     if (bottom <= top) return;
-    SetColor(grid_.Fill(c));
-    cairo_rectangle(cr_, left, top, right - left, bottom - top);
-    cairo_fill(cr_);
-    double ew = grid_.EdgeWidth(c);
-    double lw = ew > 0 ? ew : 1;
-    if (right - left > 2 * lw && bottom - top > lw) {
-      cairo_rectangle(cr_, left + lw / 2, top + lw / 2, right - left - lw, bottom - top - lw);
-      StrokeEdge(grid_.EdgeColor(c), ew);
-    }
+    bars[static_cast<std::size_t>(c)].push_back({left, top, right - left, bottom - top});
   };
   for (int r = 0; r < rows; ++r) {
     double gx = plot.x + slot * r + (slot - group) / 2;
@@ -884,13 +958,29 @@ void Painter::Bars2D(const Box& plot, const Scale& scale) {
         double from = *v >= 0 ? pos : neg;
         double to = std::clamp(from + *v, -1e300, 1e300);
         (*v >= 0 ? pos : neg) = to;
-        draw_bar(c, gx, gx + bar, from, to);
+        add_bar(c, gx, gx + bar, from, to);
       } else {
-        draw_bar(c, gx + bar * c, gx + bar * (c + 1), base, *v);
+        add_bar(c, gx + bar * c, gx + bar * (c + 1), base, *v);
       }
     }
   }
-  (void)base_y;
+  for (int c = 0; c < cols; ++c) {
+    const auto& list = bars[static_cast<std::size_t>(c)];
+    if (list.empty()) continue;
+    for (const Box& b : list) cairo_rectangle(cr_, b.x, b.y, b.w, b.h);
+    SetColor(grid_.Fill(c));
+    cairo_fill(cr_);
+    double ew = grid_.EdgeWidth(c);
+    double lw = ew > 0 ? ew : 1;
+    bool any = false;
+    for (const Box& b : list) {
+      if (b.w > 2 * lw && b.h > lw) {
+        cairo_rectangle(cr_, b.x + lw / 2, b.y + lw / 2, b.w - lw, b.h - lw);
+        any = true;
+      }
+    }
+    if (any) StrokeEdge(grid_.EdgeColor(c), ew);
+  }
 }
 
 void Painter::Lines2D(const Box& plot, const Scale& scale) {
@@ -904,24 +994,52 @@ void Painter::Lines2D(const Box& plot, const Scale& scale) {
   bool markers = slot >= marker * 4;
   cairo_set_line_join(cr_, CAIRO_LINE_JOIN_ROUND);
   cairo_set_line_cap(cr_, CAIRO_LINE_CAP_ROUND);
+  // More points than half-pixels: each pixel column draws the span of its
+  // points (lowest to highest), which looks the same and strokes far less.
+  bool dense = rows > 2 * plot.w;
   for (int c = 0; c < cols; ++c) {
     bool open = false;
-    int run = 0;
-    for (int r = 0; r < rows; ++r) {
-      const auto& v = values[r][c];
-      if (!v) {
-        open = false;
-        continue;
-      }
-      double x = plot.x + slot * (r + 0.5), y = ValueToY(scale, plot, *v);
+    int bucket = 0;
+    bool pending = false;
+    double lo = 0, hi = 0;
+    auto point = [&](double x, double y) {
       if (!open) {
         cairo_move_to(cr_, x, y);
         open = true;
       } else {
         cairo_line_to(cr_, x, y);
       }
-      ++run;
+    };
+    auto flush = [&] {
+      if (!pending) return;
+      point(plot.x + bucket + 0.5, lo);
+      if (hi != lo) point(plot.x + bucket + 0.5, hi);
+      pending = false;
+    };
+    for (int r = 0; r < rows; ++r) {
+      const auto& v = values[r][c];
+      if (!v) {
+        flush();
+        open = false;
+        continue;
+      }
+      double x = plot.x + slot * (r + 0.5), y = ValueToY(scale, plot, *v);
+      if (!dense) {
+        point(x, y);
+        continue;
+      }
+      int b = static_cast<int>(std::floor(x - plot.x));
+      if (pending && b != bucket) flush();
+      if (!pending) {
+        bucket = b;
+        lo = hi = y;
+        pending = true;
+      } else {
+        lo = std::min(lo, y);
+        hi = std::max(hi, y);
+      }
     }
+    flush();
     cairo_set_line_width(cr_, lw);
     SetColor(grid_.Pen(c));
     cairo_stroke(cr_);
@@ -937,7 +1055,6 @@ void Painter::Lines2D(const Box& plot, const Scale& scale) {
     }
     SetColor(grid_.Pen(c));
     cairo_fill(cr_);
-    (void)run;
   }
 }
 
@@ -967,12 +1084,33 @@ void Painter::Areas2D(const Box& plot, const Scale& scale) {
       const auto& v = values[static_cast<std::size_t>(r)][static_cast<std::size_t>(c - 1)];
       return v ? *v : base;
     };
-    for (int i = 0; i < points; ++i) {
-      double x = x_of(i), y = ValueToY(scale, plot, top_of(i));
-      if (i == 0) cairo_move_to(cr_, x, y);
-      else cairo_line_to(cr_, x, y);
+    // More points than half-pixels: each pixel column keeps its highest
+    // point, so the outline keeps its peaks with far fewer vertices.
+    std::vector<int> keep;
+    if (points > 2 * plot.w) {
+      int bucket = -1;
+      for (int i = 0; i < points; ++i) {
+        int b = static_cast<int>(std::floor(x_of(i) - plot.x));
+        if (b != bucket) {
+          keep.push_back(i);
+          bucket = b;
+        } else if (top_of(i) > top_of(keep.back())) {
+          keep.back() = i;
+        }
+      }
+    } else {
+      for (int i = 0; i < points; ++i) keep.push_back(i);
     }
-    for (int i = points - 1; i >= 0; --i) cairo_line_to(cr_, x_of(i), ValueToY(scale, plot, bottom_of(i)));
+    for (std::size_t k = 0; k < keep.size(); ++k) {
+      double x = x_of(keep[k]), y = ValueToY(scale, plot, top_of(keep[k]));
+      if (k == 0)
+        cairo_move_to(cr_, x, y);
+      else
+        cairo_line_to(cr_, x, y);
+    }
+    for (std::size_t k = keep.size(); k-- > 0;) {
+      cairo_line_to(cr_, x_of(keep[k]), ValueToY(scale, plot, bottom_of(keep[k])));
+    }
     cairo_close_path(cr_);
     SetColor(grid_.Fill(c), s_.stacking ? 1.0 : 0.85);
     cairo_fill_preserve(cr_);
@@ -991,11 +1129,12 @@ void Painter::Pie(Box area) {
   // The grid of pies with the largest radius.
   int best_cols = 1;
   double best_radius = -1;
-  for (int gc = 1; gc <= rows; ++gc) {
+  // Fewer lines of pies read better: another line must buy a tenth more radius.
+  for (int gc = rows; gc >= 1; --gc) {
     int gr = (rows + gc - 1) / gc;
     double cw = area.w / gc, ch = area.h / gr - label_h - gap_ / 2;
-    double radius = std::min(cw, ch) / 2 - gap_ / 2;
-    if (radius > best_radius) {
+    double radius = std::min(cw * 0.88, ch) / 2 - gap_ / 2;
+    if (radius > best_radius * 1.1) {
       best_radius = radius;
       best_cols = gc;
     }
@@ -1015,6 +1154,7 @@ void Painter::Pie(Box area) {
       if (v && *v > 0) total += std::min(*v, 1e300 / std::max(1, cols));
     }
     if (cr_) {
+      cairo_new_path(cr_);
       if (!(total > 0)) {
         cairo_arc(cr_, cx, cy, radius, 0, 2 * std::numbers::pi);
         SetColor(kEmptyPieColor);
@@ -1027,8 +1167,13 @@ void Painter::Pie(Box area) {
           if (!v || !(*v > 0)) continue;  // a slice of nothing or less takes no room
           double sweep = std::min(*v, 1e300 / std::max(1, cols)) / total * 2 * std::numbers::pi;
           if (!(sweep > 0)) continue;
-          cairo_move_to(cr_, cx, cy);
-          cairo_arc(cr_, cx, cy, radius, angle, angle + sweep);
+          if (sweep > 2 * std::numbers::pi - 1e-9) {
+            cairo_arc(cr_, cx, cy, radius, 0,
+                      2 * std::numbers::pi);  // the whole pie: no radius drawn
+          } else {
+            cairo_move_to(cr_, cx, cy);
+            cairo_arc(cr_, cx, cy, radius, angle, angle + sweep);
+          }
           cairo_close_path(cr_);
           SetColor(grid_.Fill(c));
           cairo_fill_preserve(cr_);
@@ -1042,7 +1187,8 @@ void Painter::Pie(Box area) {
     std::string_view label = grid_.RowLabel(r);
     if (!label.empty() && !s_.axes[kAxisX].hidden) {
       ShapedText t = Shape(font, label, Fit::kEllipsis, static_cast<int>(std::max(8.0, cw - gap_)));
-      TryDrawText(TextRole::kPieLabel, t, label, cx, cy + radius + gap_ / 2, Anchor::kTop, 0, font.color);
+      TryDrawText(TextRole::kPieLabel, t, label, cx, cy + radius + gap_ / 2, Anchor::kTop, 0,
+                  font.color);
     }
   }
 }
@@ -1062,7 +1208,8 @@ std::array<Point, 4> PlacedText::Corners() const {
   double hw = width / 2, hh = height / 2;
   std::array<Point, 4> out;
   const double sx[4] = {-hw, hw, hw, -hw}, sy[4] = {-hh, -hh, hh, hh};
-  for (int i = 0; i < 4; ++i) out[static_cast<std::size_t>(i)] = {cx + sx[i] * c - sy[i] * s, cy + sx[i] * s + sy[i] * c};
+  for (int i = 0; i < 4; ++i)
+    out[static_cast<std::size_t>(i)] = {cx + sx[i] * c - sy[i] * s, cy + sx[i] * s + sy[i] * c};
   return out;
 }
 

@@ -22,9 +22,15 @@ constexpr Rgb kWallGrid{214, 214, 214};
 struct V3 {
   double x = 0, y = 0, z = 0;
 };
-V3 operator-(V3 a, V3 b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
-V3 Cross(V3 a, V3 b) { return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x}; }
-double Dot(V3 a, V3 b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+V3 operator-(V3 a, V3 b) {
+  return {a.x - b.x, a.y - b.y, a.z - b.z};
+}
+V3 Cross(V3 a, V3 b) {
+  return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
+double Dot(V3 a, V3 b) {
+  return a.x * b.x + a.y * b.y + a.z * b.z;
+}
 
 struct Face {
   std::vector<V3> points;
@@ -42,7 +48,8 @@ struct Solid {
 
 class View {
  public:
-  View(double rotation_deg, double extent_x, double extent_z) : cx_(extent_x / 2), cz_(extent_z / 2) {
+  View(double rotation_deg, double extent_x, double extent_z)
+      : cx_(extent_x / 2), cz_(extent_z / 2) {
     double t = std::isfinite(rotation_deg) ? std::fmod(rotation_deg, 360.0) : 30.0;
     t = t * std::numbers::pi / 180;
     ct_ = std::cos(t);
@@ -161,7 +168,8 @@ void Chart3D(Painter& p, Box area) {
   double bottom = xt.present ? xt.block_h + p.gap_ / 2 : 0;
   double left = yt.present && !yt_above ? yt.block_w + p.gap_ / 2 : 0;
   double right = zt.present && !zt_above ? zt.block_w + p.gap_ / 2 : 0;
-  if (top + bottom > area.h * 0.5) top = bottom = 0, xt.present = yt_above ? (yt.present = false) : false;
+  if (top + bottom > area.h * 0.5)
+    top = bottom = 0, xt.present = yt_above ? (yt.present = false) : false;
   if (left + right > area.w * 0.4) left = right = 0, yt.present = zt.present = false;
   Box body{area.x + left, area.y + top, area.w - left - right, area.h - top - bottom};
 
@@ -177,12 +185,15 @@ void Chart3D(Painter& p, Box area) {
   double max_lab = body.w * 0.2;
   double vw = 0;
   for (int i = 0; i <= scale.divisions && show_y && i <= 200; ++i) {
-    vw = std::max<double>(vw, p.Shape(ay.label_font, FormatTick(scale.TickValue(i), scale), Fit::kEllipsis,
-                                      static_cast<int>(max_lab)).width);
+    vw = std::max<double>(vw, p.Shape(ay.label_font, FormatTick(scale.TickValue(i), scale),
+                                      Fit::kEllipsis, static_cast<int>(max_lab))
+                                  .width);
   }
   double zw = 0;
   for (int c = 0; c < cols && show_z; ++c) {
-    zw = std::max<double>(zw, p.Shape(az.label_font, g.ColumnLabel(c), Fit::kEllipsis, static_cast<int>(max_lab)).width);
+    zw = std::max<double>(
+        zw,
+        p.Shape(az.label_font, g.ColumnLabel(c), Fit::kEllipsis, static_cast<int>(max_lab)).width);
   }
   double cat_h = p.Shape(ax.label_font, "Ag").height;
   // Series labels run along the floor edge nearest the viewer; the value
@@ -208,7 +219,8 @@ void Chart3D(Painter& p, Box area) {
   p.layout_.plot = fit;
 
   auto to_y = [&](double v) {
-    double t = v / (scale.maximum - scale.minimum) - scale.minimum / (scale.maximum - scale.minimum);
+    double t =
+        v / (scale.maximum - scale.minimum) - scale.minimum / (scale.maximum - scale.minimum);
     if (!std::isfinite(t)) t = v > scale.maximum ? 1 : 0;
     return std::clamp(t, 0.0, 1.0) * extent_y;
   };
@@ -216,8 +228,10 @@ void Chart3D(Painter& p, Box area) {
   auto path = [&](const std::vector<V3>& pts) {
     for (std::size_t i = 0; i < pts.size(); ++i) {
       Point q = view.Screen(pts[i]);
-      if (i == 0) cairo_move_to(cr, q.x, q.y);
-      else cairo_line_to(cr, q.x, q.y);
+      if (i == 0)
+        cairo_move_to(cr, q.x, q.y);
+      else
+        cairo_line_to(cr, q.x, q.y);
     }
     cairo_close_path(cr);
   };
@@ -227,8 +241,10 @@ void Chart3D(Painter& p, Box area) {
     cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
     cairo_set_line_width(cr, 1);
     std::vector<V3> floor{{0, 0, 0}, {extent_x, 0, 0}, {extent_x, 0, extent_z}, {0, 0, extent_z}};
-    std::vector<V3> back{{0, 0, z_far}, {extent_x, 0, z_far}, {extent_x, extent_y, z_far}, {0, extent_y, z_far}};
-    std::vector<V3> side{{x_far, 0, 0}, {x_far, 0, extent_z}, {x_far, extent_y, extent_z}, {x_far, extent_y, 0}};
+    std::vector<V3> back{
+        {0, 0, z_far}, {extent_x, 0, z_far}, {extent_x, extent_y, z_far}, {0, extent_y, z_far}};
+    std::vector<V3> side{
+        {x_far, 0, 0}, {x_far, 0, extent_z}, {x_far, extent_y, extent_z}, {x_far, extent_y, 0}};
     for (const auto* wall : {&back, &side}) {
       path(*wall);
       p.SetColor(kWallColor);
@@ -259,6 +275,10 @@ void Chart3D(Painter& p, Box area) {
   }
 
   // The solids.
+  // A scene of more solids than a picture can tell apart shows every
+  // stride-th row, each as wide as the rows it stands for.
+  int stride =
+      std::max(1, static_cast<int>(std::ceil(static_cast<double>(rows) * depth_rows / 3000.0)));
   std::vector<Solid> solids;
   auto values = p.Values();
   double base = to_y(std::clamp(0.0, scale.minimum, scale.maximum));
@@ -271,7 +291,7 @@ void Chart3D(Painter& p, Box area) {
   if (kind == Kind::kBar || kind == Kind::kStep) {
     double inset = kind == Kind::kBar ? 0.2 : 0.0;
     double zin = kind == Kind::kBar ? 0.2 : 0.15;
-    for (int r = 0; r < rows; ++r) {
+    for (int r = 0; r < rows; r += stride) {
       double pos = 0, neg = 0;
       for (int c = 0; c < cols; ++c) {
         auto v = g.at(r, c);
@@ -288,27 +308,31 @@ void Chart3D(Painter& p, Box area) {
         double y0 = to_y(from), y1 = to_y(to);
         if (std::fabs(y1 - y0) < 1e-9) continue;
         double z0 = (stacked ? 0 : c) + zin, z1 = (stacked ? 1 : c + 1) - zin;
-        Solid sd = solid_at(r + 0.5, (z0 + z1) / 2, std::min(y0, y1));
-        AddBox(view, sd, {r + inset, y0, z0}, {r + 1 - inset, y1, z1}, g.Fill(c), c);
+        double span = std::min(stride, rows - r);
+        Solid sd = solid_at(r + span / 2, (z0 + z1) / 2, std::min(y0, y1));
+        AddBox(view, sd, {r + inset * span, y0, z0}, {r + span - inset * span, y1, z1}, g.Fill(c),
+               c);
         solids.push_back(std::move(sd));
       }
     }
   } else if (kind == Kind::kLine) {
     for (int c = 0; c < cols; ++c) {
       double z0 = c + 0.25, z1 = c + 0.75;
-      for (int r = 0; r + 1 < rows; ++r) {
+      for (int r = 0; r + stride < rows; r += stride) {
         const auto& a = values[static_cast<std::size_t>(r)][static_cast<std::size_t>(c)];
-        const auto& b = values[static_cast<std::size_t>(r + 1)][static_cast<std::size_t>(c)];
+        const auto& b = values[static_cast<std::size_t>(r + stride)][static_cast<std::size_t>(c)];
         if (!a || !b) continue;
-        double xa = r + 0.5, xb = r + 1.5, ya = to_y(*a), yb = to_y(*b);
+        double xa = r + 0.5, xb = r + stride + 0.5, ya = to_y(*a), yb = to_y(*b);
         Solid sd = solid_at((xa + xb) / 2, (z0 + z1) / 2, std::min(ya, yb));
-        AddFace(view, sd, {{xa, ya, z0}, {xb, yb, z0}, {xb, yb, z1}, {xa, ya, z1}}, {0, 1, 0}, g.Pen(c), c, true);
+        AddFace(view, sd, {{xa, ya, z0}, {xb, yb, z0}, {xb, yb, z1}, {xa, ya, z1}}, {0, 1, 0},
+                g.Pen(c), c, true);
         solids.push_back(std::move(sd));
       }
       if (rows == 1 && values[0][static_cast<std::size_t>(c)]) {
         double y = to_y(*values[0][static_cast<std::size_t>(c)]);
         Solid sd = solid_at(0.5, (z0 + z1) / 2, y);
-        AddFace(view, sd, {{0.2, y, z0}, {0.8, y, z0}, {0.8, y, z1}, {0.2, y, z1}}, {0, 1, 0}, g.Pen(c), c, true);
+        AddFace(view, sd, {{0.2, y, z0}, {0.8, y, z0}, {0.8, y, z1}, {0.2, y, z1}}, {0, 1, 0},
+                g.Pen(c), c, true);
         solids.push_back(std::move(sd));
       }
     }
@@ -318,26 +342,37 @@ void Chart3D(Painter& p, Box area) {
     for (int c = 0; c < cols; ++c) {
       double z0 = (stacked ? 0 : c) + 0.15, z1 = (stacked ? 1 : c + 1) - 0.15;
       auto top_of = [&](int i) {
-        const auto& v = values[static_cast<std::size_t>(rows == 1 ? 0 : i)][static_cast<std::size_t>(c)];
+        const auto& v =
+            values[static_cast<std::size_t>(rows == 1 ? 0 : i)][static_cast<std::size_t>(c)];
         return v ? to_y(*v) : base;
       };
       auto bottom_of = [&](int i) {
         if (!stacked || c == 0) return base;
-        const auto& v = values[static_cast<std::size_t>(rows == 1 ? 0 : i)][static_cast<std::size_t>(c - 1)];
+        const auto& v =
+            values[static_cast<std::size_t>(rows == 1 ? 0 : i)][static_cast<std::size_t>(c - 1)];
         return v ? to_y(*v) : base;
       };
-      for (int i = 0; i + 1 < points; ++i) {
-        double xa = x_of(i), xb = x_of(i + 1);
-        double ta = top_of(i), tb = top_of(i + 1), ba = bottom_of(i), bb = bottom_of(i + 1);
+      for (int i = 0; i + 1 < points; i += stride) {
+        int j = std::min(i + stride, points - 1);
+        double xa = x_of(i), xb = x_of(j);
+        double ta = top_of(i), tb = top_of(j), ba = bottom_of(i), bb = bottom_of(j);
         Solid sd = solid_at((xa + xb) / 2, (z0 + z1) / 2, std::min({ta, tb, ba, bb}));
         Rgb col = g.Fill(c);
         double up = (ta + tb) >= (ba + bb) ? 1 : -1;
-        AddFace(view, sd, {{xa, ba, z0}, {xb, bb, z0}, {xb, tb, z0}, {xa, ta, z0}}, {0, 0, -1}, col, c, false);
-        AddFace(view, sd, {{xa, ba, z1}, {xb, bb, z1}, {xb, tb, z1}, {xa, ta, z1}}, {0, 0, 1}, col, c, false);
-        AddFace(view, sd, {{xa, ta, z0}, {xb, tb, z0}, {xb, tb, z1}, {xa, ta, z1}}, {0, up, 0}, col, c, false);
-        AddFace(view, sd, {{xa, ba, z0}, {xb, bb, z0}, {xb, bb, z1}, {xa, ba, z1}}, {0, -up, 0}, col, c, false);
-        if (i == 0) AddFace(view, sd, {{xa, ba, z0}, {xa, ta, z0}, {xa, ta, z1}, {xa, ba, z1}}, {-1, 0, 0}, col, c, false);
-        if (i + 2 == points) AddFace(view, sd, {{xb, bb, z0}, {xb, tb, z0}, {xb, tb, z1}, {xb, bb, z1}}, {1, 0, 0}, col, c, false);
+        AddFace(view, sd, {{xa, ba, z0}, {xb, bb, z0}, {xb, tb, z0}, {xa, ta, z0}}, {0, 0, -1}, col,
+                c, false);
+        AddFace(view, sd, {{xa, ba, z1}, {xb, bb, z1}, {xb, tb, z1}, {xa, ta, z1}}, {0, 0, 1}, col,
+                c, false);
+        AddFace(view, sd, {{xa, ta, z0}, {xb, tb, z0}, {xb, tb, z1}, {xa, ta, z1}}, {0, up, 0}, col,
+                c, false);
+        AddFace(view, sd, {{xa, ba, z0}, {xb, bb, z0}, {xb, bb, z1}, {xa, ba, z1}}, {0, -up, 0},
+                col, c, false);
+        if (i == 0)
+          AddFace(view, sd, {{xa, ba, z0}, {xa, ta, z0}, {xa, ta, z1}, {xa, ba, z1}}, {-1, 0, 0},
+                  col, c, false);
+        if (j + 1 == points)
+          AddFace(view, sd, {{xb, bb, z0}, {xb, tb, z0}, {xb, tb, z1}, {xb, bb, z1}}, {1, 0, 0},
+                  col, c, false);
         solids.push_back(std::move(sd));
       }
     }
@@ -375,7 +410,8 @@ void Chart3D(Painter& p, Box area) {
   if (show_y) {
     V3 left_edge{0, 0, 0};
     double best = 1e300;
-    double side = series_left ? -1 : 1;  // look for the rightmost edge when the series take the left
+    double side =
+        series_left ? -1 : 1;  // look for the rightmost edge when the series take the left
     for (double x : {0.0, extent_x}) {
       for (double z : {0.0, extent_z}) {
         double sx = side * view.Screen({x, 0, z}).x;
@@ -387,15 +423,18 @@ void Chart3D(Painter& p, Box area) {
       double v = scale.TickValue(i);
       Point q = view.Screen({left_edge.x, to_y(v), left_edge.z});
       std::string label = FormatTick(v, scale);
-      ShapedText t = p.Shape(ay.label_font, label, Fit::kEllipsis, static_cast<int>(std::max(8.0, max_lab)));
+      ShapedText t =
+          p.Shape(ay.label_font, label, Fit::kEllipsis, static_cast<int>(std::max(8.0, max_lab)));
       if (std::fabs(last_y - q.y) < t.height + 1) continue;
       last_y = q.y;
       if (series_left) {
         p.HLine(q.x, q.x + p.tick_, q.y, {96, 96, 96});
-        p.DrawText(TextRole::kValueLabel, t, label, q.x + p.tick_ + 3, q.y, Anchor::kLeft, 0, ay.label_font.color);
+        p.DrawText(TextRole::kValueLabel, t, label, q.x + p.tick_ + 3, q.y, Anchor::kLeft, 0,
+                   ay.label_font.color);
       } else {
         p.HLine(q.x - p.tick_, q.x, q.y, {96, 96, 96});
-        p.DrawText(TextRole::kValueLabel, t, label, q.x - p.tick_ - 3, q.y, Anchor::kRight, 0, ay.label_font.color);
+        p.DrawText(TextRole::kValueLabel, t, label, q.x - p.tick_ - 3, q.y, Anchor::kRight, 0,
+                   ay.label_font.color);
       }
     }
   }
@@ -418,24 +457,27 @@ void Chart3D(Painter& p, Box area) {
       Point q = view.Screen({x_near, 0, c + 0.5});
       std::string_view label = g.ColumnLabel(c);
       if (label.empty()) continue;
-      ShapedText t = p.Shape(az.label_font, label, Fit::kEllipsis, static_cast<int>(std::max(8.0, max_lab)));
+      ShapedText t =
+          p.Shape(az.label_font, label, Fit::kEllipsis, static_cast<int>(std::max(8.0, max_lab)));
       if (std::fabs(last_y - q.y) < t.height) continue;
       last_y = q.y;
       p.TryDrawText(TextRole::kSeriesLabel, t, label, on_right ? q.x + p.gap_ : q.x - p.gap_, q.y,
-                 on_right ? Anchor::kLeft : Anchor::kRight, 0, az.label_font.color);
+                    on_right ? Anchor::kLeft : Anchor::kRight, 0, az.label_font.color);
     }
   }
   p.DrawAxisTitle(xt, Painter::Side::kBottom, area.bottom(), fit.x, fit.right());
   if (yt.present) {
     if (yt_above) {
-      p.DrawText(TextRole::kAxisTitle, yt.text, yt.str, area.x, area.y, Anchor::kTopLeft, 0, yt.color);
+      p.DrawText(TextRole::kAxisTitle, yt.text, yt.str, area.x, area.y, Anchor::kTopLeft, 0,
+                 yt.color);
     } else {
       p.DrawAxisTitle(yt, Painter::Side::kLeft, area.x, fit.y, fit.bottom());
     }
   }
   if (zt.present) {
     if (zt_above) {
-      p.DrawText(TextRole::kAxisTitle, zt.text, zt.str, area.right(), area.y, Anchor::kTopRight, 0, zt.color);
+      p.DrawText(TextRole::kAxisTitle, zt.text, zt.str, area.right(), area.y, Anchor::kTopRight, 0,
+                 zt.color);
     } else {
       p.DrawAxisTitle(zt, Painter::Side::kRight, area.right(), fit.y, fit.bottom());
     }

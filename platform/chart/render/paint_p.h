@@ -67,14 +67,14 @@ class Painter {
   Grid grid_;
   Kind kind_;
   bool three_d_;
-  double ui_;     // text and spacing factor: 1 at usual sizes, less for thumbnails
-  double gap_;    // pixels between neighbouring elements
-  double tick_;   // tick mark length
+  double ui_;       // text and spacing factor: 1 at usual sizes, less for thumbnails
+  double gap_;      // pixels between neighbouring elements
+  double tick_;     // tick mark length
   bool thumbnail_;  // too small for axis titles and a legend
   ChartLayout layout_;
 
-  ShapedText Shape(const FontState& f, std::string_view text, Fit fit = Fit::kNone, int max_width = 0,
-                   int max_lines = 1);
+  ShapedText Shape(const FontState& f, std::string_view text, Fit fit = Fit::kNone,
+                   int max_width = 0, int max_lines = 1);
   // Draws (and records) a shaped text with its anchor at (x, y), turned by
   // angle radians about that point.
   void DrawText(TextRole role, const ShapedText& t, std::string_view text, double x, double y,

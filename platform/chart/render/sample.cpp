@@ -12,25 +12,33 @@ const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 const char* const kRegions[] = {"North", "South", "West"};
 
-std::string RowName(int r) { return r < 12 ? kMonths[r] : "R" + std::to_string(r + 1); }
-std::string ColumnName(int c) { return c < 3 ? kRegions[c] : "S" + std::to_string(c + 1); }
+std::string RowName(int r) {
+  return r < 12 ? kMonths[r] : "R" + std::to_string(r + 1);
+}
+std::string ColumnName(int c) {
+  return c < 3 ? kRegions[c] : "S" + std::to_string(c + 1);
+}
 
 }  // namespace
 
 void ResizeGrid(ChartState& s, int rows, int columns) {
   int old_rows = s.rows, old_cols = s.columns;
-  std::vector<std::optional<double>> cells(static_cast<std::size_t>(rows) * static_cast<std::size_t>(columns));
+  std::vector<std::optional<double>> cells(static_cast<std::size_t>(rows) *
+                                           static_cast<std::size_t>(columns));
   for (int r = 0; r < rows && r < old_rows; ++r) {
     for (int c = 0; c < columns && c < old_cols; ++c) {
-      cells[static_cast<std::size_t>(r * columns + c)] = s.cells[static_cast<std::size_t>(r * old_cols + c)];
+      cells[static_cast<std::size_t>(r * columns + c)] =
+          s.cells[static_cast<std::size_t>(r * old_cols + c)];
     }
   }
   s.cells = std::move(cells);
   s.rows = static_cast<std::int16_t>(rows);
   s.columns = static_cast<std::int16_t>(columns);
-  for (int r = static_cast<int>(s.row_labels.size()); r < rows; ++r) s.row_labels.push_back(RowName(r));
+  for (int r = static_cast<int>(s.row_labels.size()); r < rows; ++r)
+    s.row_labels.push_back(RowName(r));
   s.row_labels.resize(static_cast<std::size_t>(rows));
-  for (int c = static_cast<int>(s.column_labels.size()); c < columns; ++c) s.column_labels.push_back(ColumnName(c));
+  for (int c = static_cast<int>(s.column_labels.size()); c < columns; ++c)
+    s.column_labels.push_back(ColumnName(c));
   s.column_labels.resize(static_cast<std::size_t>(columns));
   for (int c = static_cast<int>(s.series.size()); c < columns; ++c) {
     SeriesState series;
@@ -83,7 +91,8 @@ ChartState SampleChart(std::int32_t chart_type, int rows, int columns) {
 SurfacePtr RenderToSurface(const ChartState& s, int width_px, int height_px) {
   int w = width_px >= 0 ? width_px : PixelsFromTwips(s.width_twips);
   int h = height_px >= 0 ? height_px : PixelsFromTwips(s.height_twips);
-  SurfacePtr surface(cairo_image_surface_create(CAIRO_FORMAT_RGB24, std::max(w, 1), std::max(h, 1)));
+  SurfacePtr surface(
+      cairo_image_surface_create(CAIRO_FORMAT_RGB24, std::max(w, 1), std::max(h, 1)));
   CairoPtr cr(cairo_create(surface.get()));
   cairo_set_source_rgb(cr.get(), 1, 1, 1);
   cairo_paint(cr.get());

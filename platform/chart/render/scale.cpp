@@ -10,7 +10,9 @@ namespace {
 // Larger magnitudes are pulled in so that differences and steps stay finite.
 constexpr double kLimit = 1e300;
 
-double Clamp(double v) { return std::clamp(v, -kLimit, kLimit); }
+double Clamp(double v) {
+  return std::clamp(v, -kLimit, kLimit);
+}
 
 // The smallest round step (1, 2, 2.5, 5 x 10^k) at least raw.
 double NiceStep(double raw) {
@@ -68,7 +70,7 @@ void Widen(double& lo, double& hi) {
 }  // namespace
 
 double Scale::TickValue(int i) const {
-  if (i >= divisions) return maximum;
+  if (i >= divisions && ends_at_maximum) return maximum;
   double v = minimum + step * i;
   // Snap the rounding noise of a tick at zero.
   if (std::fabs(v) < std::fabs(step) * 1e-9) v = 0;
@@ -119,13 +121,11 @@ Scale ResolveScale(const ValueScaleState& state, const DataRange& data, Zero zer
       s.divisions = std::max(1, target_divisions);
       s.step = hi / s.divisions - lo / s.divisions;
     } else {
-      // Ticks at round values from the minimum; the last division may be short.
+      // Ticks at round values from the minimum; the plot's top edge marks
+      // a maximum that falls between two of them.
       s.step = step;
       s.divisions = static_cast<int>(count);
-      if (s.minimum + s.step * s.divisions < s.maximum * (1 - 1e-12)) {
-        // The maximum gets a tick of its own below; TickValue clamps.
-        ++s.divisions;
-      }
+      s.ends_at_maximum = std::fabs(s.minimum + s.step * s.divisions - s.maximum) <= s.step * 1e-9;
     }
   } else {
     s.divisions = std::min(divisions, 1000);
@@ -148,7 +148,8 @@ std::string FormatTick(double value, const Scale& scale) {
     // Enough significant digits to tell neighbouring ticks apart.
     int digits = 1;
     if (step > 0) {
-      digits = static_cast<int>(std::floor(std::log10(magnitude)) - std::floor(std::log10(step))) + 2;
+      digits =
+          static_cast<int>(std::floor(std::log10(magnitude)) - std::floor(std::log10(step))) + 2;
     }
     digits = std::clamp(digits, 1, 15);
     std::snprintf(buf, sizeof buf, "%.*g", digits, value);

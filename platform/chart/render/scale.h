@@ -15,6 +15,9 @@ struct Scale {
   double maximum = 1;
   double step = 0.2;
   int divisions = 5;
+  // False when the last tick falls short of the maximum (round steps on a
+  // manual range that is not a whole number of them).
+  bool ends_at_maximum = true;
 
   double TickValue(int i) const;
 };

@@ -106,7 +106,8 @@ struct TextCache::Impl {
     pango_font_description_set_family(desc.get(), f.name.empty() ? "Sans" : f.name.c_str());
     pango_font_description_set_absolute_size(desc.get(), px * PANGO_SCALE);
     pango_font_description_set_weight(desc.get(), f.bold ? PANGO_WEIGHT_BOLD : PANGO_WEIGHT_NORMAL);
-    pango_font_description_set_style(desc.get(), f.italic ? PANGO_STYLE_ITALIC : PANGO_STYLE_NORMAL);
+    pango_font_description_set_style(desc.get(),
+                                     f.italic ? PANGO_STYLE_ITALIC : PANGO_STYLE_NORMAL);
     if (fonts.size() > 256) fonts.clear();
     return fonts.emplace(std::move(font_key), std::move(desc)).first->second.get();
   }
@@ -134,12 +135,16 @@ TextCache& TextCache::ForThread() {
   return *cache;
 }
 
-void TextCache::Clear() { impl_->entries.clear(); }
+void TextCache::Clear() {
+  impl_->entries.clear();
+}
 
 void TextCache::BeginPaint() {
   if (impl_->entries.size() > kMaxEntries) impl_->entries.clear();
 }
-std::size_t TextCache::size() const { return impl_->entries.size(); }
+std::size_t TextCache::size() const {
+  return impl_->entries.size();
+}
 
 ShapedText TextCache::Shape(const TextRequest& r) {
   static const FontState kDefaultFont{};
@@ -167,7 +172,8 @@ ShapedText TextCache::Shape(const TextRequest& r) {
   pango_layout_set_font_description(l, impl_->Font(f, px));
   if (f.underline || f.strikethrough) {
     PangoAttrList* attrs = pango_attr_list_new();
-    if (f.underline) pango_attr_list_insert(attrs, pango_attr_underline_new(PANGO_UNDERLINE_SINGLE));
+    if (f.underline)
+      pango_attr_list_insert(attrs, pango_attr_underline_new(PANGO_UNDERLINE_SINGLE));
     if (f.strikethrough) pango_attr_list_insert(attrs, pango_attr_strikethrough_new(TRUE));
     pango_layout_set_attributes(l, attrs);
     pango_attr_list_unref(attrs);

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <cmath>
+#include <string>
 
 #include "platform/automation/error.h"
 
@@ -41,6 +43,27 @@ TEST(Convert, SixteenBitBoundaries) {
   EXPECT_EQ(ErrorOf([] { ToI4(Variant(2147483648.0)); }), err::kOverflow);
   EXPECT_EQ(ToI4(Variant(-2147483648.0)), INT32_MIN);
   EXPECT_EQ(ErrorOf([] { ToR4(Variant(1e300)); }), err::kOverflow);
+  EXPECT_EQ(ErrorOf([] { ToR4(Variant(HUGE_VAL)); }), err::kOverflow);
+  EXPECT_EQ(ErrorOf([] { ToR4(Variant(-HUGE_VAL)); }), err::kOverflow);
+  EXPECT_EQ(ToR4(Variant(-3.4e38)), -3.4e38f);
+  EXPECT_EQ(ErrorOf([] { ToI2(Variant(HUGE_VAL)); }), err::kOverflow);
+  EXPECT_EQ(ErrorOf([] { ToI4(Variant(std::nan(""))); }), err::kOverflow);
+}
+
+TEST(Convert, HalvesNearZeroAndAtTheLimitsOfADouble) {
+  EXPECT_EQ(ToI2(Variant(-0.5)), 0);
+  EXPECT_EQ(ToI2(Variant(0.5)), 0);
+  EXPECT_EQ(ToI2(Variant(-1.5)), -2);
+  EXPECT_EQ(ToI2(Variant(0.49999999999999994)), 0);
+  EXPECT_EQ(ToI2(Variant(-32768.5)), -32768);
+  EXPECT_EQ(ErrorOf([] { ToI2(Variant(-32769.5)); }), err::kOverflow);
+  EXPECT_EQ(ErrorOf([] { ToI4(Variant(2147483647.5)); }), err::kOverflow);
+  EXPECT_EQ(ToI4(Variant(-2147483648.5)), INT32_MIN);
+  // 2^52 - 0.5 is the largest double with a half; it goes to the even 2^52.
+  EXPECT_EQ(RoundHalfEven(4503599627370495.5), 4503599627370496.0);
+  EXPECT_EQ(RoundHalfEven(4503599627370494.5), 4503599627370494.0);
+  EXPECT_EQ(RoundHalfEven(1e300), 1e300);
+  EXPECT_TRUE(std::isnan(RoundHalfEven(std::nan(""))));
 }
 
 TEST(Convert, TextThatReadsAsNumber) {
@@ -61,6 +84,26 @@ TEST(Convert, TextThatReadsAsNumber) {
   }
   EXPECT_EQ(ErrorOf([] { ParseNumber("1e400"); }), err::kOverflow);
   EXPECT_EQ(ParseNumber("1e-400"), 0);
+  EXPECT_EQ(ParseNumber("-1e-99999999999999999999"), 0);
+  EXPECT_EQ(ParseNumber("0e99999"), 0);
+  // Overflow or underflow follows the magnitude, not the exponent's sign.
+  const std::string huge = "1" + std::string(400, '0');
+  EXPECT_EQ(ErrorOf([&] { ParseNumber(huge + "E-1"); }), err::kOverflow);
+  EXPECT_EQ(ErrorOf([&] { ParseNumber(huge + ".5e-80"); }), err::kOverflow);
+  EXPECT_EQ(ParseNumber("0." + std::string(400, '0') + "1E+50"), 0);
+  EXPECT_EQ(ParseNumber(huge + "e-399"), 10);
+  EXPECT_EQ(ErrorOf([] { ParseNumber("&H100000000"); }), err::kOverflow);
+  EXPECT_EQ(ParseNumber("&HFFFFFFFF"), -1);
+  EXPECT_EQ(ParseNumber("&H8000"), -32768);
+}
+
+TEST(Convert, WhiteSpaceAroundANumber) {
+  EXPECT_EQ(ParseNumber("\t12\r\n"), 12);
+  EXPECT_EQ(ParseNumber("\n -3.5 \f"), -3.5);
+  EXPECT_EQ(ParseNumber(" &H10 "), 16);
+  EXPECT_EQ(ToI2(Variant("7\r\n")), 7);
+  EXPECT_FALSE(TryParseNumber("1\n2").has_value());
+  EXPECT_FALSE(TryParseNumber("- 1").has_value());
 }
 
 TEST(Convert, NumberToText) {
@@ -83,11 +126,23 @@ TEST(Convert, NumberToText) {
 
 TEST(Convert, LocaleDoesNotChangeTheDecimalSeparator) {
   const char* old = std::setlocale(LC_ALL, nullptr);
-  std::string saved = old ? old : "C";
-  // de_DE may not exist here; C.UTF-8 still exercises the path.
-  std::setlocale(LC_ALL, "de_DE.UTF-8");
+  const std::string saved = old ? old : "C";
+  bool comma = false;
+  for (const char* name :
+       {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "fr_FR.utf8", "nl_NL.UTF-8"}) {
+    if (std::setlocale(LC_ALL, name) != nullptr && *std::localeconv()->decimal_point == ',') {
+      comma = true;
+      break;
+    }
+  }
+  if (!comma) {
+    std::setlocale(LC_ALL, saved.c_str());
+    GTEST_SKIP() << "no locale with a decimal comma is installed";
+  }
   EXPECT_EQ(FormatNumber(2.5), "2.5");
+  EXPECT_EQ(ToText(Variant(0.25f)), "0.25");
   EXPECT_EQ(ParseNumber("2.5"), 2.5);
+  EXPECT_FALSE(TryParseNumber("2,5").has_value());
   std::setlocale(LC_ALL, saved.c_str());
 }
 
@@ -148,6 +203,21 @@ TEST(Tests, EmptyNullAndText) {
 
   EXPECT_EQ(ErrorOf([] { IsPositive(Variant("big")); }), err::kTypeMismatch);
   EXPECT_EQ(ErrorOf([] { IsIn0To4(Variant("x")); }), err::kTypeMismatch);
+  EXPECT_EQ(ErrorOf([] { IsPositive(Variant(std::vector<std::uint8_t>{1})); }), err::kTypeMismatch);
+}
+
+// A boolean converts from "True" and "False", but a numeric test compares
+// only text that reads as a number: other text is a type mismatch.
+TEST(Tests, BooleanWordsAreNoNumbers) {
+  EXPECT_EQ(ErrorOf([] { IsZeroOrOne(Variant("True")); }), err::kTypeMismatch);
+  EXPECT_EQ(ErrorOf([] { IsZeroOrOne(Variant("false")); }), err::kTypeMismatch);
+  EXPECT_EQ(ErrorOf([] { IsNonZero(Variant(" TRUE ")); }), err::kTypeMismatch);
+  EXPECT_EQ(ErrorOf([] { IsIn1To8(Variant("False")); }), err::kTypeMismatch);
+  // A boolean subtype is a number (-1 or 0).
+  EXPECT_FALSE(IsZeroOrOne(Variant::Bool(true)));
+  EXPECT_TRUE(IsZeroOrOne(Variant::Bool(false)));
+  EXPECT_TRUE(IsNonZero(Variant::Bool(true)));
+  EXPECT_TRUE(ToBool(Variant("True")));
 }
 
 }  // namespace

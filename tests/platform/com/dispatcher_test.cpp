@@ -64,6 +64,13 @@ TEST_F(DispatcherTest, PropertyReadAsScriptsAskIt) {
   EXPECT_EQ(Call("Twice", DISPATCH_PROPERTYPUT, {Variant(1.0)}).status, DISP_E_MEMBERNOTFOUND);
   EXPECT_EQ(Call("Count", DISPATCH_PROPERTYPUTREF, {Variant(std::int16_t{1})}).status,
             DISP_E_MEMBERNOTFOUND);
+  // Asked for either write (as JScript assigns an object), a property
+  // without a reference write takes the plain one and converts the value.
+  EXPECT_EQ(Call("Count", DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF, {Variant("7")}).status,
+            S_OK);
+  EXPECT_EQ(Get("Count").result, Variant(std::int16_t{7}));
+  EXPECT_EQ(Call("Twice", DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF, {Variant(1.0)}).status,
+            DISP_E_MEMBERNOTFOUND);
   Variant untouched("keep");
   EXPECT_EQ(object_->Invoke(999, DISPATCH_METHOD, {}, &untouched, nullptr), DISP_E_MEMBERNOTFOUND);
   EXPECT_EQ(untouched, Variant("keep"));

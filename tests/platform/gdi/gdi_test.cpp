@@ -301,8 +301,8 @@ TEST(GdiBitBlt, ExtremeArgumentsAndOverlapWithinOneBitmap) {
 }
 
 TEST(GdiBitBlt, WidePictureConvertsEveryPixelBothWays) {
-  // Widths around the four-pixel packing of the fast path.
-  for (int w : {1, 3, 4, 5, 8, 13, 576}) {
+  // Widths around the four- and sixteen-pixel steps of the fast paths.
+  for (int w : {1, 3, 4, 5, 8, 13, 16, 17, 35, 576}) {
     Surface s32(w, 3, 32, false), s24(w, 3, 24, true), back(w, 3, 32, false);
     s32.Pattern(static_cast<std::uint32_t>(w));
     ASSERT_EQ(BitBlt(s24.dc, 0, 0, w, 3, s32.dc, 0, 0, SRCCOPY), TRUE);

@@ -397,6 +397,11 @@ TEST(Picture, BrokenCorpusFailsWithClearErrors) {
   Bytes bad_header = bmp24;
   Put32(bad_header, 14, 0x7FFFFFF0);
   EXPECT_EQ(load(bad_header), err::kInvalidPicture);
+  // Bit fields with a 44-byte header: the masks would lie past the header.
+  Bytes short_fields = MakeBmp(1, 1, 16, 3, {}, {});
+  Put32(short_fields, 14, 44);
+  short_fields.resize(58);
+  EXPECT_EQ(load(short_fields), err::kInvalidPicture);
   Bytes bad_offset = bmp24;
   Put32(bad_offset, 10, 0xFFFFFFF0);
   EXPECT_EQ(load(bad_offset), err::kInvalidPicture);

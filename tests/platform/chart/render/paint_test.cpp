@@ -15,7 +15,8 @@
 namespace qz::chart::render {
 namespace {
 
-constexpr std::int32_t kAllKinds[] = {kBar2D, kLine2D, kArea2D, kPie2D, kBar3D, kLine3D, kArea3D, kStep3D};
+constexpr std::int32_t kAllKinds[] = {kBar2D, kLine2D, kArea2D, kPie2D,
+                                      kBar3D, kLine3D, kArea3D, kStep3D};
 
 struct Pixels {
   SurfacePtr surface;
@@ -35,7 +36,9 @@ struct Pixels {
   }
 };
 
-Pixels Render(const ChartState& s, int w = 576, int h = 384) { return {RenderToSurface(s, w, h), w, h}; }
+Pixels Render(const ChartState& s, int w = 576, int h = 384) {
+  return {RenderToSurface(s, w, h), w, h};
+}
 
 // Paints into the middle of a larger surface filled with a sentinel colour;
 // answers whether the ring around the picture kept it and the context stayed sound.
@@ -70,7 +73,8 @@ void ExpectTextsApartAndInside(const ChartState& s, int w, int h, const std::str
           << what << ": '" << a.text << "' leaves the picture at " << p.x << "," << p.y;
     }
     for (std::size_t j = i + 1; j < layout.texts.size(); ++j) {
-      EXPECT_FALSE(Overlap(a, layout.texts[j])) << what << ": '" << a.text << "' overlaps '" << layout.texts[j].text << "'";
+      EXPECT_FALSE(Overlap(a, layout.texts[j]))
+          << what << ": '" << a.text << "' overlaps '" << layout.texts[j].text << "'";
     }
   }
 }
@@ -167,8 +171,10 @@ TEST(PaintChart, SeriesColourShowsAfterItChanges) {
   for (std::int32_t kind : kAllKinds) {
     ChartState s = SampleChart(kind);
     EXPECT_EQ(Render(s).Count(magenta), 0);
-    if (kind == kLine2D || kind == kLine3D) s.series[1].pen_color = magenta;
-    else s.series[1].fill_color = magenta;
+    if (kind == kLine2D || kind == kLine3D)
+      s.series[1].pen_color = magenta;
+    else
+      s.series[1].fill_color = magenta;
     // 3-D faces are shaded, so look for the colour on the flat legend swatch.
     EXPECT_GT(Render(s).Count(magenta), 15) << "kind " << kind;
   }
@@ -219,7 +225,8 @@ TEST(Layout, LegendOnTheSideItsLocationNames) {
     Pixels px = Render(s);
     int found = 0;
     for (int y = static_cast<int>(g.y); y < g.bottom(); ++y)
-      for (int x = static_cast<int>(g.x); x < g.right(); ++x) found += px.at(x, y) == s.series[0].fill_color;
+      for (int x = static_cast<int>(g.x); x < g.right(); ++x)
+        found += px.at(x, y) == s.series[0].fill_color;
     EXPECT_GT(found, 20) << loc;
   }
   ChartState hidden = SampleChart(kBar2D);
@@ -235,9 +242,12 @@ TEST(Layout, TextsNeverOverlapOrLeaveThePicture) {
         s.axes[kAxisY2].hidden = false;
         s.axes[kAxisY2].title_text = "Second";
         s.axes[kAxisZ].title_text = "Depth";
-        s.title_text = "A title long enough to need wrapping at the smaller sizes of this test, and then some more";
-        ExpectTextsApartAndInside(s, w, h, "kind " + std::to_string(kind) + " rows " + std::to_string(rows) + " " +
-                                               std::to_string(w) + "x" + std::to_string(h));
+        s.title_text =
+            "A title long enough to need wrapping at the smaller sizes of this test, and then some "
+            "more";
+        ExpectTextsApartAndInside(s, w, h,
+                                  "kind " + std::to_string(kind) + " rows " + std::to_string(rows) +
+                                      " " + std::to_string(w) + "x" + std::to_string(h));
       }
     }
   }
@@ -247,7 +257,8 @@ TEST(Layout, TextsNeverOverlapOrLeaveThePicture) {
       s.legend_location = loc;
       s.axes[kAxisY].title_layout = layout;
       s.axes[kAxisX].title_layout = layout;
-      ExpectTextsApartAndInside(s, 420, 280, "legend " + std::to_string(loc) + " layout " + std::to_string(layout));
+      ExpectTextsApartAndInside(
+          s, 420, 280, "legend " + std::to_string(loc) + " layout " + std::to_string(layout));
     }
   }
 }
@@ -288,9 +299,15 @@ TEST(PaintChart, DegenerateDataDrawsSoundlyInsideThePicture) {
       [](ChartState& s) { ResizeGrid(s, 1, 3); },
       [](ChartState& s) { ResizeGrid(s, 6, 1); },
       [](ChartState& s) { ResizeGrid(s, 0, 0); },
-      [](ChartState& s) { for (auto& c : s.cells) c = 0.0; },
-      [](ChartState& s) { for (auto& c : s.cells) c = -*c; },
-      [](ChartState& s) { for (auto& c : s.cells) c = std::nullopt; },
+      [](ChartState& s) {
+        for (auto& c : s.cells) c = 0.0;
+      },
+      [](ChartState& s) {
+        for (auto& c : s.cells) c = -*c;
+      },
+      [](ChartState& s) {
+        for (auto& c : s.cells) c = std::nullopt;
+      },
       [](ChartState& s) {
         double v = 1e-300;
         for (auto& c : s.cells) c = (v *= 1e37);
@@ -301,10 +318,23 @@ TEST(PaintChart, DegenerateDataDrawsSoundlyInsideThePicture) {
         s.cells[2] = -1e308;
         s.cells[3] = 1e308;
       },
-      [](ChartState& s) { s.axes[kAxisY].scale = {false, 50, 10, 0}; },
-      [](ChartState& s) { s.axes[kAxisY].scale = {false, 5, 5, -7}; },
-      [](ChartState& s) { s.axes[kAxisY].scale = {false, -1e308, 1e308, 32767}; },
-      [](ChartState& s) { s.axes[kAxisY].scale = {false, NAN, INFINITY, 3}; },
+      [](ChartState& s) {
+        // More rows than pixels: drawn thinned and decimated.
+        ResizeGrid(s, 5000, 3);
+        for (int r = 1; r <= 5000; ++r) SetCell(s, r, 2, std::sin(r * 0.01) * 100);
+      },
+      [](ChartState& s) {
+        s.axes[kAxisY].scale = {false, 50, 10, 0};
+      },
+      [](ChartState& s) {
+        s.axes[kAxisY].scale = {false, 5, 5, -7};
+      },
+      [](ChartState& s) {
+        s.axes[kAxisY].scale = {false, -1e308, 1e308, 32767};
+      },
+      [](ChartState& s) {
+        s.axes[kAxisY].scale = {false, NAN, INFINITY, 3};
+      },
       [](ChartState& s) {
         s.rows = 50;  // more rows than cells: the grid shows what it holds
         s.rotation = std::numeric_limits<float>::quiet_NaN();
@@ -329,7 +359,8 @@ TEST(PaintChart, DegenerateDataDrawsSoundlyInsideThePicture) {
       cases[i](s);
       if (s.chart_type == kind) s.chart_type = kind;
       for (auto [w, h] : {std::pair{1, 1}, {96, 64}, {576, 384}}) {
-        EXPECT_TRUE(PaintsOnlyInside(s, w, h)) << "kind " << kind << " case " << i << " " << w << "x" << h;
+        EXPECT_TRUE(PaintsOnlyInside(s, w, h))
+            << "kind " << kind << " case " << i << " " << w << "x" << h;
       }
     }
   }

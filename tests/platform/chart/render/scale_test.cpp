@@ -75,7 +75,8 @@ TEST(ResolveScale, ManualLimitsAreMadeUsable) {
     EXPECT_EQ(d.minimum, 0);
     EXPECT_EQ(d.maximum, 37);
     EXPECT_EQ(d.step, 10);  // a round step, not 37 / n
-    EXPECT_EQ(d.TickValue(d.divisions), 37);
+    EXPECT_EQ(d.TickValue(d.divisions), 30);
+    EXPECT_FALSE(d.ends_at_maximum);
   }
   ExpectSane(ResolveScale({false, NAN, INFINITY, 10}, Range(1, 2), Zero::kIncluded, 5));
   ExpectSane(ResolveScale({false, -1e308, 1e308, 32767}, Range(1, 2), Zero::kIncluded, 5));

@@ -29,18 +29,22 @@ std::string Family(const char* name) {
 }
 
 TEST(Fonts, ScriptFontNamesFindCloseFamilies) {
-  EXPECT_TRUE(Family("Arial") == "Liberation Sans" || Family("Arial") == "Arimo") << Family("Arial");
+  EXPECT_TRUE(Family("Arial") == "Liberation Sans" || Family("Arial") == "Arimo")
+      << Family("Arial");
   EXPECT_EQ(Family("Verdana"), "DejaVu Sans");
-  EXPECT_TRUE(Family("Times New Roman") == "Liberation Serif" || Family("Times New Roman") == "Tinos");
+  EXPECT_TRUE(Family("Times New Roman") == "Liberation Serif" ||
+              Family("Times New Roman") == "Tinos");
   EXPECT_TRUE(Family("Courier New") == "Liberation Mono" || Family("Courier New") == "Cousine");
   EXPECT_EQ(Family("Calibri"), "Carlito");
 }
 
 TEST(Fonts, LatinGreekAndCyrillicHaveGlyphs) {
-  for (const char* name : {"Arial", "Verdana", "Times New Roman", "Courier New", "Calibri", "NoSuchFont"}) {
+  for (const char* name :
+       {"Arial", "Verdana", "Times New Roman", "Courier New", "Calibri", "NoSuchFont"}) {
     FontState f;
     f.name = name;
-    ShapedText t = TextCache::ForThread().Shape({&f, 1, "Ärger Ωμέγα Жёлтый ½ €", Fit::kNone, 0, 1});
+    ShapedText t =
+        TextCache::ForThread().Shape({&f, 1, "Ärger Ωμέγα Жёлтый ½ €", Fit::kNone, 0, 1});
     ASSERT_NE(t.layout, nullptr);
     EXPECT_EQ(pango_layout_get_unknown_glyphs_count(t.layout), 0) << name;
     EXPECT_GT(t.width, 50);
@@ -68,7 +72,10 @@ TEST(TextCache, FitsAndReusesLayouts) {
   f.size = 12;
   EXPECT_DOUBLE_EQ(FontPixels(f, 1), 16);
   // Bad UTF-8 is shown, not dropped.
-  ShapedText bad = cache.Shape({&f, 1, "ab\xff\xfe" "cd", Fit::kNone, 0, 1});
+  ShapedText bad = cache.Shape({&f, 1,
+                                "ab\xff\xfe"
+                                "cd",
+                                Fit::kNone, 0, 1});
   EXPECT_GT(bad.width, 0);
 }
 

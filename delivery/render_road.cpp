@@ -1,0 +1,157 @@
+#include <chrono>
+#include <new>
+#include <random>
+#include <utility>
+#include <vector>
+
+#include "component/render_methods.h"
+#include "composition/compose_chart.h"
+#include "delivery/render_road_p.h"
+#include "delivery/temp_file.h"
+#include "jpeg/intel_jpeg_library.h"
+#include "platform/automation/error.h"
+#include "platform/kernel/kernel.h"
+
+namespace qz::delivery {
+
+namespace {
+
+// A Response call that fails raises the automation error its status stands
+// for, like any other failing step.
+void Check(HRESULT hr) {
+  if (Failed(hr)) Raise(NumberFromHResult(hr));
+}
+
+IResponse& ResponseOf(component::ObjectState& object) {
+  if (!object.mResponse) Raise(err::kObjectVariableNotSet);
+  return *object.mResponse;
+}
+
+}  // namespace
+
+ImageFormat FormatOf(std::string_view image_type) {
+  if (image_type.size() != 3) return ImageFormat::kJpeg;
+  auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
+  return upper(image_type[0]) == 'B' && upper(image_type[1]) == 'M' && upper(image_type[2]) == 'P'
+             ? ImageFormat::kBmp
+             : ImageFormat::kJpeg;
+}
+
+std::string_view ContentTypeOf(ImageFormat format) {
+  return format == ImageFormat::kBmp ? "image/bmp" : "image/jpg";
+}
+
+void PaintIntoPicture1(form::Form1& form) {
+  chart::Chart& chart = form.Chart();
+  form::PictureBox& picture1 = form.Picture1();
+  // The chart window paints only what the chart draws, and a backdrop
+  // without fill draws nothing: the persistent image must not start with the
+  // previous chart (Picture1's picture), or that chart would show through
+  // this one. It starts as the bare background; the capture gives Picture1
+  // its new picture.
+  picture1.SetPicture(gdi::Picture());
+  picture1.SetHeight(chart.Height());
+  picture1.SetWidth(chart.Width());
+  picture1.SetAutoRedraw(true);
+  form.tPict().SetAutoRedraw(true);
+  // lParam: the address of a 32-bit zero, as the paint message expects.
+  std::int32_t zero = 0;
+  gdi::SendMessageA(static_cast<gdi::HWND>(chart.hWnd()), gdi::WM_PAINT, picture1.hDC(),
+                    reinterpret_cast<gdi::LPARAM>(&zero));
+}
+
+void CapturePicture1(form::Form1& form, imaging::cDIBSection& dib) {
+  form::PictureBox& picture1 = form.Picture1();
+  picture1.SetPicture(picture1.Image());
+  picture1.SetAutoRedraw(false);
+  dib.CreateFromPicture(picture1.Picture());
+}
+
+void EncodeChart(form::Form1& form, ImageFormat format, const imaging::cDIBSection& dib,
+                 const std::string& path) {
+  if (format == ImageFormat::kBmp) {
+    gdi::SavePicture(form.Picture1().Picture(), path);
+  } else {
+    jpeg::WriteJpegFile(dib, path);
+  }
+}
+
+void RenderChart(component::ObjectState& object, form::Form1& form, const std::string& path) {
+  PaintIntoPicture1(form);
+  if (object.mPastePending == VARIANT_TRUE) StampPicture(object, form);
+  imaging::cDIBSection dib;
+  CapturePicture1(form, dib);
+  EncodeChart(form, FormatOf(object.settings.ImageType), dib, path);
+}
+
+std::int32_t CurrentFailureNumber() noexcept {
+  try {
+    throw;
+  } catch (const Error& e) {
+    return e.number();
+  } catch (const std::bad_alloc&) {
+    return err::kOutOfMemory;
+  } catch (...) {
+    return err::kInternalError;
+  }
+}
+
+void AnswerError(component::ObjectState& object, std::int32_t number) {
+  IResponse& response = ResponseOf(object);
+  Check(response.put_ContentType("text/HTML"));
+  Check(response.Write(Variant(StandardMessage(number))));
+  Check(response.End());
+}
+
+}  // namespace qz::delivery
+
+namespace qz::component {
+
+using delivery::AnswerError;
+using delivery::CurrentFailureNumber;
+
+void SendChart(ObjectState& object) {
+  form::Form1& form = form::GetForm1();
+  std::int32_t failure = 0;
+  try {
+    composition::ComposeChart(object.settings, form.Chart());
+    delivery::TempRandom random = delivery::SeededFromClock();
+    const Variant folder = GetTmpPath(object);
+    // Deleted when this block is left, whichever way.
+    const delivery::ReservedTempFile temp(folder.str(), random);
+    delivery::RenderChart(object, form, temp.path());
+    std::vector<std::uint8_t> bytes = kernel::ReadWholeFile(temp.path());
+    IResponse& response = delivery::ResponseOf(object);
+    delivery::Check(response.put_Buffer(VARIANT_TRUE));
+    delivery::Check(response.put_ContentType(
+        delivery::ContentTypeOf(delivery::FormatOf(object.settings.ImageType))));
+    delivery::Check(response.BinaryWrite(Variant(std::move(bytes))));
+    delivery::Check(response.End());
+    return;
+  } catch (...) {
+    failure = CurrentFailureNumber();
+  }
+  AnswerError(object, failure);
+}
+
+void SaveChart(ObjectState& object, std::string_view mSaveFile) {
+  form::Form1& form = form::GetForm1();
+  const std::string path(mSaveFile);
+  std::int32_t failure = 0;
+  try {
+    composition::ComposeChart(object.settings, form.Chart());
+    delivery::RenderChart(object, form, path);
+    return;
+  } catch (...) {
+    failure = CurrentFailureNumber();
+  }
+  AnswerError(object, failure);
+}
+
+Variant GetTmpPath(ObjectState&) {
+  char buffer[kernel::MAX_PATH] = {};
+  if (kernel::GetTempPathA(kernel::MAX_PATH, buffer) == 0) return Variant(std::string());
+  return Variant(std::string(buffer));  // up to the first zero
+}
+
+}  // namespace qz::component

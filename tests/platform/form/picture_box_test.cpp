@@ -1,0 +1,149 @@
+#include "platform/form/picture_box.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+
+#include "platform/automation/error.h"
+#include "platform/form/form.h"
+#include "platform/gdi/gdi.h"
+
+namespace qz::form {
+namespace {
+
+chart::Rgb PixelOf(gdi::HBITMAP bitmap, int x, int y) {
+  gdi::BitmapBits bits = gdi::BitmapBits::OfBitmap(bitmap);
+  std::uint32_t v = reinterpret_cast<const std::uint32_t*>(bits.Row(y))[x];
+  return {static_cast<std::int16_t>((v >> 16) & 255), static_cast<std::int16_t>((v >> 8) & 255),
+          static_cast<std::int16_t>(v & 255)};
+}
+
+int CountOf(gdi::HBITMAP bitmap, chart::Rgb c) {
+  gdi::BitmapBits bits = gdi::BitmapBits::OfBitmap(bitmap);
+  int n = 0;
+  for (int y = 0; y < bits.height(); ++y)
+    for (int x = 0; x < bits.width(); ++x) n += PixelOf(bitmap, x, y) == c;
+  return n;
+}
+
+constexpr chart::Rgb kWhite{255, 255, 255}, kRed{255, 0, 0}, kBlack{0, 0, 0};
+
+TEST(PictureBox, SurfacesFollowTheSizeAndAutoRedraw) {
+  PictureBox box(0, 0, 200 * 15, 100 * 15);
+  EXPECT_EQ(box.BackColor(), kWhite);
+  EXPECT_EQ(box.ForeColor(), kBlack);
+  gdi::HDC visible = box.hDC();
+  ASSERT_NE(visible, 0u);
+  EXPECT_EQ(box.Image().Width(), 200);
+  EXPECT_EQ(box.Image().Height(), 100);
+  EXPECT_EQ(PixelOf(box.Image().Handle(), 0, 0), kWhite);
+
+  box.SetAutoRedraw(true);
+  EXPECT_NE(box.hDC(), visible);
+  box.SetForeColor(kRed);
+  box.Line(10, 10, 20, 15, BoxFill::kFilled);
+  EXPECT_EQ(CountOf(box.Image().Handle(), kRed), 11 * 6);  // both corners inside
+  box.SetAutoRedraw(false);
+  EXPECT_EQ(box.hDC(), visible);
+  EXPECT_EQ(CountOf(box.Image().Handle(), kRed), 0);  // the visible surface was not drawn on
+
+  box.SetWidth(6480);  // 432 pixels
+  EXPECT_EQ(box.Image().Width(), 432);
+  EXPECT_THROW(box.SetHeight(-1), Error);
+  EXPECT_EQ(box.Image().Height(), 100);
+  box.SetWidth(0);
+  EXPECT_EQ(box.hDC(), 0u);
+  box.Print("nowhere to draw");  // draws nothing, fails nothing
+}
+
+TEST(PictureBox, PictureTakenFromTheImageSurvivesIt) {
+  PictureBox box(0, 0, 100 * 15, 50 * 15);
+  box.SetAutoRedraw(true);
+  box.SetForeColor(kRed);
+  box.Line(0, 0, 9, 9, BoxFill::kFilled);
+  box.SetPicture(box.Image());
+  box.SetAutoRedraw(false);
+  ASSERT_FALSE(box.Picture().IsEmpty());
+  EXPECT_EQ(box.Picture().Width(), 100);
+  EXPECT_EQ(CountOf(box.Picture().Handle(), kRed), 100);
+  // The visible surface shows the picture at its top-left corner.
+  EXPECT_EQ(PixelOf(box.Image().Handle(), 5, 5), kRed);
+  EXPECT_EQ(PixelOf(box.Image().Handle(), 50, 25), kWhite);
+  // A new background keeps the picture on top of it; beyond the picture
+  // (the surface grown past it) the background shows.
+  box.SetBackColor({0, 0, 255});
+  box.SetWidth(200 * 15);
+  EXPECT_EQ(PixelOf(box.Image().Handle(), 150, 25), (chart::Rgb{0, 0, 255}));
+  EXPECT_EQ(PixelOf(box.Image().Handle(), 50, 25), kWhite);
+  EXPECT_EQ(PixelOf(box.Image().Handle(), 5, 5), kRed);
+  box.SetPicture(gdi::Picture());
+  EXPECT_TRUE(box.Picture().IsEmpty());
+  EXPECT_EQ(PixelOf(box.Image().Handle(), 5, 5), (chart::Rgb{0, 0, 255}));
+}
+
+TEST(PictureBox, PrintMovesThePenAndDrawsInTheForeColour) {
+  PictureBox box(0, 0, 300 * 15, 100 * 15);
+  box.SetAutoRedraw(true);
+  box.SetFontName("Verdana");
+  box.SetFontSize(8);
+  box.SetFontBold(true);
+  box.SetForeColor(kRed);
+  box.SetCurrentX(5);
+  box.SetCurrentY(5);
+  float w = box.TextWidth("Generated using");
+  float h = box.TextHeight("Generated using");
+  EXPECT_GT(w, 40);
+  EXPECT_GT(h, 8);
+  box.Print("Generated using", LineEnd::kContinue);
+  EXPECT_FLOAT_EQ(box.CurrentX(), 5 + w);
+  EXPECT_FLOAT_EQ(box.CurrentY(), 5);
+  box.Print(" more");
+  EXPECT_EQ(box.CurrentX(), 0);
+  EXPECT_FLOAT_EQ(box.CurrentY(), 5 + h);
+  EXPECT_GT(CountOf(box.Image().Handle(), kRed), 30);
+  box.SetFontBold(false);
+  EXPECT_LT(box.TextWidth("Generated using"), w);
+  EXPECT_THROW(box.SetFontSize(0), Error);
+  box.Cls();
+  EXPECT_EQ(CountOf(box.Image().Handle(), kRed), 0);
+  EXPECT_EQ(box.CurrentX(), 0);
+}
+
+TEST(PictureBox, LineDrawsARectangleOutlineThroughBothCorners) {
+  PictureBox box(0, 0, 50 * 15, 50 * 15);
+  box.SetAutoRedraw(true);
+  box.SetForeColor(kRed);
+  box.Line(30, 40, 10, 20);
+  gdi::HBITMAP image = box.Image().Handle();
+  EXPECT_EQ(PixelOf(image, 10, 20), kRed);
+  EXPECT_EQ(PixelOf(image, 30, 40), kRed);
+  EXPECT_EQ(PixelOf(image, 30, 20), kRed);
+  EXPECT_EQ(PixelOf(image, 20, 30), kWhite);
+  EXPECT_EQ(PixelOf(image, 31, 40), kWhite);
+  EXPECT_EQ(CountOf(image, kRed), 2 * 21 + 2 * 19);
+}
+
+TEST(Form1, ChartWindowPaintsTheChartIntoTheGivenDC) {
+  Form1& form = GetForm1();
+  chart::Chart& c = form.Chart();
+  ASSERT_NE(c.hWnd(), 0u);
+  c.SetWidth(120 * 15);
+  c.SetHeight(80 * 15);
+  c.Backdrop().SetFillStyle(chart::kFillBrush);
+  c.Backdrop().FillColor().Set(10, 20, 30);
+  PictureBox& pic = form.Picture1();
+  pic.SetWidth(150 * 15);
+  pic.SetHeight(100 * 15);
+  pic.SetAutoRedraw(true);
+  gdi::SendMessageA(c.hWnd(), gdi::WM_PAINT, pic.hDC(), 0);
+  gdi::HBITMAP image = pic.Image().Handle();
+  EXPECT_EQ(PixelOf(image, 0, 0), (chart::Rgb{10, 20, 30}));
+  EXPECT_EQ(PixelOf(image, 119, 79), (chart::Rgb{10, 20, 30}));
+  EXPECT_EQ(PixelOf(image, 120, 0), kWhite);  // the chart ends at its size
+  EXPECT_EQ(PixelOf(image, 0, 80), kWhite);
+  c.Reset();
+  pic.SetAutoRedraw(false);
+}
+
+}  // namespace
+}  // namespace qz::form
