@@ -1,5 +1,4 @@
-<%@ Language="JScript" %>
-<%
+<%@ Language="JScript" %><%
 // The benchmark chart: 2-D clustered bars, 6 months by 3 regions, 576 x 384
 // pixels (6 x 4 inches), legend on the right, JPEG.
 var chart = Server.CreateObject("Quenza.QuenzaChart");

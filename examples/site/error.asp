@@ -1,5 +1,4 @@
-<%@ Language="JScript" %>
-<%
+<%@ Language="JScript" %><%
 // The error chart: what a page shows when its data could not be had.
 var chart = Server.CreateObject("Quenza.QuenzaChart");
 chart.Height = 3;

@@ -1,5 +1,4 @@
-<%@ Language="JScript" %>
-<%
+<%@ Language="JScript" %><%
 // A chart with the site's logo stamped in its top-left corner.
 var chart = Server.CreateObject("Quenza.QuenzaChart");
 chart.Height = 3;

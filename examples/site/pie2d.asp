@@ -1,5 +1,4 @@
-<%@ Language="JScript" %>
-<%
+<%@ Language="JScript" %><%
 // The 2-D pie chart: six months of sales in three regions.
 var chart = Server.CreateObject("Quenza.QuenzaChart");
 chart.Height = 3;

@@ -1,5 +1,4 @@
-<%@ Language="JScript" %>
-<%
+<%@ Language="JScript" %><%
 // playground.asp?type=1..8&title=...&w=inches&h=inches&img=JPG|BMP&data=1,2,3;4,5,6
 // Each ';'-separated group is a row (a category), each ','-separated value a
 // column (a series). Without "draw=1" the page shows a form and the chart.

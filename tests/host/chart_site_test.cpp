@@ -105,6 +105,11 @@ class ChartSiteTest : public ::testing::Test {
   void NeedRenderRoad() {
     ComPtr<IDispatch> chart = CreateRegisteredObject("Quenza.QuenzaChart");
     DISPID id = DISPID_UNKNOWN;
+    for (const char* size : {"Height", "Width"}) {
+      ASSERT_TRUE(Succeeded(chart->GetIDsOfNames(size, &id)));
+      Variant one[] = {Variant(1)};
+      ASSERT_TRUE(Succeeded(chart->Invoke(id, DISPATCH_PROPERTYPUT, one, nullptr, nullptr)));
+    }
     ASSERT_TRUE(Succeeded(chart->GetIDsOfNames("SaveChart", &id)));
     std::string file = (site_.root() / "probe.bmp").string();
     Variant args[] = {Variant(file)};
