@@ -79,8 +79,9 @@ struct PageError {
 
 class PageRun final : public ServerHooks {
  public:
-  PageRun(const PageOptions& options, const PageRequest& request, const std::filesystem::path& file)
-      : options_(options), request_(request), file_(file) {}
+  PageRun(const PageOptions& options, const PageRequest& request, const std::filesystem::path& file,
+          const std::string_view* text)
+      : options_(options), request_(request), file_(file), text_(text) {}
   ~PageRun() { Finish(); }
 
   PageResult Run();
@@ -105,6 +106,7 @@ class PageRun final : public ServerHooks {
   const PageOptions& options_;
   const PageRequest& request_;
   std::filesystem::path file_;
+  const std::string_view* text_;  // the page's text when not read from file_
   ScriptBudget budget_;
   std::int64_t start_ms_ = ScriptBudget::NowMs();
   std::int32_t timeout_seconds_ = 90;
@@ -317,8 +319,8 @@ PageResult PageRun::Run() {
   budget_.heap_limit = options_.script_memory_limit;
   if (options_.running) options_.running->Add(&budget_);
 
-  bool ok = false;
-  std::string text = ReadFile(file_, &ok);
+  bool ok = true;
+  std::string text = text_ ? std::string(*text_) : ReadFile(file_, &ok);
   if (!ok) return ErrorResult({"(none)", "The page cannot be read", "", 0});
   ParsedPage parsed = ParsePage(text);
   if (!parsed.error.empty()) return ErrorResult({"(none)", parsed.error, "", 0});
@@ -425,9 +427,9 @@ void PageRun::Finish() {
   if (server_) server_->Detach();
 }
 
-PageResult RunPage(const PageOptions& options, const PageRequest& request,
-                   const std::filesystem::path& file) {
-  PageRun run(options, request, file);
+namespace {
+
+PageResult RunPageRun(PageRun& run, const PageOptions& options, const PageRequest& request) {
   PageResult result;
   try {
     result = run.Run();
@@ -441,6 +443,20 @@ PageResult RunPage(const PageOptions& options, const PageRequest& request,
   }
   if (!result.error.empty() && options.log) options.log(result.error);
   return result;
+}
+
+}  // namespace
+
+PageResult RunPage(const PageOptions& options, const PageRequest& request,
+                   const std::filesystem::path& file) {
+  PageRun run(options, request, file, nullptr);
+  return RunPageRun(run, options, request);
+}
+
+PageResult RunPageText(const PageOptions& options, const PageRequest& request,
+                       std::string_view text, const std::filesystem::path& file) {
+  PageRun run(options, request, file, &text);
+  return RunPageRun(run, options, request);
 }
 
 }  // namespace qz::host

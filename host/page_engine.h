@@ -79,6 +79,9 @@ struct PageResult {
 // Runs the page file (already resolved inside the root).
 PageResult RunPage(const PageOptions& options, const PageRequest& request,
                    const std::filesystem::path& file);
+// Runs page text of the host's own as if it were the file's.
+PageResult RunPageText(const PageOptions& options, const PageRequest& request,
+                       std::string_view text, const std::filesystem::path& file);
 
 // The body of the error answer: a short HTML page naming the error number,
 // description, source, page and line (every text HTML-encoded).
