@@ -33,26 +33,6 @@ struct PageArgs {
   int script_timeout = 90;
 };
 
-// Saves one small chart on the calling thread, so that the thread's host
-// form, chart engine and fonts exist before the first request needs them.
-// Failures (no registered component) only cost the warm-up.
-void WarmWorker(const std::filesystem::path& root) {
-  // Run as a page, so that the object is activated and deactivated like any
-  // page's: deactivation returns the thread's chart engine to its base state.
-  static constexpr std::string_view kWarmPage =
-      "<% var c = Server.CreateObject('Quenza.QuenzaChart'); c.Height = 1; c.Width = 2;"
-      " c.ChartTitle = 'Warm'; c.XTitle = 'X'; c.YTitle = 'Y'; c.Legends = 1;"
-      " c.Rows(2); c.Columns(2); c.SetData(1); c.SendChart(); %>";
-  PageOptions options;
-  options.root = root;
-  options.script_timeout_seconds = 30;
-  options.create_object = CreateRegisteredObject;
-  PageRequest request;
-  request.path = "/quenza-warm-up.asp";
-  // Failures (no registered component) only cost the warm-up.
-  (void)RunPageText(options, request, kWarmPage, root / "quenza-warm-up.asp");
-}
-
 int Serve(const ServeArgs& args) {
   ServerOptions options;
   options.root = args.root;
@@ -74,7 +54,7 @@ int Serve(const ServeArgs& args) {
   options.log = &std::cerr;
   std::error_code ec;
   std::filesystem::path root = std::filesystem::canonical(args.root, ec);
-  options.warm_worker = [root] { WarmWorker(root); };
+  options.warm_worker = [root] { WarmChartWorker(root); };
 
   // Signals go to one waiting thread, which stops the server cleanly. A
   // parent may have left them ignored (background jobs of a shell), in which

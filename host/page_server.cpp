@@ -12,6 +12,7 @@
 #include <iterator>
 #include <vector>
 
+#include "host/object_factory.h"
 #include "host/site_paths.h"
 
 namespace qz::host {
@@ -87,6 +88,20 @@ void PlainAnswer(httplib::Response& res, int status, const char* text) {
 }
 
 }  // namespace
+
+void WarmChartWorker(const std::filesystem::path& root) {
+  static constexpr std::string_view kWarmPage =
+      "<% var c = Server.CreateObject('Quenza.QuenzaChart'); c.Height = 1; c.Width = 2;"
+      " c.ChartTitle = 'Warm'; c.XTitle = 'X'; c.YTitle = 'Y'; c.Legends = 1;"
+      " c.Rows(2); c.Columns(2); c.SetData(1); c.SendChart(); %>";
+  PageOptions options;
+  options.root = root;
+  options.script_timeout_seconds = 30;
+  options.create_object = CreateRegisteredObject;
+  PageRequest request;
+  request.path = "/quenza-warm-up.asp";
+  (void)RunPageText(options, request, kWarmPage, root / "quenza-warm-up.asp");
+}
 
 struct PageServer::Impl {
   httplib::Server http;

@@ -34,6 +34,13 @@ struct ServerOptions {
   int keep_alive_max_requests = 100;
 };
 
+// A worker's warm-up for the chart component: runs a page that sends one
+// small chart, so that the thread's host form, chart engine and fonts exist
+// before the first request. The chart object is activated and deactivated
+// like any page's, which leaves the thread's engine in its base state.
+// Failures (no registered component) only cost the warm-up.
+void WarmChartWorker(const std::filesystem::path& root);
+
 class PageServer {
  public:
   explicit PageServer(ServerOptions options);

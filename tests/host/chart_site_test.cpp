@@ -91,6 +91,7 @@ class ChartSiteTest : public ::testing::Test {
     options.port = 0;
     options.threads = 8;
     options.create_object = CreateRegisteredObject;
+    options.warm_worker = [root = options.root] { WarmChartWorker(root); };
     server_ = std::make_unique<PageServer>(options);
     std::string why;
     ASSERT_TRUE(server_->Bind(&why)) << why;
