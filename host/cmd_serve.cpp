@@ -1,8 +1,166 @@
+// quenza serve and quenza page: the page host on HTTP, and one page run once
+// exactly as the server would run it.
+#include <signal.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <thread>
+
 #include "host/commands.h"
+#include "host/object_factory.h"
+#include "host/page_engine.h"
+#include "host/page_server.h"
+#include "host/site_paths.h"
 
 namespace qz::host {
+namespace {
 
-// Placeholder until this command is written.
-void AddServeCommands(CLI::App&) {}
+struct ServeArgs {
+  std::string root = ".";
+  std::string listen = "127.0.0.1:8080";
+  int threads = 0;
+  int script_timeout = 90;
+};
+
+struct PageArgs {
+  std::string file;
+  std::string root;
+  std::string query;
+  std::string form;
+  std::string out;
+  int script_timeout = 90;
+};
+
+int Serve(const ServeArgs& args) {
+  ServerOptions options;
+  options.root = args.root;
+  std::size_t colon = args.listen.rfind(':');
+  if (colon == std::string::npos) {
+    std::cerr << "quenza serve: --listen wants HOST:PORT\n";
+    return 2;
+  }
+  options.host = args.listen.substr(0, colon);
+  try {
+    options.port = std::stoi(args.listen.substr(colon + 1));
+  } catch (const std::exception&) {
+    std::cerr << "quenza serve: bad port in --listen " << args.listen << "\n";
+    return 2;
+  }
+  options.threads = args.threads;
+  options.script_timeout_seconds = args.script_timeout;
+  options.create_object = CreateRegisteredObject;
+  options.log = &std::cerr;
+  std::error_code ec;
+  std::filesystem::path root = std::filesystem::canonical(args.root, ec);
+  options.warm_worker = [root] { WarmChartWorker(root); };
+
+  // Signals go to one waiting thread, which stops the server cleanly. A
+  // parent may have left them ignored (background jobs of a shell), in which
+  // case they would never reach sigwait.
+  ::signal(SIGINT, SIG_DFL);
+  ::signal(SIGTERM, SIG_DFL);
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+  PageServer server(options);
+  std::string why;
+  if (!server.Bind(&why)) {
+    std::cerr << "quenza serve: " << why << "\n";
+    return 1;
+  }
+  std::cerr << "quenza serve: listening on http://" << options.host << ":" << server.port()
+            << "/ (site " << args.root << ")\n";
+  std::thread waiter([&server, signals] {
+    int sig = 0;
+    sigwait(&signals, &sig);
+    std::cerr << "quenza serve: stopping\n";
+    server.Stop();
+  });
+  server.Run();
+  // Release the waiter if the server stopped for another reason.
+  pthread_kill(waiter.native_handle(), SIGTERM);
+  waiter.join();
+  return 0;
+}
+
+int RunOnePage(const PageArgs& args) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  fs::path file = fs::canonical(args.file, ec);
+  if (ec) {
+    std::cerr << "quenza page: no such page: " << args.file << "\n";
+    return 1;
+  }
+  fs::path root = args.root.empty() ? file.parent_path() : fs::canonical(args.root, ec);
+  if (ec) {
+    std::cerr << "quenza page: no such site folder: " << args.root << "\n";
+    return 1;
+  }
+  std::string rel = file.lexically_relative(root).generic_string();
+  if (rel.empty() || rel.starts_with("..")) {
+    std::cerr << "quenza page: the page is not inside the site folder\n";
+    return 1;
+  }
+  PageOptions options;
+  options.root = root;
+  options.script_timeout_seconds = args.script_timeout;
+  options.create_object = CreateRegisteredObject;
+  options.log = [](const std::string& line) { std::cerr << line << "\n"; };
+  PageRequest request;
+  request.path = "/" + rel;
+  request.query = args.query;
+  if (!args.form.empty()) {
+    request.method = "POST";
+    request.body = args.form;
+    request.content_type = "application/x-www-form-urlencoded";
+  }
+  PageResult result = RunPage(options, request, file);
+  std::cerr << "Status: " << result.status << " " << result.status_text << "\n";
+  std::cerr << "Content-Type: " << result.content_type << "\n";
+  for (const auto& [name, value] : result.headers) std::cerr << name << ": " << value << "\n";
+  std::cerr << "Content-Length: " << result.body.size() << "\n";
+  if (args.out.empty()) {
+    std::cout.write(result.body.data(), static_cast<std::streamsize>(result.body.size()));
+    std::cout.flush();
+  } else {
+    std::ofstream out(args.out, std::ios::binary | std::ios::trunc);
+    out.write(result.body.data(), static_cast<std::streamsize>(result.body.size()));
+    if (!out) {
+      std::cerr << "quenza page: cannot write " << args.out << "\n";
+      return 1;
+    }
+  }
+  return result.status >= 500 ? 1 : 0;
+}
+
+}  // namespace
+
+void AddServeCommands(CLI::App& app) {
+  auto serve_args = std::make_shared<ServeArgs>();
+  CLI::App* serve = app.add_subcommand("serve", "Serve the pages of a site folder over HTTP");
+  serve->add_option("--root", serve_args->root, "Site folder")->check(CLI::ExistingDirectory);
+  serve->add_option("--listen", serve_args->listen, "Address and port to listen on");
+  serve->add_option("--threads", serve_args->threads, "Worker threads (default: number of cores)")
+      ->check(CLI::Range(0, 1024));
+  serve->add_option("--script-timeout", serve_args->script_timeout, "Seconds a page may run")
+      ->check(CLI::Range(1, 86400));
+  serve->callback([serve_args] { throw CLI::RuntimeError(Serve(*serve_args)); });
+
+  auto page_args = std::make_shared<PageArgs>();
+  CLI::App* page = app.add_subcommand("page", "Run one page once, as the server would");
+  page->add_option("FILE", page_args->file, "The page (.asp)")->required();
+  page->add_option("--root", page_args->root, "Site folder (default: the page's folder)");
+  page->add_option("--query", page_args->query, "Query string, without '?'");
+  page->add_option("--form", page_args->form, "URL-encoded form body (makes the request a POST)");
+  page->add_option("--out", page_args->out, "Write the body to this file instead of stdout");
+  page->add_option("--script-timeout", page_args->script_timeout, "Seconds the page may run")
+      ->check(CLI::Range(1, 86400));
+  page->callback([page_args] { throw CLI::RuntimeError(RunOnePage(*page_args)); });
+}
 
 }  // namespace qz::host

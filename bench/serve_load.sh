@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Load benchmark of the page host: wrk against the example site's bench.asp,
+# which sends the bench chart (576 x 384 clustered bars, JPEG) of
+# /work/shared/bench/peers. Reports charts per second, median and p99
+# latency, errors, and the server's resident memory before and after.
+# Targets: >= 400 charts/s, p99 < 25 ms, no errors, memory growth <= 10%.
+#
+# Usage: bench/serve_load.sh [BUILD_DIR]   (env: DURATION=30s CONNECTIONS=16
+#        WRK_THREADS=4 THREADS=<quenza --threads, default 16>)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$root/build}
+duration=${DURATION:-30s}
+connections=${CONNECTIONS:-16}
+wrk_threads=${WRK_THREADS:-4}
+threads=${THREADS:-16}
+
+[ -x "$build/quenza" ] || { echo "no $build/quenza: build first" >&2; exit 2; }
+[ -f "$build/Quenza.so" ] || { echo "no $build/Quenza.so: the chart component is not built" >&2; exit 2; }
+command -v wrk >/dev/null || { echo "wrk is not installed" >&2; exit 2; }
+
+work=$(mktemp -d /tmp/quenza-load.XXXXXX)
+server_pid=
+cleanup() {
+  [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+export QUENZA_REGISTRY="$work/registry.txt"
+"$build/quenza" regsvr "$build/Quenza.so" >/dev/null
+
+"$build/quenza" serve --root "$root/examples/site" --listen 127.0.0.1:0 --threads "$threads" 2>"$work/server.log" &
+server_pid=$!
+port=
+for _ in $(seq 1 100); do
+  port=$(sed -n 's#.*listening on http://127\.0\.0\.1:\([0-9]*\)/.*#\1#p' "$work/server.log" | head -1)
+  [ -n "$port" ] && break
+  sleep 0.1
+done
+[ -n "$port" ] || { echo "the server did not start:" >&2; cat "$work/server.log" >&2; exit 1; }
+url="http://127.0.0.1:$port/bench.asp"
+
+# Warm every worker, and check that the page answers a JPEG.
+for _ in $(seq 1 $((threads * 4))); do curl -s -o "$work/chart.jpg" -w '%{content_type}\n' "$url" >"$work/type"; done
+type=$(cat "$work/type")
+[ "$type" = "image/jpg" ] || { echo "bench.asp answered '$type', not image/jpg" >&2; exit 1; }
+
+rss() { awk '/^VmRSS/ {print $2}' "/proc/$server_pid/status"; }
+rss_before=$(rss)
+wrk -t"$wrk_threads" -c"$connections" -d"$duration" --latency "$url" >"$work/wrk.txt"
+rss_after=$(rss)
+cat "$work/wrk.txt"
+
+rate=$(awk '/^Requests\/sec:/ {print $2}' "$work/wrk.txt")
+p50=$(awk '$1 == "50%" {print $2}' "$work/wrk.txt")
+p99=$(awk '$1 == "99%" {print $2}' "$work/wrk.txt")
+non2xx=$(awk '/Non-2xx/ {print $NF}' "$work/wrk.txt")
+socket=$(awk '/Socket errors/ {print}' "$work/wrk.txt")
+growth=$(awk -v a="$rss_before" -v b="$rss_after" 'BEGIN {printf "%.1f", (b - a) * 100.0 / a}')
+echo
+echo "== quenza serve load: $url, $duration, $connections connections, $threads workers"
+echo "charts/s:        $rate   (target >= 400)"
+echo "latency p50:     $p50"
+echo "latency p99:     $p99   (target < 25ms)"
+echo "errors:          non-2xx ${non2xx:-0}; ${socket:-no socket errors}"
+echo "resident memory: ${rss_before} kB before, ${rss_after} kB after (${growth}%, target <= 10%)"
+[ -z "$non2xx" ] && [ -z "$socket" ]

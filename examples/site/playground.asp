@@ -1,0 +1,63 @@
+<%@ Language="JScript" %><%
+// playground.asp?type=1..8&title=...&w=inches&h=inches&img=JPG|BMP&data=1,2,3;4,5,6
+// Each ';'-separated group is a row (a category), each ','-separated value a
+// column (a series). Without "draw=1" the page shows a form and the chart.
+function param(name, fallback) {
+  var v = Request.QueryString(name);
+  return v === undefined || v === "" ? fallback : v;
+}
+var type = param("type", "1");
+var title = param("title", "Playground");
+var w = param("w", "5");
+var h = param("h", "3");
+var img = param("img", "JPG");
+var data = param("data", "10,20,15;12,18,22;8,25,19;14,11,27");
+
+if (Request.QueryString("draw") == "1") {
+  var rows = data.split(";");
+  var chart = Server.CreateObject("Quenza.QuenzaChart");
+  chart.ChartType = type;
+  chart.ChartTitle = title;
+  chart.Width = w;
+  chart.Height = h;
+  chart.ImageType = img;
+  chart.Legends = 1;
+  var columns = 1;
+  for (var r = 0; r < rows.length; r++) columns = Math.max(columns, rows[r].split(",").length);
+  chart.Rows(rows.length);
+  chart.Columns(columns);
+  for (var r = 0; r < rows.length; r++) {
+    var values = rows[r].split(",");
+    chart.CurrentRow(r + 1);
+    chart.RowTitle("R" + (r + 1));
+    for (var c = 0; c < values.length; c++) {
+      chart.CurrentColumn(c + 1);
+      if (r == 0) chart.ColumnTitle("S" + (c + 1));
+      chart.SetData(parseFloat(values[c]) || 0);
+    }
+  }
+  chart.SendChart();
+  Response.End();
+}
+var q = "type=" + Server.URLEncode(type) + "&title=" + Server.URLEncode(title) + "&w=" + Server.URLEncode(w) +
+        "&h=" + Server.URLEncode(h) + "&img=" + Server.URLEncode(img) + "&data=" + Server.URLEncode(data);
+%>
+<!DOCTYPE html>
+<html>
+<head><meta charset="utf-8"><title>Playground</title></head>
+<body style="font-family: sans-serif">
+<h1>Playground</h1>
+<form method="get" action="playground.asp">
+  <label>Type (1-8) <input name="type" value="<%= Server.HTMLEncode(type) %>" size="2"></label>
+  <label>Title <input name="title" value="<%= Server.HTMLEncode(title) %>"></label>
+  <label>Width (in) <input name="w" value="<%= Server.HTMLEncode(w) %>" size="3"></label>
+  <label>Height (in) <input name="h" value="<%= Server.HTMLEncode(h) %>" size="3"></label>
+  <label>Image <select name="img"><option<%= img.toUpperCase() == "BMP" ? "" : " selected" %>>JPG</option>
+    <option<%= img.toUpperCase() == "BMP" ? " selected" : "" %>>BMP</option></select></label>
+  <label>Data <input name="data" value="<%= Server.HTMLEncode(data) %>" size="40"></label>
+  <button>Draw</button>
+</form>
+<p><img class="chart" src="playground.asp?draw=1&amp;<%= Server.HTMLEncode(q) %>" alt="chart"></p>
+<p><a href="index.asp">All charts</a></p>
+</body>
+</html>

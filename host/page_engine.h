@@ -1,0 +1,91 @@
+// Runs one page: parses it, runs its script on the calling thread with the
+// page's Response, Request and Server, and answers what the page wrote.
+//
+// Objects made by Server.CreateObject live in the page's object context: an
+// object that implements ObjectControl is activated at once, with the
+// context current on the thread, and when the page ends, however it ends
+// (normally, by Response.End, by a script error or by the script timeout),
+// deactivated, asked CanBePooled and released (pooling is refused).
+// Objects made by new ActiveXObject have no context and are never
+// activated.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <set>
+#include <string>
+#include <string_view>
+
+#include "host/duktape/qz_duktape.h"
+#include "host/page_objects.h"
+#include "platform/com/dispatch.h"
+
+namespace qz::host {
+
+// Creates an object by ProgID; raises qz::Error when it cannot.
+using ObjectCreator = std::function<ComPtr<IDispatch>(std::string_view prog_id)>;
+
+// The pages running now, so that a shutdown can stop them.
+class RunningPages {
+ public:
+  void Add(ScriptBudget* budget);
+  void Remove(ScriptBudget* budget);
+  // Stops every running page and every page that starts afterwards.
+  void StopAll();
+
+ private:
+  std::mutex mutex_;
+  std::set<ScriptBudget*> budgets_;
+  bool stopping_ = false;
+};
+
+struct PageOptions {
+  std::filesystem::path root;  // the site folder (canonical)
+  std::int32_t script_timeout_seconds = 90;
+  // The most memory one page's script heap may hold.
+  std::size_t script_memory_limit = std::size_t{256} << 20;
+  ObjectCreator create_object;
+  // Receives one line per page error (without a newline).
+  std::function<void(const std::string&)> log;
+  RunningPages* running = nullptr;
+};
+
+struct PageRequest {
+  std::string method = "GET";
+  std::string path;   // the page's URL path, "/charts/bar.asp"
+  std::string query;  // raw, without '?'
+  std::string body;
+  std::string content_type;
+  Headers headers;
+  std::string remote_addr = "127.0.0.1";
+  int remote_port = 0;
+  std::string server_name = "localhost";
+  int server_port = 0;
+  std::string protocol = "HTTP/1.1";
+};
+
+struct PageResult {
+  int status = 200;
+  std::string status_text = "OK";
+  std::string content_type = "text/html";
+  Headers headers;
+  std::string body;
+  // Set when the page failed (error answer sent); the log line's text.
+  std::string error;
+};
+
+// Runs the page file (already resolved inside the root).
+PageResult RunPage(const PageOptions& options, const PageRequest& request,
+                   const std::filesystem::path& file);
+// Runs page text of the host's own as if it were the file's.
+PageResult RunPageText(const PageOptions& options, const PageRequest& request,
+                       std::string_view text, const std::filesystem::path& file);
+
+// The body of the error answer: a short HTML page naming the error number,
+// description, source, page and line (every text HTML-encoded).
+std::string ErrorPage(std::string_view number, std::string_view description,
+                      std::string_view source, std::string_view page, int line);
+
+}  // namespace qz::host

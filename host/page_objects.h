@@ -1,0 +1,172 @@
+// The objects a page sees: Response, Request and Server, and the page's
+// object context, whose item "Response" is how an activated component finds
+// the page's Response. Each is a reference-counted object; the scripts reach
+// them through IDispatch, the component reaches Response through IResponse.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "platform/com/dispatch.h"
+#include "platform/com/typeinfo.h"
+#include "platform/context/object_context.h"
+
+namespace qz::host {
+
+// Case-insensitive lookup of a member name in a table; DISPID_UNKNOWN when
+// there is none.
+DISPID FindMemberId(const TypeInfo& info, std::string_view name);
+bool EqualsNoCase(std::string_view a, std::string_view b);
+
+using Headers = std::vector<std::pair<std::string, std::string>>;
+
+// What a page answers. Filled by Response; read by the host after the page.
+struct ResponseState {
+  bool buffer = true;
+  std::string content_type = "text/html";
+  int status = 200;
+  std::string status_text = "OK";
+  Headers headers;  // besides Content-Type
+  std::string body;
+  bool ended = false;
+};
+
+class ResponseObject final : public IResponse, public IDispatch {
+ public:
+  // on_end runs once, when the response ends (End or Redirect), so that the
+  // host can stop the script.
+  static ComPtr<ResponseObject> Create(std::function<void()> on_end);
+
+  const ResponseState& state() const { return state_; }
+
+  HRESULT QueryInterface(REFIID iid, void** out) override;
+  std::uint32_t AddRef() override;
+  std::uint32_t Release() override;
+
+  // IResponse
+  HRESULT put_Buffer(VARIANT_BOOL buffer) override;
+  HRESULT put_ContentType(std::string_view type) override;
+  HRESULT BinaryWrite(const Variant& bytes) override;
+  HRESULT Write(const Variant& text) override;
+  HRESULT End() override;
+
+  // IDispatch
+  const TypeInfo& GetTypeInfo() override;
+  HRESULT GetIDsOfNames(std::string_view name, DISPID* id) override;
+  HRESULT Invoke(DISPID id, std::uint16_t flags, std::span<Variant> args, Variant* result,
+                 EXCEPINFO* excep) override;
+
+  // Script-only members, raising qz::Error on bad input.
+  void SetStatus(std::string_view status);
+  void AddHeader(std::string_view name, std::string_view value);
+  void Clear();
+  void Redirect(std::string_view url);
+
+ private:
+  explicit ResponseObject(std::function<void()> on_end) : on_end_(std::move(on_end)) {}
+  ~ResponseObject() = default;
+
+  std::atomic<std::uint32_t> refs_{1};
+  ResponseState state_;
+  std::function<void()> on_end_;
+};
+
+// The request as the page sees it. Names compare in any letter case; a name
+// given several times answers its values joined by ", ".
+struct RequestData {
+  std::string query;  // raw, without '?'
+  std::string form;   // the URL-encoded body, when it is one
+  std::vector<std::pair<std::string, std::string>> query_items;
+  std::vector<std::pair<std::string, std::string>> form_items;
+  std::map<std::string, std::string> server_variables;  // upper-case names
+};
+
+// Decodes application/x-www-form-urlencoded text ('+' is a space).
+std::vector<std::pair<std::string, std::string>> ParseUrlEncoded(std::string_view text);
+std::string UrlDecode(std::string_view text, bool plus_is_space);
+
+class RequestObject final : public IDispatch {
+ public:
+  static ComPtr<RequestObject> Create(RequestData data);
+
+  HRESULT QueryInterface(REFIID iid, void** out) override;
+  std::uint32_t AddRef() override;
+  std::uint32_t Release() override;
+  const TypeInfo& GetTypeInfo() override;
+  HRESULT GetIDsOfNames(std::string_view name, DISPID* id) override;
+  HRESULT Invoke(DISPID id, std::uint16_t flags, std::span<Variant> args, Variant* result,
+                 EXCEPINFO* excep) override;
+
+ private:
+  explicit RequestObject(RequestData data) : data_(std::move(data)) {}
+  ~RequestObject() = default;
+
+  std::atomic<std::uint32_t> refs_{1};
+  RequestData data_;
+};
+
+// What Server needs from the page that owns it.
+class ServerHooks {
+ public:
+  virtual ComPtr<IDispatch> CreateObject(std::string_view prog_id) = 0;  // raises
+  virtual std::string MapPath(std::string_view path) = 0;                // raises
+  virtual std::int32_t ScriptTimeout() = 0;
+  virtual void SetScriptTimeout(std::int32_t seconds) = 0;
+
+ protected:
+  ~ServerHooks() = default;
+};
+
+std::string HtmlEncode(std::string_view text);
+std::string UrlEncode(std::string_view text);
+
+class ServerObject final : public IDispatch {
+ public:
+  static ComPtr<ServerObject> Create(ServerHooks* hooks);
+  // Called when the page ends: later calls fail instead of reaching a page
+  // that is gone.
+  void Detach() { hooks_ = nullptr; }
+
+  HRESULT QueryInterface(REFIID iid, void** out) override;
+  std::uint32_t AddRef() override;
+  std::uint32_t Release() override;
+  const TypeInfo& GetTypeInfo() override;
+  HRESULT GetIDsOfNames(std::string_view name, DISPID* id) override;
+  HRESULT Invoke(DISPID id, std::uint16_t flags, std::span<Variant> args, Variant* result,
+                 EXCEPINFO* excep) override;
+
+ private:
+  explicit ServerObject(ServerHooks* hooks) : hooks_(hooks) {}
+  ~ServerObject() = default;
+  ServerHooks& hooks();
+
+  std::atomic<std::uint32_t> refs_{1};
+  ServerHooks* hooks_;
+};
+
+// The page's object context: items "Response", "Request" and "Server".
+class PageContext final : public IObjectContext {
+ public:
+  static ComPtr<PageContext> Create(ComPtr<IDispatch> response, ComPtr<IDispatch> request,
+                                    ComPtr<IDispatch> server);
+
+  HRESULT QueryInterface(REFIID iid, void** out) override;
+  std::uint32_t AddRef() override;
+  std::uint32_t Release() override;
+  HRESULT GetItem(std::string_view name, Variant* out) override;
+
+ private:
+  PageContext() = default;
+  ~PageContext() = default;
+
+  std::atomic<std::uint32_t> refs_{1};
+  ComPtr<IDispatch> response_, request_, server_;
+};
+
+}  // namespace qz::host

@@ -1,0 +1,168 @@
+#include "host/page_parser.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+
+namespace qz::host {
+namespace {
+
+std::string Lower(std::string_view s) {
+  std::string out(s);
+  std::transform(out.begin(), out.end(), out.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return out;
+}
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
+  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
+  return s;
+}
+
+// Builds the script and its line map together: every newline written to the
+// script records the page line that the next script line comes from.
+class Emitter {
+ public:
+  explicit Emitter(ParsedPage& out) : out_(out) { out_.page_line.push_back(1); }
+
+  // Script text taken from the page as it stands (code).
+  void Code(std::string_view code) {
+    for (char c : code) {
+      out_.script.push_back(c);
+      if (c == '\n') {
+        ++line_;
+        out_.page_line.push_back(line_);
+      }
+    }
+  }
+  // A newline of our own after a statement, which the page does not have.
+  void Break() {
+    out_.script.push_back('\n');
+    out_.page_line.push_back(line_);
+  }
+  // Page text skipped or turned into a string literal: advances the page
+  // line without adding script lines.
+  void Skip(std::string_view text) {
+    line_ += static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+  }
+
+  void Literal(std::string_view text) {
+    if (text.empty()) return;
+    out_.script += kPageWriteFunction;
+    out_.script += "(\"";
+    for (unsigned char c : text) {
+      switch (c) {
+        case '\\':
+          out_.script += "\\\\";
+          break;
+        case '"':
+          out_.script += "\\\"";
+          break;
+        case '\n':
+          out_.script += "\\n";
+          break;
+        case '\r':
+          out_.script += "\\r";
+          break;
+        default:
+          if (c < 0x20 || c == 0x7F) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\x%02X", c);
+            out_.script += buf;
+          } else {
+            out_.script.push_back(static_cast<char>(c));
+          }
+      }
+    }
+    out_.script += "\");";
+    Skip(text);
+    Break();
+  }
+
+  int line() const { return line_; }
+
+ private:
+  ParsedPage& out_;
+  int line_ = 1;
+};
+
+// Checks the directive's Language attribute; other attributes are ignored.
+std::string CheckDirective(std::string_view body) {
+  std::string lower = Lower(body);
+  std::size_t at = lower.find("language");
+  if (at == std::string::npos) return {};
+  std::size_t eq = lower.find('=', at);
+  if (eq == std::string::npos) return "malformed Language attribute";
+  std::string_view rest = Trim(std::string_view(lower).substr(eq + 1));
+  std::string value;
+  if (!rest.empty() && (rest.front() == '"' || rest.front() == '\'')) {
+    char quote = rest.front();
+    std::size_t end = rest.find(quote, 1);
+    value = std::string(rest.substr(1, end == std::string_view::npos ? rest.size() : end - 1));
+  } else {
+    std::size_t end = 0;
+    while (end < rest.size() && !std::isspace(static_cast<unsigned char>(rest[end]))) ++end;
+    value = std::string(rest.substr(0, end));
+  }
+  if (value == "jscript" || value == "javascript" || value == "ecmascript") return {};
+  return "unsupported script language \"" + value + "\"";
+}
+
+}  // namespace
+
+int ParsedPage::PageLine(int script_line) const {
+  if (script_line < 1 || page_line.empty()) return 0;
+  std::size_t i = static_cast<std::size_t>(script_line - 1);
+  return i < page_line.size() ? page_line[i] : page_line.back();
+}
+
+ParsedPage ParsePage(std::string_view page) {
+  ParsedPage out;
+  Emitter emit(out);
+  std::size_t pos = 0;
+  bool first_block = true;
+  while (pos < page.size()) {
+    std::size_t open = page.find("<%", pos);
+    if (open == std::string_view::npos) {
+      emit.Literal(page.substr(pos));
+      break;
+    }
+    emit.Literal(page.substr(pos, open - pos));
+    std::size_t close = page.find("%>", open + 2);
+    if (close == std::string_view::npos) {
+      out.error = "line " + std::to_string(emit.line()) + ": missing %> after <%";
+      return out;
+    }
+    std::string_view body = page.substr(open + 2, close - open - 2);
+    if (!body.empty() && body.front() == '@') {
+      // Only allowed before any other script; text before it may be blank.
+      bool leading = first_block && Trim(page.substr(0, open)).empty();
+      if (!leading) {
+        out.error = "line " + std::to_string(emit.line()) + ": <%@ %> must come first";
+        return out;
+      }
+      if (std::string why = CheckDirective(body.substr(1)); !why.empty()) {
+        out.error = "line " + std::to_string(emit.line()) + ": " + why;
+        return out;
+      }
+      emit.Skip(body);
+    } else if (!body.empty() && body.front() == '=') {
+      out.script += kPageWriteFunction;
+      out.script += "((";
+      emit.Code(body.substr(1));
+      // The newline keeps a trailing // comment in the expression harmless.
+      emit.Break();
+      out.script += "));";
+      emit.Break();
+    } else {
+      emit.Code(body);
+      emit.Break();
+    }
+    first_block = false;
+    pos = close + 2;
+  }
+  return out;
+}
+
+}  // namespace qz::host

@@ -1,0 +1,329 @@
+#include "host/script_binding.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <string_view>
+#include <vector>
+
+#include "host/page_objects.h"
+#include "platform/automation/error.h"
+#include "platform/com/typeinfo.h"
+
+namespace qz::host {
+namespace {
+
+constexpr const char* kDispatchKey = DUK_HIDDEN_SYMBOL("qzDispatch");
+constexpr const char* kTargetKey = DUK_HIDDEN_SYMBOL("qzTarget");
+constexpr const char* kNameKey = DUK_HIDDEN_SYMBOL("qzName");
+constexpr const char* kFlagsKey = DUK_HIDDEN_SYMBOL("qzFlags");
+constexpr const char* kHandlerKey = "qzDispatchHandler";
+
+// The object behind a Proxy target or Proxy (hidden keys reach the target);
+// null for any other value.
+IDispatch* DispatchOf(duk_context* ctx, duk_idx_t index) {
+  if (!duk_is_object(ctx, index)) return nullptr;
+  duk_get_prop_string(ctx, index, kDispatchKey);
+  void* p = duk_get_pointer(ctx, -1);
+  duk_pop(ctx);
+  return static_cast<IDispatch*>(p);
+}
+
+IDispatch* TargetOrThrow(duk_context* ctx, duk_idx_t index) {
+  IDispatch* d = DispatchOf(ctx, index);
+  if (d == nullptr) {
+    EXCEPINFO e{err::kObjectRequired, "Quenza page host",
+                std::string(StandardMessage(err::kObjectRequired))};
+    ThrowStatus(ctx, HResultFromNumber(err::kObjectRequired), e);
+  }
+  return d;
+}
+
+duk_ret_t Finalize(duk_context* ctx) {
+  // Runs once per target: the pointer is cleared so that a second run (the
+  // engine may finalize again on heap destruction) releases nothing.
+  duk_get_prop_string(ctx, 0, kDispatchKey);
+  auto* d = static_cast<IDispatch*>(duk_get_pointer(ctx, -1));
+  duk_pop(ctx);
+  if (d != nullptr) {
+    duk_push_pointer(ctx, nullptr);
+    duk_put_prop_string(ctx, 0, kDispatchKey);
+    d->Release();
+  }
+  return 0;
+}
+
+// What the member table says of a name.
+struct MemberShape {
+  bool found = false;
+  bool plain_get = false;  // a read accessor without parameters
+  bool method = false;
+  bool get_with_params = false;
+  bool put_ref = false;
+};
+
+MemberShape ShapeOf(IDispatch* d, std::string_view name) {
+  MemberShape s;
+  for (const MemberInfo& m : d->GetTypeInfo().members) {
+    if (!EqualsNoCase(m.name, name)) continue;
+    s.found = true;
+    switch (m.kind) {
+      case MemberKind::PropertyGet:
+        (m.params.empty() ? s.plain_get : s.get_with_params) = true;
+        break;
+      case MemberKind::Method:
+        s.method = true;
+        break;
+      case MemberKind::PropertyPutRef:
+        s.put_ref = true;
+        break;
+      case MemberKind::PropertyPut:
+        break;
+    }
+  }
+  return s;
+}
+
+// Names the engine itself asks of any object (conversions, JSON, promise
+// checks): unknown ones answer undefined instead of failing.
+bool IsProbeName(std::string_view name) {
+  return name == "toString" || name == "valueOf" || name == "toJSON" || name == "then" ||
+         name == "constructor" || name == "inspect";
+}
+
+DISPID IdOrThrow(duk_context* ctx, IDispatch* d, std::string_view name) {
+  DISPID id = DISPID_UNKNOWN;
+  HRESULT hr = d->GetIDsOfNames(name, &id);
+  if (Failed(hr)) {
+    EXCEPINFO e{err::kObjectDoesntSupportMember, "Quenza page host",
+                std::string(StandardMessage(err::kObjectDoesntSupportMember))};
+    ThrowStatus(ctx, HResultFromNumber(err::kObjectDoesntSupportMember), e);
+  }
+  return id;
+}
+
+void InvokeAndPush(duk_context* ctx, IDispatch* d, DISPID id, std::uint16_t flags,
+                   std::span<Variant> args) {
+  Variant result;
+  EXCEPINFO excep;
+  // Keep the object alive through the call even if the script's last
+  // reference goes away meanwhile.
+  ComPtr<IDispatch> hold(d);
+  HRESULT hr = d->Invoke(id, flags, args, &result, &excep);
+  if (Failed(hr)) ThrowStatus(ctx, hr, excep);
+  PushVariant(ctx, result);
+}
+
+// Turns a qz::Error raised by a native function into a script Error.
+template <duk_ret_t (*F)(duk_context*)>
+duk_ret_t Protected(duk_context* ctx) {
+  EXCEPINFO excep;
+  HRESULT hr = S_OK;
+  try {
+    return F(ctx);
+  } catch (const Error& e) {
+    excep.number = e.number();
+    excep.source = e.source();
+    excep.description = e.description();
+    hr = e.hresult();
+  }
+  ThrowStatus(ctx, hr, excep);
+}
+
+// The function a method read answers: calls the member with the arguments.
+duk_ret_t CallMember(duk_context* ctx) {
+  duk_idx_t n = duk_get_top(ctx);
+  duk_push_current_function(ctx);
+  duk_get_prop_string(ctx, -1, kTargetKey);
+  IDispatch* target = TargetOrThrow(ctx, -1);
+  duk_get_prop_string(ctx, -2, kNameKey);
+  std::string member = duk_get_string(ctx, -1);
+  duk_get_prop_string(ctx, -3, kFlagsKey);
+  auto flags = static_cast<std::uint16_t>(duk_get_uint(ctx, -1));
+  duk_pop_n(ctx, 4);
+  std::vector<Variant> args;
+  args.reserve(static_cast<std::size_t>(n));
+  for (duk_idx_t i = 0; i < n; ++i) args.push_back(ToVariant(ctx, i));
+  DISPID member_id = IdOrThrow(ctx, target, member);
+  InvokeAndPush(ctx, target, member_id, flags, args);
+  return 1;
+}
+
+// get(target, key, receiver)
+duk_ret_t TrapGet(duk_context* ctx) {
+  if (duk_is_symbol(ctx, 1) || !duk_is_string(ctx, 1)) return 0;
+  IDispatch* d = TargetOrThrow(ctx, 0);
+  std::string name = duk_get_string(ctx, 1);
+  MemberShape shape = ShapeOf(d, name);
+  if (!shape.found && IsProbeName(name)) return 0;
+  DISPID id = IdOrThrow(ctx, d, name);
+  if (shape.plain_get || !shape.found) {
+    InvokeAndPush(ctx, d, id, DISPATCH_PROPERTYGET, {});
+    return 1;
+  }
+  // A method (or a read accessor with parameters): a function that calls it.
+  duk_push_c_function(ctx, Protected<CallMember>, DUK_VARARGS);
+  duk_dup(ctx, 0);
+  duk_put_prop_string(ctx, -2, kTargetKey);
+  duk_push_string(ctx, name.c_str());
+  duk_put_prop_string(ctx, -2, kNameKey);
+  duk_push_uint(ctx, shape.method ? DISPATCH_METHOD : DISPATCH_PROPERTYGET);
+  duk_put_prop_string(ctx, -2, kFlagsKey);
+  return 1;
+}
+
+// set(target, key, value, receiver)
+duk_ret_t TrapSet(duk_context* ctx) {
+  if (duk_is_symbol(ctx, 1) || !duk_is_string(ctx, 1)) {
+    duk_push_false(ctx);
+    return 1;
+  }
+  IDispatch* d = TargetOrThrow(ctx, 0);
+  std::string name = duk_get_string(ctx, 1);
+  DISPID id = IdOrThrow(ctx, d, name);
+  Variant value = ToVariant(ctx, 2);
+  std::uint16_t flags = DISPATCH_PROPERTYPUT;
+  if (value.type() == VarType::Object && ShapeOf(d, name).put_ref) flags = DISPATCH_PROPERTYPUTREF;
+  std::vector<Variant> args;
+  args.push_back(std::move(value));
+  InvokeAndPush(ctx, d, id, flags, args);
+  duk_pop(ctx);
+  duk_push_true(ctx);
+  return 1;
+}
+
+}  // namespace
+
+void InitDispatchBinding(duk_context* ctx) {
+  duk_push_global_stash(ctx);
+  duk_push_object(ctx);
+  duk_push_c_function(ctx, Protected<TrapGet>, 3);
+  duk_put_prop_string(ctx, -2, "get");
+  duk_push_c_function(ctx, Protected<TrapSet>, 4);
+  duk_put_prop_string(ctx, -2, "set");
+  duk_put_prop_string(ctx, -2, kHandlerKey);
+  duk_pop(ctx);
+}
+
+void PushDispatch(duk_context* ctx, IDispatch* object) {
+  if (object == nullptr) {
+    duk_push_null(ctx);
+    return;
+  }
+  duk_push_object(ctx);
+  duk_push_c_function(ctx, Finalize, 1);
+  duk_set_finalizer(ctx, -2);
+  object->AddRef();
+  duk_push_pointer(ctx, object);
+  duk_put_prop_string(ctx, -2, kDispatchKey);
+  duk_push_global_stash(ctx);
+  duk_get_prop_string(ctx, -1, kHandlerKey);
+  duk_remove(ctx, -2);
+  duk_push_proxy(ctx, 0);
+}
+
+void PushVariant(duk_context* ctx, const Variant& v) {
+  switch (v.type()) {
+    case VarType::Empty:
+      duk_push_undefined(ctx);
+      return;
+    case VarType::Null:
+      duk_push_null(ctx);
+      return;
+    case VarType::I2:
+      duk_push_int(ctx, v.i2());
+      return;
+    case VarType::I4:
+      duk_push_int(ctx, v.i4());
+      return;
+    case VarType::R4:
+      duk_push_number(ctx, v.r4());
+      return;
+    case VarType::R8:
+      duk_push_number(ctx, v.r8());
+      return;
+    case VarType::Bool:
+      duk_push_boolean(ctx, v.boolean() != VARIANT_FALSE);
+      return;
+    case VarType::String:
+      duk_push_lstring(ctx, v.str().data(), v.str().size());
+      return;
+    case VarType::Object: {
+      if (!v.object()) {
+        duk_push_null(ctx);
+        return;
+      }
+      ComPtr<IDispatch> d = v.object().As<IDispatch>(IID_IDispatch);
+      if (!d) Raise(err::kClassDoesNotSupportAutomation, {}, "Quenza page host");
+      PushDispatch(ctx, d.get());
+      return;
+    }
+    case VarType::Bytes: {
+      const auto& bytes = v.bytes();
+      void* buf = duk_push_fixed_buffer(ctx, bytes.size());
+      if (!bytes.empty()) std::memcpy(buf, bytes.data(), bytes.size());
+      duk_push_buffer_object(ctx, -1, 0, bytes.size(), DUK_BUFOBJ_UINT8ARRAY);
+      duk_remove(ctx, -2);
+      return;
+    }
+  }
+  duk_push_undefined(ctx);
+}
+
+Variant ToVariant(duk_context* ctx, duk_idx_t index) {
+  switch (duk_get_type(ctx, index)) {
+    case DUK_TYPE_UNDEFINED:
+    case DUK_TYPE_NONE:
+      return Variant();
+    case DUK_TYPE_NULL:
+      return Variant::Null();
+    case DUK_TYPE_BOOLEAN:
+      return Variant::Bool(duk_get_boolean(ctx, index) != 0);
+    case DUK_TYPE_NUMBER: {
+      double d = duk_get_number(ctx, index);
+      if (std::isfinite(d) && d == std::trunc(d) && d >= std::numeric_limits<std::int32_t>::min() &&
+          d <= std::numeric_limits<std::int32_t>::max()) {
+        return Variant(static_cast<std::int32_t>(d));
+      }
+      return Variant(d);
+    }
+    case DUK_TYPE_STRING: {
+      duk_size_t len = 0;
+      const char* s = duk_get_lstring(ctx, index, &len);
+      return Variant(std::string(s, len));
+    }
+    case DUK_TYPE_BUFFER:
+    case DUK_TYPE_OBJECT: {
+      if (duk_is_buffer_data(ctx, index)) {
+        duk_size_t len = 0;
+        auto* p = static_cast<const std::uint8_t*>(duk_get_buffer_data(ctx, index, &len));
+        return Variant(std::vector<std::uint8_t>(p, p + len));
+      }
+      if (IDispatch* d = DispatchOf(ctx, index)) return Variant(ComPtr<IUnknown>(d));
+      break;
+    }
+    default:
+      break;
+  }
+  Raise(err::kTypeMismatch, {}, "Quenza page host");
+}
+
+void ThrowStatus(duk_context* ctx, HRESULT hr, const EXCEPINFO& excep) {
+  HRESULT status = hr;
+  if (hr == DISP_E_EXCEPTION && excep.number != 0) status = HResultFromNumber(excep.number);
+  std::string description = excep.description;
+  if (description.empty()) description = std::string(StandardMessage(NumberFromHResult(status)));
+  // No C file and line: the error is blamed on the calling script line.
+  duk_push_error_object_raw(ctx, DUK_ERR_ERROR, nullptr, 0, "%s", description.c_str());
+  duk_push_int(ctx, status);
+  duk_put_prop_string(ctx, -2, "number");
+  duk_push_lstring(ctx, description.data(), description.size());
+  duk_put_prop_string(ctx, -2, "description");
+  duk_push_lstring(ctx, excep.source.data(), excep.source.size());
+  duk_put_prop_string(ctx, -2, "source");
+  duk_throw(ctx);
+  std::abort();  // duk_throw does not return
+}
+
+}  // namespace qz::host

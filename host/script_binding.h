@@ -1,0 +1,42 @@
+// The binding of dispatch objects and automation values into page scripts.
+//
+// A dispatch object appears in the script as a Proxy: reading a property
+// calls its read accessor, assigning calls its write accessor (the
+// write-reference accessor for an object value), reading a method answers a
+// function that calls it; names match in any letter case. Failures are
+// thrown into the script as Error objects carrying number (the status as a
+// signed 32-bit number), description, source and message.
+#pragma once
+
+#include <duktape.h>
+
+#include <string>
+
+#include "platform/automation/variant.h"
+#include "platform/com/dispatch.h"
+
+namespace qz::host {
+
+// Installs the Proxy handler in the heap; once per heap, before the first
+// PushDispatch.
+void InitDispatchBinding(duk_context* ctx);
+
+// Pushes the script form of a dispatch object (takes its own reference,
+// released when the script lets go of the object or the heap is destroyed).
+void PushDispatch(duk_context* ctx, IDispatch* object);
+
+// Automation value -> script value: empty gives undefined, null null, every
+// number a number, a boolean true/false, text a string, an object its Proxy,
+// a byte array a Uint8Array. Raises qz::Error for an object without IDispatch.
+void PushVariant(duk_context* ctx, const Variant& value);
+
+// Script value -> automation value: undefined is empty, null null, a whole
+// number within 32 bits a 32-bit integer, other numbers a double, booleans
+// true (-1) or false, strings text, a dispatch Proxy the object, a buffer a
+// byte array. Raises Type mismatch (13) for other objects.
+Variant ToVariant(duk_context* ctx, duk_idx_t index);
+
+// Throws an Error into the script for a failed status (never returns).
+[[noreturn]] void ThrowStatus(duk_context* ctx, HRESULT hr, const EXCEPINFO& excep);
+
+}  // namespace qz::host

@@ -1,0 +1,41 @@
+#include "host/page_parser.h"
+
+#include <gtest/gtest.h>
+
+namespace qz::host {
+namespace {
+
+TEST(PageParser, ScriptLinesMapBackToPageLines) {
+  ParsedPage p =
+      ParsePage("<%@ Language=\"JScript\" %>\nline2\nline3<%\nvar a = 1;\n\nbad(); %>\n<%= a\n%>");
+  ASSERT_TRUE(p.error.empty()) << p.error;
+  // Find the script line holding "bad()" and check it maps to page line 6.
+  int line = 1, bad_line = 0, expr_line = 0;
+  for (std::size_t i = 0; i < p.script.size(); ++i) {
+    if (p.script.compare(i, 5, "bad()") == 0) bad_line = line;
+    if (p.script.compare(i, 2, " a") == 0 && expr_line == 0 && bad_line != 0) expr_line = line;
+    if (p.script[i] == '\n') ++line;
+  }
+  EXPECT_EQ(p.PageLine(bad_line), 6);
+  EXPECT_EQ(p.PageLine(expr_line), 7);
+  EXPECT_EQ(p.PageLine(1), 1);
+}
+
+TEST(PageParser, LiteralTextIsEscapedIntoOneWriteCall) {
+  ParsedPage p = ParsePage("a\"b\\c\r\n\x01</script>");
+  ASSERT_TRUE(p.error.empty());
+  EXPECT_EQ(p.script, std::string(kPageWriteFunction) + "(\"a\\\"b\\\\c\\r\\n\\x01</script>\");\n");
+}
+
+TEST(PageParser, DirectiveRules) {
+  EXPECT_TRUE(ParsePage("<%@ LANGUAGE = 'javascript' %>x").error.empty());
+  EXPECT_TRUE(ParsePage("  \n<%@ Language=JScript CodePage=65001 %>x").error.empty());
+  EXPECT_FALSE(ParsePage("<%@ Language=\"VBScript\" %>").error.empty());
+  EXPECT_FALSE(ParsePage("<% x() %><%@ Language=\"JScript\" %>").error.empty())
+      << "a directive must come first";
+  std::string unterminated = ParsePage("a\nb\n<% c").error;
+  EXPECT_NE(unterminated.find("line 3"), std::string::npos) << unterminated;
+}
+
+}  // namespace
+}  // namespace qz::host

@@ -1,0 +1,203 @@
+#include "host/page_server.h"
+
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <atomic>
+#include <sstream>
+#include <thread>
+
+#include "host/object_factory.h"
+#include "platform/com/activation.h"
+#include "tests/host/http_util.h"
+#include "tests/host/page_test_util.h"
+
+namespace qz::host::test {
+namespace {
+
+class PageServerTest : public ::testing::Test {
+ protected:
+  void StartServer(ObjectCreator creator = CreateTestObject, int timeout = 90, int threads = 4) {
+    ServerOptions options;
+    options.root = site_.root();
+    options.host = "127.0.0.1";
+    options.port = 0;
+    options.threads = threads;
+    options.script_timeout_seconds = timeout;
+    options.create_object = std::move(creator);
+    options.log = &log_;
+    options.warm_worker = [this] { ++warmed_; };
+    server_ = std::make_unique<PageServer>(options);
+    std::string why;
+    ASSERT_TRUE(server_->Bind(&why)) << why;
+    server_->Start();
+  }
+  void TearDown() override {
+    if (server_) server_->Stop();
+  }
+  httplib::Client Client() {
+    httplib::Client c("127.0.0.1", server_->port());
+    c.set_read_timeout(30, 0);
+    return c;
+  }
+
+  TempSite site_;
+  std::ostringstream log_;
+  std::atomic<int> warmed_{0};
+  std::unique_ptr<PageServer> server_;
+};
+
+TEST_F(PageServerTest, ServesPagesAndStaticFilesWithTheirMediaTypes) {
+  site_.Write("index.asp", "<% Response.Write('hello ' + Request.QueryString('who')); %>");
+  site_.Write("img/pic.bmp", "BMxx");
+  StartServer();
+  auto client = Client();
+  auto r = client.Get("/?who=you");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->status, 200);
+  EXPECT_EQ(r->body, "hello you");
+  EXPECT_EQ(r->get_header_value("Content-Type"), "text/html");
+  r = client.Get("/img/pic.bmp");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->get_header_value("Content-Type"), "image/bmp");
+  EXPECT_EQ(r->body, "BMxx");
+  r = client.Post("/index.asp", "who=form", "application/x-www-form-urlencoded");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->body, "hello undefined") << "a form field is no query item";
+  EXPECT_EQ(client.Get("/nothing.html")->status, 404);
+  server_->Stop();
+  EXPECT_EQ(warmed_, 4) << "every worker warms up once";
+  std::string log = log_.str();
+  EXPECT_NE(log.find("\"GET /?who=you HTTP/1.1\" 200 9 "), std::string::npos) << log;
+  EXPECT_NE(log.find("\"GET /nothing.html HTTP/1.1\" 404 "), std::string::npos) << log;
+}
+
+TEST_F(PageServerTest, TraversalIsRefused) {
+  site_.Write("ok.txt", "fine");
+  StartServer();
+  for (const char* target : {"/../ok.txt", "/%2e%2e/%2e%2e/etc/passwd", "/x/..%2f..%2fetc/passwd",
+                             "/..%5c..%5cetc", "/%252e%252e/ok.txt"}) {
+    std::string answer =
+        RawExchange(server_->port(), std::string("GET ") + target +
+                                         " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+    EXPECT_TRUE(answer.starts_with("HTTP/1.1 403") || answer.starts_with("HTTP/1.1 404") ||
+                answer.starts_with("HTTP/1.1 400"))
+        << target << ": " << answer.substr(0, 40);
+    EXPECT_EQ(answer.find("root:"), std::string::npos);
+  }
+  EXPECT_TRUE(RawExchange(server_->port(),
+                          "GET /../ok.txt HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n")
+                  .starts_with("HTTP/1.1 403"));
+  EXPECT_EQ(Client().Get("/ok.txt")->body, "fine");
+}
+
+TEST_F(PageServerTest, ErrorsTimeoutsAndEndOverHttp) {
+  site_.Write("error.asp", "<% var c = new ActiveXObject('Test.Chart'); c.Fail(6); %>");
+  site_.Write("caught.asp",
+              "<% var c = new ActiveXObject('Test.Chart'); try { c.FillBlue = 40000; }"
+              " catch (e) { Response.Write(e.number); } %>");
+  site_.Write("end.asp", "<% Response.Write('one'); Response.End(); Response.Write('two'); %>");
+  site_.Write("loop.asp", "<% var c = Server.CreateObject('Test.Chart'); for (;;) {} %>");
+  site_.Write("ok.asp", "ok");
+  StartServer(CreateTestObject, /*timeout=*/1, /*threads=*/2);
+  auto client = Client();
+  auto r = client.Get("/error.asp");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->status, 500);
+  EXPECT_EQ(r->get_header_value("Content-Type"), "text/html");
+  EXPECT_NE(r->body.find("-2146828282"), std::string::npos);
+  EXPECT_EQ(client.Get("/caught.asp")->body, "-2146828282");
+  EXPECT_EQ(client.Get("/end.asp")->body, "one");
+  // Both workers stuck in loops at once; both are freed by the timeout.
+  std::thread other([this] { EXPECT_EQ(Client().Get("/loop.asp")->status, 500); });
+  r = client.Get("/loop.asp");
+  other.join();
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->status, 500);
+  EXPECT_NE(r->body.find("script timeout"), std::string::npos);
+  EXPECT_EQ(Counters().live, 0);
+  EXPECT_EQ(client.Get("/ok.asp")->body, "ok") << "the server keeps serving";
+}
+
+TEST_F(PageServerTest, ConcurrentClientsEachGetTheirOwnAnswer) {
+  site_.Write(
+      "chart.asp",
+      "<% var c = Server.CreateObject('Test.Chart'); c.Title = Request.QueryString('title') + '/' +"
+      " Request.QueryString('data'); for (var i = 0; i < 2000; i++) {} c.Send(); %>");
+  StartServer(CreateTestObject, 90, 8);
+  std::atomic<int> next{0}, good{0};
+  std::vector<std::thread> clients;
+  for (int t = 0; t < 32; ++t) {
+    clients.emplace_back([&] {
+      auto client = Client();
+      for (int i = next++; i < 200; i = next++) {
+        std::string title = "t" + std::to_string(i);
+        std::string data = std::to_string(i * 7 % 23);
+        auto r = client.Get("/chart.asp?title=" + title + "&data=" + data);
+        if (r && r->status == 200 && r->body == "chart:" + title + "/" + data &&
+            r->get_header_value("Content-Type") == "image/test") {
+          ++good;
+        }
+      }
+    });
+  }
+  for (auto& t : clients) t.join();
+  EXPECT_EQ(good, 200);
+}
+
+TEST_F(PageServerTest, LimitsOnRequestLineHeadersAndBody) {
+  site_.Write("ok.asp", "<%= Request.Form('a').length %>");
+  StartServer();
+  std::string long_target(20000, 'a');
+  std::string answer =
+      RawExchange(server_->port(), "GET /" + long_target + " HTTP/1.1\r\nHost: x\r\n\r\n");
+  EXPECT_TRUE(answer.empty() || answer.starts_with("HTTP/1.1 4")) << answer.substr(0, 40);
+  auto r = Client().Post("/ok.asp", std::string(2 << 20, 'x'), "application/x-www-form-urlencoded");
+  EXPECT_TRUE(!r || r->status == 413);
+  EXPECT_EQ(Client().Post("/ok.asp", "a=xyz", "application/x-www-form-urlencoded")->body, "3");
+}
+
+#ifdef QZ_TEST_COMPONENT
+// A component loaded with dlopen finds the page's object context through the
+// executable's exported CoGetObjectContext, not a copy of its own.
+TEST_F(PageServerTest, LoadedComponentSeesTheHostsObjectContext) {
+  void* lib = ::dlopen(QZ_TEST_COMPONENT, RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(lib, nullptr) << ::dlerror();
+  using NewFn = IDispatch* (*)();
+  auto make = reinterpret_cast<NewFn>(::dlsym(lib, "QzTestNewChart"));
+  ASSERT_NE(make, nullptr);
+  site_.Write("loaded.asp",
+              "<% var c = Server.CreateObject('Test.Loaded'); c.Title = 'dl';"
+              " Response.Write(c.HasResponse() + ' ' + c.FillRed + ' '); c.Send(); %>");
+  StartServer([make](std::string_view) { return ComPtr<IDispatch>::Attach(make()); });
+  auto r = Client().Get("/loaded.asp");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->body, "true 255 chart:dl");
+  EXPECT_EQ(r->get_header_value("Content-Type"), "image/test");
+}
+#endif
+
+#ifdef QZ_COM_TEST_SERVER
+// Server.CreateObject through the real registry: the library registered into
+// a registry file of the test's own, loaded once, its object driven by name.
+TEST_F(PageServerTest, PagesCreateRegisteredObjectsByProgId) {
+  std::string registry = (site_.root() / "registry.txt").string();
+  ::setenv("QUENZA_REGISTRY", registry.c_str(), 1);
+  ASSERT_TRUE(Succeeded(CallServerRegistration(QZ_COM_TEST_SERVER, Registration::Register)));
+  site_.Write("sample.asp",
+              "<% var s = Server.CreateObject('QzTest.Sample'); s.count = 7;"
+              " Response.Write(s.COUNT + ' ' + s.Add(2, 3));"
+              " try { s.Count = 40000; } catch (e) { Response.Write(' ' + e.number); }"
+              " try { Server.CreateObject('QzTest.Nothing'); } catch (e) { Response.Write(' ' + "
+              "e.number); } %>");
+  StartServer(CreateRegisteredObject);
+  auto r = Client().Get("/sample.asp");
+  ::unsetenv("QUENZA_REGISTRY");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->body, "7 5 -2146828282 -2146827859");
+}
+#endif
+
+}  // namespace
+}  // namespace qz::host::test

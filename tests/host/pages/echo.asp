@@ -1,0 +1,2 @@
+<%@ Language="JScript" %>
+<% Response.AddHeader("X-Echo", "yes"); %>query=<%= Request.QueryString("a") %> form=<%= Request.Form("b") %> method=<%= Request.ServerVariables("REQUEST_METHOD") %>

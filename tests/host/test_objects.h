@@ -1,0 +1,34 @@
+// Hand-written dispatch objects standing in for the chart component in the
+// host's tests: a "chart" with the component's activation behaviour.
+#pragma once
+
+#include <atomic>
+#include <string>
+
+#include "platform/com/dispatch.h"
+#include "platform/context/object_context.h"
+
+namespace qz::host::test {
+
+// Counters shared by every TestChart, for lifecycle checks.
+struct TestChartCounters {
+  std::atomic<int> live{0};
+  std::atomic<int> activations{0};
+  std::atomic<int> deactivations{0};
+  std::atomic<int> pool_questions{0};
+};
+TestChartCounters& Counters();
+
+// Members (names in any case):
+//   FillRed (variant), SecondYAxisScale (boolean), FillBlue (16-bit integer),
+//   Title (string);
+//   Send(): writes "chart:<Title>" through the Response found at activation
+//     (Buffer, ContentType "image/test", BinaryWrite, End);
+//   Echo(v): answers v; TypeName(v): the subtype name of v;
+//   Bytes(n): a byte array of n bytes 0, 1, 2...; Fail(n): raises error n;
+//   HasResponse(): whether activation found a Response.
+// With ObjectControl: Activate finds the context through CoGetObjectContext
+// and its item "Response", then sets FillRed 255 and SecondYAxisScale true.
+IDispatch* NewTestChart();
+
+}  // namespace qz::host::test
