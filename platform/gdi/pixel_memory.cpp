@@ -5,14 +5,30 @@
 #include <cstdlib>
 #include <cstring>
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#define QZ_POISON(p, n) ASAN_POISON_MEMORY_REGION(p, n)
+#define QZ_UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION(p, n)
+#else
+#define QZ_POISON(p, n) ((void)(p), (void)(n))
+#define QZ_UNPOISON(p, n) ((void)(p), (void)(n))
+#endif
+
 namespace qz::gdi::detail {
 
 namespace {
 
+// A block in the cache is poisoned under AddressSanitizer: a bitmap's
+// memory used after its deletion is still reported.
 struct Block {
   std::uint8_t* data = nullptr;
   std::size_t bytes = 0;
 };
+
+void FreeBlock(const Block& block) noexcept {
+  QZ_UNPOISON(block.data, block.bytes);
+  std::free(block.data);
+}
 
 // Blocks freed may still arrive while the thread is ending, after its cache
 // is gone (a bitmap released by another thread-local's destructor): the
@@ -27,7 +43,7 @@ class Cache {
   Cache& operator=(const Cache&) = delete;
   ~Cache() {
     cache_state = CacheState::kGone;
-    for (std::size_t i = 0; i < count_; ++i) std::free(blocks_[i].data);
+    for (std::size_t i = 0; i < count_; ++i) FreeBlock(blocks_[i]);
     count_ = 0;
   }
 
@@ -41,6 +57,7 @@ class Cache {
                 blocks_.begin() + static_cast<std::ptrdiff_t>(i));
       --count_;
       total_ -= bytes;
+      QZ_UNPOISON(data, bytes);
       return data;
     }
     return nullptr;
@@ -53,12 +70,13 @@ class Cache {
       return;
     }
     while (count_ > 0 && (count_ == blocks_.size() || total_ + bytes > kPixelCacheBytes)) {
-      std::free(blocks_[0].data);
+      FreeBlock(blocks_[0]);
       total_ -= blocks_[0].bytes;
       std::copy(blocks_.begin() + 1, blocks_.begin() + static_cast<std::ptrdiff_t>(count_),
                 blocks_.begin());
       --count_;
     }
+    QZ_POISON(data, bytes);
     blocks_[count_++] = {data, bytes};
     total_ += bytes;
   }

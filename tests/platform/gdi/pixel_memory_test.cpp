@@ -9,6 +9,10 @@
 
 #include "platform/gdi/gdi.h"
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#endif
+
 namespace qz::gdi::detail {
 namespace {
 
@@ -31,6 +35,11 @@ TEST(PixelMemory, AFreedBlockComesBackZeroedForExactlyItsSize) {
     std::memset(a.get(), 0xAB, kBytes);
     const std::uint8_t* address = a.get();
     a.reset();
+#if defined(__SANITIZE_ADDRESS__)
+    // Kept, but off limits until handed out again.
+    EXPECT_TRUE(__asan_address_is_poisoned(address));
+    EXPECT_TRUE(__asan_address_is_poisoned(address + kBytes - 1));
+#endif
     EXPECT_EQ(ThisThreadPixelCache().buffers, 1u);
     EXPECT_EQ(ThisThreadPixelCache().bytes, kBytes);
 
