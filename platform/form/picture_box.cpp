@@ -113,27 +113,40 @@ void PictureBox::Recreate() {
   }
 }
 
+bool PictureBox::SurfacesInPlace() const {
+  if (PixelWidth() <= 0 || PixelHeight() <= 0) return true;
+  return visible_ && (!auto_redraw_ || image_);
+}
+
 void PictureBox::Clear(const Surface& s) const {
   if (!s) return;
-  {
+  const gdi::BitmapBits to = gdi::BitmapBits::OfDC(s.dc());
+  const gdi::BitmapBits from =
+      picture_.IsEmpty() ? gdi::BitmapBits() : gdi::BitmapBits::OfBitmap(picture_.Handle());
+  // A picture covering the whole surface overwrites every pixel the
+  // background would have set.
+  const bool covered = from && to && to.bits_per_pixel() == 32 &&
+                       (from.bits_per_pixel() == 32 || from.bits_per_pixel() == 24) &&
+                       from.width() >= to.width() && from.height() >= to.height();
+  if (!covered) {
     gdi::CairoDC cr(s.dc());
     if (!cr) return;
     SetSource(cr.get(), back_color_);
     cairo_paint(cr.get());
   }
-  if (!picture_.IsEmpty()) {
-    CopyPixels(gdi::BitmapBits::OfBitmap(picture_.Handle()), gdi::BitmapBits::OfDC(s.dc()));
-  }
+  CopyPixels(from, to);
 }
 
 void PictureBox::SetWidth(float twips) {
   CheckSize(twips);
+  if (twips == width_ && SurfacesInPlace()) return;  // they keep their pixels
   width_ = twips;
   Recreate();
 }
 
 void PictureBox::SetHeight(float twips) {
   CheckSize(twips);
+  if (twips == height_ && SurfacesInPlace()) return;  // they keep their pixels
   height_ = twips;
   Recreate();
 }
@@ -169,9 +182,12 @@ void PictureBox::SetPicture(const gdi::Picture& picture) {
   } else if (!picture.IsEmpty()) {
     Raise(err::kInvalidPicture);
   }
+  // The persistent image made its own picture already shows it, pixel for
+  // pixel: redrawing it would copy each pixel onto itself.
+  const bool image_is_source = image_ && picture.Handle() == image_.bitmap();
   picture_ = std::move(copy);
   Clear(visible_);
-  if (auto_redraw_) Clear(image_);
+  if (auto_redraw_ && !image_is_source) Clear(image_);
 }
 
 void PictureBox::SetBackColor(chart::Rgb color) {

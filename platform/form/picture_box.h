@@ -9,7 +9,8 @@
 // Both start as the background colour with the picture at the top-left
 // corner, and start so again when the outer size changes, when the picture is
 // assigned, on Cls and when AutoRedraw is switched on (a new persistent
-// image); switching AutoRedraw off drops the persistent image.
+// image); switching AutoRedraw off drops the persistent image. Setting the
+// size it has already changes nothing: the surfaces keep their pixels.
 //
 // Fonts are found by name through fontconfig (with the renderer's aliases for
 // the usual Windows names); sizes are points at 96 dots per inch.
@@ -130,6 +131,9 @@ class PictureBox {
   int PixelWidth() const;
   int PixelHeight() const;
   void Recreate();
+  // Whether every surface the size calls for exists (a failed allocation
+  // leaves one missing; setting the same size again retries it).
+  bool SurfacesInPlace() const;
   void Clear(const Surface& s) const;
   const Surface& Target() const { return auto_redraw_ && image_ ? image_ : visible_; }
 

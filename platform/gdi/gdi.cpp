@@ -17,6 +17,7 @@
 #endif
 
 #include "platform/gdi/gdi_p.h"
+#include "platform/gdi/pixel_memory.h"
 
 namespace qz::gdi {
 
@@ -32,7 +33,7 @@ struct Bitmap {
   int stride = 0;
   bool bottom_up = false;
   bool is_dib = false;
-  std::unique_ptr<std::uint8_t[]> memory;
+  detail::PixelMemory memory;
 
   // Guarded by the table's mutex.
   HDC selected_into = 0;
@@ -119,7 +120,8 @@ class Table {
     auto stock = std::make_shared<Bitmap>();
     stock->width = stock->height = 1;
     stock->stride = 4;
-    stock->memory.reset(new std::uint8_t[4]());
+    stock->memory = detail::AllocatePixels(4);
+    if (!stock->memory) throw std::bad_alloc();
     stock->stock = true;
     stock_bitmap = Add(std::move(stock));
   }
@@ -138,7 +140,7 @@ std::shared_ptr<Bitmap> MakeBitmap(int width, int height, int bits_per_pixel, bo
   // Both fit: width <= kMaxBitmapPixels, so the stride is at most 256 MiB.
   bitmap->stride = bits_per_pixel == 32 ? width * 4 : (width * 3 + 3) & ~3;
   const std::size_t bytes = static_cast<std::size_t>(bitmap->stride) * height;
-  bitmap->memory.reset(new (std::nothrow) std::uint8_t[bytes]());
+  bitmap->memory = detail::AllocatePixels(bytes);
   if (!bitmap->memory) return nullptr;
   return bitmap;
 }

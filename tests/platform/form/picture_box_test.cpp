@@ -81,6 +81,55 @@ TEST(PictureBox, PictureTakenFromTheImageSurvivesIt) {
   EXPECT_EQ(PixelOf(box.Image().Handle(), 5, 5), (chart::Rgb{0, 0, 255}));
 }
 
+TEST(PictureBox, SettingTheSizeItHasKeepsTheSurfacesAndTheirPixels) {
+  PictureBox box(0, 0, 100 * 15, 50 * 15);
+  box.SetAutoRedraw(true);
+  const gdi::HDC image = box.hDC();
+  box.SetForeColor(kRed);
+  box.Line(0, 0, 9, 9, BoxFill::kFilled);
+  box.SetWidth(100 * 15);
+  box.SetHeight(50 * 15);
+  EXPECT_EQ(box.hDC(), image);
+  EXPECT_EQ(CountOf(box.Image().Handle(), kRed), 100);
+  // Another size in twips starts the surfaces again, even at the same pixels.
+  box.SetWidth(100 * 15 + 1);
+  EXPECT_EQ(box.Image().Width(), 100);
+  EXPECT_EQ(CountOf(box.Image().Handle(), kRed), 0);
+}
+
+TEST(PictureBox, APictureCoveringTheSurfacesReplacesEveryPixel) {
+  PictureBox box(0, 0, 40 * 15, 20 * 15);
+  box.SetAutoRedraw(true);
+  box.SetForeColor(kRed);
+  box.Line(0, 0, 39, 19, BoxFill::kFilled);
+  box.Line(5, 5, 6, 6, BoxFill::kOutline);
+  // The image made its own picture keeps showing exactly itself; the
+  // visible surface shows it too.
+  box.SetPicture(box.Image());
+  EXPECT_EQ(CountOf(box.Image().Handle(), kRed), 40 * 20);
+  box.SetAutoRedraw(false);
+  EXPECT_EQ(CountOf(box.Image().Handle(), kRed), 40 * 20);
+
+  // A 24-bit picture larger than the surface, over another background.
+  gdi::BITMAPINFO info{};
+  info.bmiHeader.biSize = 40;
+  info.bmiHeader.biWidth = 50;
+  info.bmiHeader.biHeight = 30;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 24;
+  void* bits = nullptr;
+  const gdi::HBITMAP dib = gdi::CreateDIBSection(0, &info, gdi::DIB_RGB_COLORS, &bits, 0, 0);
+  ASSERT_NE(dib, 0u);
+  const gdi::BitmapBits b = gdi::BitmapBits::OfBitmap(dib);
+  for (int y = 0; y < 30; ++y)
+    for (int x = 0; x < 50; ++x) b.Row(y)[3 * x + 1] = 200;  // green
+  box.SetBackColor({0, 0, 255});
+  box.SetPicture(gdi::Picture(dib, gdi::Ownership::kOwned));
+  EXPECT_EQ(CountOf(box.Image().Handle(), chart::Rgb{0, 200, 0}), 40 * 20);
+  box.SetAutoRedraw(true);
+  EXPECT_EQ(CountOf(box.Image().Handle(), chart::Rgb{0, 200, 0}), 40 * 20);
+}
+
 TEST(PictureBox, PrintMovesThePenAndDrawsInTheForeColour) {
   PictureBox box(0, 0, 300 * 15, 100 * 15);
   box.SetAutoRedraw(true);
