@@ -6,14 +6,14 @@
 # Targets: >= 400 charts/s, p99 < 25 ms, no errors, memory growth <= 10%.
 #
 # Usage: bench/serve_load.sh [BUILD_DIR]   (env: DURATION=30s CONNECTIONS=16
-#        WRK_THREADS=4 THREADS=<quenza --threads, default 16>)
+#        WRK_THREADS=4 THREADS=<quenza --threads, default: the number of cores>)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
 duration=${DURATION:-30s}
 connections=${CONNECTIONS:-16}
 wrk_threads=${WRK_THREADS:-4}
-threads=${THREADS:-16}
+threads=${THREADS:-$(nproc)}
 
 [ -x "$build/quenza" ] || { echo "no $build/quenza: build first" >&2; exit 2; }
 [ -f "$build/Quenza.so" ] || { echo "no $build/Quenza.so: the chart component is not built" >&2; exit 2; }

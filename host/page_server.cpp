@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <deque>
 #include <fstream>
+#include <future>
 #include <iterator>
 #include <vector>
 
@@ -18,14 +19,28 @@
 namespace qz::host {
 namespace {
 
-// The worker pool: a fixed set of threads, each warmed once, each running
-// whole connections (and so whole pages) handed to it.
+// A fixed set of threads running the jobs handed to them, each thread
+// warmed once before its first job. The server keeps two: the apartments,
+// which run whole pages (each page wholly on one thread, with that thread's
+// host form and chart engine), and the connection threads, which read
+// requests, serve static files and wait for a page's apartment. A kept-alive
+// connection thus holds a connection thread between requests, never an
+// apartment, so a few busy connections cannot starve the others.
 class WorkerPool final : public httplib::TaskQueue {
  public:
   WorkerPool(int n, std::function<void()> warm) : warm_(std::move(warm)) {
     for (int i = 0; i < n; ++i) threads_.emplace_back([this] { Work(); });
   }
   ~WorkerPool() override { shutdown(); }
+
+  // Runs fn on one of the pool's threads and waits for it; an exception fn
+  // raises comes back to the caller.
+  void Run(std::function<void()> fn) {
+    std::packaged_task<void()> task(std::move(fn));
+    std::future<void> done = task.get_future();
+    enqueue([&task] { task(); });
+    done.get();
+  }
 
   void enqueue(std::function<void()> fn) override {
     {
@@ -104,6 +119,8 @@ void WarmChartWorker(const std::filesystem::path& root) {
 }
 
 struct PageServer::Impl {
+  // Declared first, so it outlives the connection threads waiting on it.
+  std::unique_ptr<WorkerPool> apartments;
   httplib::Server http;
   PageOptions page;
   RunningPages running;
@@ -125,9 +142,11 @@ PageServer::PageServer(ServerOptions options)
   page_options.running = &impl_->running;
 
   httplib::Server& http = impl_->http;
-  int threads = options_.threads;
-  std::function<void()> warm = options_.warm_worker;
-  http.new_task_queue = [threads, warm] { return new WorkerPool(threads, warm); };
+  impl_->apartments = std::make_unique<WorkerPool>(options_.threads, options_.warm_worker);
+  // Enough connection threads for many kept-alive clients; each mostly
+  // waits on its socket or on an apartment.
+  const int connections = std::max(64, 8 * options_.threads);
+  http.new_task_queue = [connections] { return new WorkerPool(connections, nullptr); };
   // Accepted sockets inherit TCP_NODELAY from the listening socket: without
   // it the head and body writes of a response meet the peer's delayed ACK.
   http.set_socket_options([](socket_t sock) {
@@ -184,7 +203,8 @@ PageServer::PageServer(ServerOptions options)
     page.server_name = host.empty() ? options_.host : host.substr(0, host.rfind(':'));
     page.server_port = port_;
     page.protocol = req.version;
-    PageResult result = RunPage(impl_->page, page, site.file);
+    PageResult result;
+    impl_->apartments->Run([&] { result = RunPage(impl_->page, page, site.file); });
     res.status = result.status;
     for (const auto& [name, value] : result.headers) res.set_header(name.c_str(), value);
     res.set_content(std::move(result.body), result.content_type.c_str());

@@ -146,6 +146,29 @@ TEST_F(PageServerTest, ConcurrentClientsEachGetTheirOwnAnswer) {
   EXPECT_EQ(good, 200);
 }
 
+// A kept-alive connection holds a connection thread between its requests,
+// not an apartment: with one apartment, a second client is answered while
+// the first client's connection stays open (its keep-alive outlasts the
+// second client's read timeout).
+TEST_F(PageServerTest, AKeptAliveConnectionDoesNotHoldTheApartment) {
+  site_.Write("hello.asp", "hello <%= Request.QueryString('who') %>");
+  StartServer(CreateTestObject, 90, 1);
+  auto first = Client();
+  first.set_keep_alive(true);
+  auto a = first.Get("/hello.asp?who=first");
+  ASSERT_TRUE(a);
+  EXPECT_EQ(a->body, "hello first");
+
+  httplib::Client second("127.0.0.1", server_->port());
+  second.set_read_timeout(1, 0);  // well inside the 2 s keep-alive of the first
+  auto b = second.Get("/hello.asp?who=second");
+  ASSERT_TRUE(b) << "the second client was not answered while the first stayed connected";
+  EXPECT_EQ(b->body, "hello second");
+  auto c = first.Get("/hello.asp?who=again");
+  ASSERT_TRUE(c);
+  EXPECT_EQ(c->body, "hello again");
+}
+
 TEST_F(PageServerTest, LimitsOnRequestLineHeadersAndBody) {
   site_.Write("ok.asp", "<%= Request.Form('a').length %>");
   StartServer();
