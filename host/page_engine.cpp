@@ -128,22 +128,6 @@ PageRun* RunOf(duk_context* ctx) {
   return run;
 }
 
-// Raised errors inside the native functions below become script Errors.
-template <duk_ret_t (*F)(duk_context*)>
-duk_ret_t Protected(duk_context* ctx) {
-  EXCEPINFO excep;
-  HRESULT hr = S_OK;
-  try {
-    return F(ctx);
-  } catch (const Error& e) {
-    excep.number = e.number();
-    excep.source = e.source();
-    excep.description = e.description();
-    hr = e.hresult();
-  }
-  ThrowStatus(ctx, hr, excep);
-}
-
 // __qzWrite(value): literal text and <%= %> output.
 duk_ret_t PageWrite(duk_context* ctx) {
   Variant v = ToVariant(ctx, 0);

@@ -115,22 +115,6 @@ void InvokeAndPush(duk_context* ctx, IDispatch* d, DISPID id, std::uint16_t flag
   PushVariant(ctx, result);
 }
 
-// Turns a qz::Error raised by a native function into a script Error.
-template <duk_ret_t (*F)(duk_context*)>
-duk_ret_t Protected(duk_context* ctx) {
-  EXCEPINFO excep;
-  HRESULT hr = S_OK;
-  try {
-    return F(ctx);
-  } catch (const Error& e) {
-    excep.number = e.number();
-    excep.source = e.source();
-    excep.description = e.description();
-    hr = e.hresult();
-  }
-  ThrowStatus(ctx, hr, excep);
-}
-
 // The function a method read answers: calls the member with the arguments.
 duk_ret_t CallMember(duk_context* ctx) {
   duk_idx_t n = duk_get_top(ctx);

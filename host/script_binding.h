@@ -12,6 +12,7 @@
 
 #include <string>
 
+#include "platform/automation/error.h"
 #include "platform/automation/variant.h"
 #include "platform/com/dispatch.h"
 
@@ -38,5 +39,23 @@ Variant ToVariant(duk_context* ctx, duk_idx_t index);
 
 // Throws an Error into the script for a failed status (never returns).
 [[noreturn]] void ThrowStatus(duk_context* ctx, HRESULT hr, const EXCEPINFO& excep);
+
+// A native function for Duktape that turns a qz::Error raised by F into a
+// script Error (ThrowStatus), so no C++ exception of ours crosses the
+// interpreter.
+template <duk_ret_t (*F)(duk_context*)>
+duk_ret_t Protected(duk_context* ctx) {
+  EXCEPINFO excep;
+  HRESULT hr = S_OK;
+  try {
+    return F(ctx);
+  } catch (const Error& e) {
+    excep.number = e.number();
+    excep.source = e.source();
+    excep.description = e.description();
+    hr = e.hresult();
+  }
+  ThrowStatus(ctx, hr, excep);
+}
 
 }  // namespace qz::host
