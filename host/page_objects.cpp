@@ -237,28 +237,6 @@ ComPtr<ResponseObject> ResponseObject::Create(std::function<void()> on_end) {
   return ComPtr<ResponseObject>::Attach(new ResponseObject(std::move(on_end)));
 }
 
-HRESULT ResponseObject::QueryInterface(REFIID iid, void** out) {
-  if (out == nullptr) return E_POINTER;
-  if (iid == IID_IUnknown || iid == IID_IDispatch) {
-    *out = static_cast<IDispatch*>(this);
-  } else if (iid == IID_IResponse) {
-    *out = static_cast<IResponse*>(this);
-  } else {
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  AddRef();
-  return S_OK;
-}
-std::uint32_t ResponseObject::AddRef() {
-  return refs_.fetch_add(1, std::memory_order_relaxed) + 1;
-}
-std::uint32_t ResponseObject::Release() {
-  std::uint32_t left = refs_.fetch_sub(1, std::memory_order_acq_rel) - 1;
-  if (left == 0) delete this;
-  return left;
-}
-
 HRESULT ResponseObject::put_Buffer(VARIANT_BOOL buffer) {
   if (!state_.ended) state_.buffer = buffer != VARIANT_FALSE;
   return S_OK;
@@ -413,24 +391,6 @@ HRESULT ResponseObject::Invoke(DISPID id, std::uint16_t flags, std::span<Variant
 ComPtr<RequestObject> RequestObject::Create(RequestData data) {
   return ComPtr<RequestObject>::Attach(new RequestObject(std::move(data)));
 }
-HRESULT RequestObject::QueryInterface(REFIID iid, void** out) {
-  if (out == nullptr) return E_POINTER;
-  if (!(iid == IID_IUnknown || iid == IID_IDispatch)) {
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  *out = static_cast<IDispatch*>(this);
-  AddRef();
-  return S_OK;
-}
-std::uint32_t RequestObject::AddRef() {
-  return refs_.fetch_add(1, std::memory_order_relaxed) + 1;
-}
-std::uint32_t RequestObject::Release() {
-  std::uint32_t left = refs_.fetch_sub(1, std::memory_order_acq_rel) - 1;
-  if (left == 0) delete this;
-  return left;
-}
 const TypeInfo& RequestObject::GetTypeInfo() {
   return kRequestInfo;
 }
@@ -471,24 +431,6 @@ HRESULT RequestObject::Invoke(DISPID id, std::uint16_t flags, std::span<Variant>
 
 ComPtr<ServerObject> ServerObject::Create(ServerHooks* hooks) {
   return ComPtr<ServerObject>::Attach(new ServerObject(hooks));
-}
-HRESULT ServerObject::QueryInterface(REFIID iid, void** out) {
-  if (out == nullptr) return E_POINTER;
-  if (!(iid == IID_IUnknown || iid == IID_IDispatch)) {
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  *out = static_cast<IDispatch*>(this);
-  AddRef();
-  return S_OK;
-}
-std::uint32_t ServerObject::AddRef() {
-  return refs_.fetch_add(1, std::memory_order_relaxed) + 1;
-}
-std::uint32_t ServerObject::Release() {
-  std::uint32_t left = refs_.fetch_sub(1, std::memory_order_acq_rel) - 1;
-  if (left == 0) delete this;
-  return left;
 }
 const TypeInfo& ServerObject::GetTypeInfo() {
   return kServerInfo;
@@ -551,24 +493,6 @@ ComPtr<PageContext> PageContext::Create(ComPtr<IDispatch> response, ComPtr<IDisp
   c->request_ = std::move(request);
   c->server_ = std::move(server);
   return c;
-}
-HRESULT PageContext::QueryInterface(REFIID iid, void** out) {
-  if (out == nullptr) return E_POINTER;
-  if (!(iid == IID_IUnknown || iid == IID_IObjectContext)) {
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  *out = static_cast<IObjectContext*>(this);
-  AddRef();
-  return S_OK;
-}
-std::uint32_t PageContext::AddRef() {
-  return refs_.fetch_add(1, std::memory_order_relaxed) + 1;
-}
-std::uint32_t PageContext::Release() {
-  std::uint32_t left = refs_.fetch_sub(1, std::memory_order_acq_rel) - 1;
-  if (left == 0) delete this;
-  return left;
 }
 HRESULT PageContext::GetItem(std::string_view name, Variant* out) {
   if (out == nullptr) return E_POINTER;

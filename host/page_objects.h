@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/com/com_object.h"
 #include "platform/com/dispatch.h"
 #include "platform/com/typeinfo.h"
 #include "platform/context/object_context.h"
@@ -37,17 +38,14 @@ struct ResponseState {
   bool ended = false;
 };
 
-class ResponseObject final : public IResponse, public IDispatch {
+class ResponseObject final
+    : public ComObject<Implements<IDispatch, IID_IDispatch>, Implements<IResponse, IID_IResponse>> {
  public:
   // on_end runs once, when the response ends (End or Redirect), so that the
   // host can stop the script.
   static ComPtr<ResponseObject> Create(std::function<void()> on_end);
 
   const ResponseState& state() const { return state_; }
-
-  HRESULT QueryInterface(REFIID iid, void** out) override;
-  std::uint32_t AddRef() override;
-  std::uint32_t Release() override;
 
   // IResponse
   HRESULT put_Buffer(VARIANT_BOOL buffer) override;
@@ -72,7 +70,6 @@ class ResponseObject final : public IResponse, public IDispatch {
   explicit ResponseObject(std::function<void()> on_end) : on_end_(std::move(on_end)) {}
   ~ResponseObject() = default;
 
-  std::atomic<std::uint32_t> refs_{1};
   ResponseState state_;
   std::function<void()> on_end_;
 };
@@ -91,13 +88,10 @@ struct RequestData {
 std::vector<std::pair<std::string, std::string>> ParseUrlEncoded(std::string_view text);
 std::string UrlDecode(std::string_view text, bool plus_is_space);
 
-class RequestObject final : public IDispatch {
+class RequestObject final : public ComObject<Implements<IDispatch, IID_IDispatch>> {
  public:
   static ComPtr<RequestObject> Create(RequestData data);
 
-  HRESULT QueryInterface(REFIID iid, void** out) override;
-  std::uint32_t AddRef() override;
-  std::uint32_t Release() override;
   const TypeInfo& GetTypeInfo() override;
   HRESULT GetIDsOfNames(std::string_view name, DISPID* id) override;
   HRESULT Invoke(DISPID id, std::uint16_t flags, std::span<Variant> args, Variant* result,
@@ -107,7 +101,6 @@ class RequestObject final : public IDispatch {
   explicit RequestObject(RequestData data) : data_(std::move(data)) {}
   ~RequestObject() = default;
 
-  std::atomic<std::uint32_t> refs_{1};
   RequestData data_;
 };
 
@@ -126,16 +119,13 @@ class ServerHooks {
 std::string HtmlEncode(std::string_view text);
 std::string UrlEncode(std::string_view text);
 
-class ServerObject final : public IDispatch {
+class ServerObject final : public ComObject<Implements<IDispatch, IID_IDispatch>> {
  public:
   static ComPtr<ServerObject> Create(ServerHooks* hooks);
   // Called when the page ends: later calls fail instead of reaching a page
   // that is gone.
   void Detach() { hooks_ = nullptr; }
 
-  HRESULT QueryInterface(REFIID iid, void** out) override;
-  std::uint32_t AddRef() override;
-  std::uint32_t Release() override;
   const TypeInfo& GetTypeInfo() override;
   HRESULT GetIDsOfNames(std::string_view name, DISPID* id) override;
   HRESULT Invoke(DISPID id, std::uint16_t flags, std::span<Variant> args, Variant* result,
@@ -146,26 +136,21 @@ class ServerObject final : public IDispatch {
   ~ServerObject() = default;
   ServerHooks& hooks();
 
-  std::atomic<std::uint32_t> refs_{1};
   ServerHooks* hooks_;
 };
 
 // The page's object context: items "Response", "Request" and "Server".
-class PageContext final : public IObjectContext {
+class PageContext final : public ComObject<Implements<IObjectContext, IID_IObjectContext>> {
  public:
   static ComPtr<PageContext> Create(ComPtr<IDispatch> response, ComPtr<IDispatch> request,
                                     ComPtr<IDispatch> server);
 
-  HRESULT QueryInterface(REFIID iid, void** out) override;
-  std::uint32_t AddRef() override;
-  std::uint32_t Release() override;
   HRESULT GetItem(std::string_view name, Variant* out) override;
 
  private:
   PageContext() = default;
   ~PageContext() = default;
 
-  std::atomic<std::uint32_t> refs_{1};
   ComPtr<IDispatch> response_, request_, server_;
 };
 
