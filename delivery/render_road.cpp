@@ -10,6 +10,7 @@
 #include "delivery/temp_file.h"
 #include "jpeg/intel_jpeg_library.h"
 #include "platform/automation/error.h"
+#include "platform/eventlog/event_log.h"
 #include "platform/kernel/kernel.h"
 
 namespace qz::delivery {
@@ -90,6 +91,23 @@ std::int32_t CurrentFailureNumber() noexcept {
   }
 }
 
+void ReportCurrentFailure(std::string_view operation) noexcept {
+  eventlog::Event event;
+  event.operation = operation;
+  event.number = CurrentFailureNumber();
+  try {
+    throw;
+  } catch (const Error& e) {
+    event.source = e.source();
+    event.description = e.description();
+    eventlog::ReportEvent(event);
+    return;
+  } catch (...) {
+  }
+  event.description = StandardMessage(event.number);
+  eventlog::ReportEvent(event);
+}
+
 void AnswerError(component::ObjectState& object, std::int32_t number) {
   IResponse& response = ResponseOf(object);
   Check(response.put_ContentType("text/HTML"));
@@ -103,6 +121,7 @@ namespace qz::component {
 
 using delivery::AnswerError;
 using delivery::CurrentFailureNumber;
+using delivery::ReportCurrentFailure;
 
 void SendChart(ObjectState& object) {
   form::Form1& form = form::GetForm1();
@@ -124,6 +143,7 @@ void SendChart(ObjectState& object) {
     return;
   } catch (...) {
     failure = CurrentFailureNumber();
+    ReportCurrentFailure("QuenzaChart.SendChart");
   }
   AnswerError(object, failure);
 }
@@ -138,6 +158,7 @@ void SaveChart(ObjectState& object, std::string_view mSaveFile) {
     return;
   } catch (...) {
     failure = CurrentFailureNumber();
+    ReportCurrentFailure("QuenzaChart.SaveChart");
   }
   AnswerError(object, failure);
 }

@@ -41,6 +41,11 @@ void StampPicture(component::ObjectState& object, form::Form1& form) noexcept;
 // memory) for an allocation failure, 51 (Internal error) for anything else.
 std::int32_t CurrentFailureNumber() noexcept;
 
+// Reports the failure being handled to the platform's event log, with its
+// number, source and description (which the error answer leaves out), as
+// the failure of operation. Called only inside a catch block.
+void ReportCurrentFailure(std::string_view operation) noexcept;
+
 // Content type "text/HTML", the standard message of number, End. A failure of
 // any of these (no Response at all included) is raised.
 void AnswerError(component::ObjectState& object, std::int32_t number);

@@ -10,6 +10,7 @@
 #include "host/script_binding.h"
 #include "platform/automation/convert.h"
 #include "platform/automation/error.h"
+#include "platform/eventlog/event_log.h"
 
 namespace qz::host {
 
@@ -77,7 +78,7 @@ struct PageError {
   int line = 0;
 };
 
-class PageRun final : public ServerHooks {
+class PageRun final : public ServerHooks, private eventlog::EventSink {
  public:
   PageRun(const PageOptions& options, const PageRequest& request, const std::filesystem::path& file,
           const std::string_view* text)
@@ -102,6 +103,10 @@ class PageRun final : public ServerHooks {
   void Finish();
   PageResult ErrorResult(const PageError& e);
   PageError ErrorFromValue(duk_context* ctx, const ParsedPage& parsed);
+  // The event log of the page's thread: a render that ended in its error
+  // answer is logged with the page and the line of the script's call.
+  void Report(const eventlog::Event& event) noexcept override;
+  int CallerLine() const noexcept;
 
   const PageOptions& options_;
   const PageRequest& request_;
@@ -118,6 +123,8 @@ class PageRun final : public ServerHooks {
   // Objects activated in the page's context, in order of creation.
   std::vector<ComPtr<ObjectControl>> activated_;
   bool finished_ = false;
+  const ParsedPage* parsed_ = nullptr;  // while the script runs
+  int chart_errors_ = 0;
 };
 
 PageRun* RunOf(duk_context* ctx) {
@@ -297,6 +304,37 @@ PageResult PageRun::ErrorResult(const PageError& e) {
   return r;
 }
 
+int PageRun::CallerLine() const noexcept {
+  if (ctx_ == nullptr || parsed_ == nullptr || !duk_check_stack(ctx_, 2)) return 0;
+  // Entry -1 is the native function the script called; -2 its caller.
+  duk_inspect_callstack_entry(ctx_, -2);
+  int line = 0;
+  if (duk_is_object(ctx_, -1)) {
+    duk_get_prop_string(ctx_, -1, "lineNumber");
+    if (duk_is_number(ctx_, -1)) line = parsed_->PageLine(duk_get_int(ctx_, -1));
+    duk_pop(ctx_);
+  }
+  duk_pop(ctx_);
+  return line;
+}
+
+void PageRun::Report(const eventlog::Event& event) noexcept {
+  ++chart_errors_;
+  if (!options_.log) return;
+  try {
+    const int line = CallerLine();
+    std::string text = "chart error " + request_.path;
+    if (line > 0) text += " line " + std::to_string(line);
+    text += ": " + std::to_string(event.number) + " " + std::string(event.description);
+    if (!event.source.empty()) text += " (" + std::string(event.source) + ")";
+    if (!event.operation.empty()) text += " in " + std::string(event.operation);
+    if (!request_.query.empty()) text += " query " + request_.query;
+    options_.log(text);
+  } catch (...) {
+    // A log line that cannot be formed is lost; the page goes on.
+  }
+}
+
 PageResult PageRun::Run() {
   timeout_seconds_ = options_.script_timeout_seconds;
   SetScriptTimeout(timeout_seconds_);
@@ -320,6 +358,8 @@ PageResult PageRun::Run() {
                                  ComPtr<IDispatch>(request_object_.get()),
                                  ComPtr<IDispatch>(server_.get()));
   ObjectContextScope scope(context_.get());
+  eventlog::EventSinkScope events(this);
+  parsed_ = &parsed;
 
   PageResult result;
   {
@@ -379,8 +419,10 @@ PageResult PageRun::Run() {
     // heap go, which releases them.
     Finish();
     ctx_ = nullptr;
+    parsed_ = nullptr;
     heap.reset();
   }
+  result.chart_errors = chart_errors_;
   if (result.error.empty()) {
     const ResponseState& s = response_->state();
     result.status = s.status;

@@ -74,6 +74,8 @@ struct PageResult {
   std::string body;
   // Set when the page failed (error answer sent); the log line's text.
   std::string error;
+  // Renders that ended in the component's error answer (each logged).
+  int chart_errors = 0;
 };
 
 // Runs the page file (already resolved inside the root).

@@ -1,0 +1,112 @@
+// A render that ends in the component's error answer is seen: the host logs
+// one line naming the page, the line of the call and the error number, while
+// the client receives exactly the text it always did. The real component is
+// linked in, so its event reaches the page's sink in-process.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "component/quenza_chart.h"
+#include "tests/host/page_test_util.h"
+
+namespace qz::host::test {
+namespace {
+
+class FailureLogTest : public ::testing::Test {
+ protected:
+  PageResult Run(const std::string& rel, const std::string& text) {
+    PageOptions options;
+    options.root = site_.root();
+    options.create_object = [](std::string_view prog_id) -> ComPtr<IDispatch> {
+      if (prog_id != "Quenza.QuenzaChart") Raise(err::kCantCreateObject);
+      return CreateQuenzaChart().As<IDispatch>(IID_IDispatch);
+    };
+    options.log = [this](const std::string& line) { log_.push_back(line); };
+    PageRequest request;
+    request.path = "/" + rel;
+    request.query = "q=1";
+    std::filesystem::path file = site_.Write(rel, text);
+    return RunPage(options, request, file);
+  }
+  std::vector<std::string> ChartLines() const {
+    std::vector<std::string> lines;
+    for (const std::string& l : log_) {
+      if (l.starts_with("chart error ")) lines.push_back(l);
+    }
+    return lines;
+  }
+
+  TempSite site_;
+  std::vector<std::string> log_;
+};
+
+TEST_F(FailureLogTest, AFailedSendChartLogsOneLineAndTheClientGetsTheSameText) {
+  PageResult r = Run("charts/bad.asp",
+                     "<%@ Language=\"JScript\" %><%\n"
+                     "var chart = Server.CreateObject(\"Quenza.QuenzaChart\");\n"
+                     "chart.Height = 2; chart.Width = 3; chart.FillRed = 300;\n"
+                     "chart.SendChart();\n"
+                     "Response.Write('after');\n"
+                     "%>");
+  EXPECT_EQ(r.status, 200);
+  EXPECT_EQ(r.content_type, "text/HTML");
+  EXPECT_EQ(r.body, "Invalid property value");
+  EXPECT_EQ(r.chart_errors, 1);
+  ASSERT_EQ(log_.size(), 1u) << (log_.empty() ? "" : log_[0]);
+  EXPECT_EQ(log_[0],
+            "chart error /charts/bad.asp line 4: 380 Invalid property value (Quenza) in "
+            "QuenzaChart.SendChart query q=1");
+}
+
+TEST_F(FailureLogTest, AFailedSaveChartLogsWithItsOwnNumberAndLine) {
+  // An unset size: composition passes, the capture of a 0 x 0 chart fails.
+  PageResult r = Run("save.asp",
+                     "<%\n"
+                     "var chart = Server.CreateObject(\"Quenza.QuenzaChart\");\n"
+                     "\n"
+                     "chart.SaveChart(Server.MapPath(\"x.jpg\"));\n"
+                     "%>");
+  EXPECT_EQ(r.status, 200);
+  EXPECT_EQ(r.content_type, "text/HTML");
+  EXPECT_EQ(r.body, "Application-defined or object-defined error");
+  std::vector<std::string> lines = ChartLines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_TRUE(lines[0].starts_with("chart error /save.asp line 4: ")) << lines[0];
+  EXPECT_NE(lines[0].find("in QuenzaChart.SaveChart"), std::string::npos) << lines[0];
+  EXPECT_EQ(log_.size(), 1u);
+}
+
+TEST_F(FailureLogTest, EachFailedRenderIsOneLineAndAGoodOneNone) {
+  PageResult r = Run("two.asp",
+                     "<%\n"
+                     "var chart = Server.CreateObject(\"Quenza.QuenzaChart\");\n"
+                     "chart.Height = 1; chart.Width = 1; chart.ImageType = 'BMP';\n"
+                     "chart.SaveChart(Server.MapPath('good.bmp'));\n"
+                     "chart.TitleFontSize = 'big';\n"
+                     "chart.SaveChart(Server.MapPath('bad.bmp'));\n"
+                     "%>");
+  EXPECT_TRUE(std::filesystem::exists(site_.root() / "good.bmp"));
+  EXPECT_EQ(r.body, "Type mismatch");
+  EXPECT_EQ(r.chart_errors, 1);
+  std::vector<std::string> lines = ChartLines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_TRUE(lines[0].starts_with("chart error /two.asp line 6: 13 Type mismatch")) << lines[0];
+}
+
+TEST_F(FailureLogTest, AnUncaughtPageErrorIsLoggedAsAPageErrorNotAChartError) {
+  PageResult r = Run("throws.asp",
+                     "<%\n"
+                     "var chart = Server.CreateObject(\"Quenza.QuenzaChart\");\n"
+                     "chart.CurrentRow(99);\n"
+                     "%>");
+  EXPECT_EQ(r.status, 500);
+  EXPECT_EQ(r.chart_errors, 0);
+  EXPECT_TRUE(ChartLines().empty());
+  ASSERT_EQ(log_.size(), 1u);
+  EXPECT_TRUE(log_[0].starts_with("page error /throws.asp line 3: ")) << log_[0];
+  EXPECT_NE(log_[0].find("Subscript out of range"), std::string::npos) << log_[0];
+}
+
+}  // namespace
+}  // namespace qz::host::test
