@@ -5,9 +5,11 @@
 
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <sstream>
 #include <thread>
 
+#include "host/cli_support.h"
 #include "host/commands.h"
 #include "host/object_factory.h"
 #include "host/page_engine.h"
@@ -75,6 +77,7 @@ int Serve(const ServeArgs& args) {
   }
   std::cerr << "quenza serve: listening on http://" << options.host << ":" << server.port()
             << "/ (site " << args.root << ")\n";
+  WarnAboutRegistry(std::cerr, "serve", ProgIdsOfPages(root));
   std::thread waiter([&server, signals] {
     int sig = 0;
     sigwait(&signals, &sig);
@@ -106,6 +109,11 @@ int RunOnePage(const PageArgs& args) {
     std::cerr << "quenza page: the page is not inside the site folder\n";
     return 1;
   }
+  {
+    std::ifstream page(file, std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(page)), std::istreambuf_iterator<char>());
+    WarnAboutRegistry(std::cerr, "page", ProgIdsOfPage(text));
+  }
   PageOptions options;
   options.root = root;
   options.script_timeout_seconds = args.script_timeout;
@@ -124,18 +132,25 @@ int RunOnePage(const PageArgs& args) {
   std::cerr << "Content-Type: " << result.content_type << "\n";
   for (const auto& [name, value] : result.headers) std::cerr << name << ": " << value << "\n";
   std::cerr << "Content-Length: " << result.body.size() << "\n";
+  const PageExit outcome = PageExitOf(result.status, result.chart_errors);
   if (args.out.empty()) {
     std::cout.write(result.body.data(), static_cast<std::streamsize>(result.body.size()));
     std::cout.flush();
+  } else if (result.status != 200 || outcome != PageExit::kRan) {
+    // An error text is no image: it goes where a person reads it, and the
+    // file named by --out is left as it was.
+    std::cerr << "quenza page: nothing written to " << args.out << "; the page answered:\n";
+    std::cerr.write(result.body.data(), static_cast<std::streamsize>(result.body.size()));
+    std::cerr << "\n";
   } else {
     std::ofstream out(args.out, std::ios::binary | std::ios::trunc);
     out.write(result.body.data(), static_cast<std::streamsize>(result.body.size()));
     if (!out) {
       std::cerr << "quenza page: cannot write " << args.out << "\n";
-      return 1;
+      return static_cast<int>(PageExit::kUsage);
     }
   }
-  return result.status >= 500 ? 1 : 0;
+  return static_cast<int>(outcome);
 }
 
 }  // namespace
@@ -145,21 +160,26 @@ void AddServeCommands(CLI::App& app) {
   CLI::App* serve = app.add_subcommand("serve", "Serve the pages of a site folder over HTTP");
   serve->add_option("--root", serve_args->root, "Site folder")->check(CLI::ExistingDirectory);
   serve->add_option("--listen", serve_args->listen, "Address and port to listen on");
-  serve->add_option("--threads", serve_args->threads, "Worker threads (default: number of cores)")
-      ->check(CLI::Range(0, 1024));
+  serve->add_option("--threads", serve_args->threads, "Worker threads (0: one per core)")
+      ->check(WholeNumber("--threads", 0, 1024));
   serve->add_option("--script-timeout", serve_args->script_timeout, "Seconds a page may run")
-      ->check(CLI::Range(1, 86400));
+      ->check(WholeNumber("--script-timeout", 1, 86400));
   serve->callback([serve_args] { throw CLI::RuntimeError(Serve(*serve_args)); });
 
   auto page_args = std::make_shared<PageArgs>();
   CLI::App* page = app.add_subcommand("page", "Run one page once, as the server would");
+  page->footer(
+      "Exit status: 0 the page ran; 1 it could not be run; 2 a page error (the host answered "
+      "500); 3 a chart render ended in its error answer (text/HTML).");
   page->add_option("FILE", page_args->file, "The page (.asp)")->required();
   page->add_option("--root", page_args->root, "Site folder (default: the page's folder)");
   page->add_option("--query", page_args->query, "Query string, without '?'");
   page->add_option("--form", page_args->form, "URL-encoded form body (makes the request a POST)");
-  page->add_option("--out", page_args->out, "Write the body to this file instead of stdout");
+  page->add_option("--out", page_args->out,
+                   "Write the body to this file instead of stdout (only a 200 answer without a "
+                   "failure; an error text goes to stderr)");
   page->add_option("--script-timeout", page_args->script_timeout, "Seconds the page may run")
-      ->check(CLI::Range(1, 86400));
+      ->check(WholeNumber("--script-timeout", 1, 86400));
   page->callback([page_args] { throw CLI::RuntimeError(RunOnePage(*page_args)); });
 }
 
