@@ -1,5 +1,7 @@
 #include "platform/com/registry.h"
 
+#include <grp.h>
+#include <pwd.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -136,20 +138,65 @@ TEST(Registry, RefusesFieldsThatWouldBreakTheFormat) {
   EXPECT_EQ(c.classes[0].progid, "A.One");
 }
 
+// What the permission test expects of a registration into a read-only
+// folder, as a message ("" when all is as it should be).
+std::string RefusedIntoReadOnlyFolder(const std::string& root) {
+  try {
+    RegistryAddLibrary(root + "/ro/registry", "/lib/A.so", {Class(1, "A.One", "/lib/A.so")}, {});
+    return "wrote into a read-only folder";
+  } catch (const Error& e) {
+    if (e.number() != err::kPermissionDenied) {
+      return "error " + std::to_string(e.number()) + ": " + e.description();
+    }
+    if (e.description().find(root) == std::string::npos) {
+      return "the description does not name the file: " + e.description();
+    }
+  }
+  return {};
+}
+
+// Root writes anywhere, so as root the check runs in a child process as the
+// unprivileged user nobody, in a scratch folder that nobody owns.
 TEST(Registry, UnwritableFolderRaisesPermissionDenied) {
-  if (::geteuid() == 0) GTEST_SKIP() << "root writes anywhere";
   ScratchDir dir;
   std::filesystem::create_directory(dir / "ro");
   std::filesystem::permissions(
       dir / "ro", std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
-  try {
-    RegistryAddLibrary(dir / "ro/registry", "/lib/A.so", {Class(1, "A.One", "/lib/A.so")}, {});
-    ADD_FAILURE() << "wrote into a read-only folder";
-  } catch (const Error& e) {
-    EXPECT_EQ(e.number(), err::kPermissionDenied);
-    EXPECT_NE(e.description().find(dir.path()), std::string::npos) << e.description();
+  if (::geteuid() != 0) {
+    EXPECT_EQ(RefusedIntoReadOnlyFolder(dir.path()), "");
+    std::filesystem::permissions(dir / "ro", std::filesystem::perms::owner_all);
+    return;
   }
-  std::filesystem::permissions(dir / "ro", std::filesystem::perms::owner_all);
+  const passwd* nobody = ::getpwnam("nobody");
+  const uid_t uid = nobody != nullptr ? nobody->pw_uid : 65534;
+  const gid_t gid = nobody != nullptr ? nobody->pw_gid : 65534;
+  ASSERT_EQ(::chown(dir.path().c_str(), uid, gid), 0);
+  ASSERT_EQ(::chown((dir / "ro").c_str(), uid, gid), 0);
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    ::close(fds[0]);
+    std::string why = "cannot become nobody";
+    if (::setgroups(0, nullptr) == 0 && ::setgid(gid) == 0 && ::setuid(uid) == 0 &&
+        ::geteuid() == uid) {
+      why = RefusedIntoReadOnlyFolder(dir.path());
+    }
+    const ssize_t written = ::write(fds[1], why.data(), why.size());
+    ::_exit(written == static_cast<ssize_t>(why.size()) ? 0 : 1);
+  }
+  ::close(fds[1]);
+  std::string message;
+  char buf[256];
+  for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;) {
+    message.append(buf, static_cast<std::size_t>(n));
+  }
+  ::close(fds[0]);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(message, "");
 }
 
 // Several processes registering at once: the lock keeps every registration.
