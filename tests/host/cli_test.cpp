@@ -114,6 +114,26 @@ TEST_F(CliTest, AMissingOrEmptyRegistryIsNamedWithTheCommandThatFillsIt) {
   EXPECT_EQ(plain.err.find("warning"), std::string::npos) << plain.err;
 }
 
+TEST_F(CliTest, ServeWarnsAtStartWhenTheRegistryLacksTheSitesClasses) {
+  Page("site/chart.asp", "var c = Server.CreateObject('Quenza.QuenzaChart');");
+  // The server runs two seconds and is stopped with SIGINT, as Ctrl-C would;
+  // the whole script is bounded by timeout.
+  const std::filesystem::path err = site_.root() / "serve.err";
+  site_.Write("serve.sh", "QUENZA_REGISTRY=" + Quote(registry_) + " " +
+                              Quote(std::string(QZ_BUILD_DIR) + "/quenza") + " serve --root " +
+                              Quote((site_.root() / "site").string()) + " --listen 127.0.0.1:0 2>" +
+                              Quote(err.string()) +
+                              " </dev/null &\npid=$!\nsleep 2\nkill -INT $pid\nwait $pid\n");
+  const std::string cmd = "timeout 30 sh " + Quote((site_.root() / "serve.sh").string());
+  EXPECT_EQ(std::system(cmd.c_str()), 0);
+  Outcome o;
+  o.err = Slurp(err);
+  EXPECT_NE(o.err.find("listening on http://127.0.0.1:"), std::string::npos) << o.err;
+  EXPECT_NE(o.err.find("quenza serve: warning: the registry " + registry_), std::string::npos)
+      << o.err;
+  EXPECT_NE(o.err.find("quenza regsvr build/Quenza.so"), std::string::npos) << o.err;
+}
+
 TEST_F(CliTest, PageExitsZeroAndWritesTheImageWhenTheChartWasSent) {
   Register();
   std::string page = Page("good.asp",
