@@ -21,17 +21,17 @@ PageExit PageExitOf(int status, int chart_errors) {
   return PageExit::kRan;
 }
 
-CLI::Validator WholeNumber(std::string option, long lo, long hi) {
+CLI::Validator WholeNumber(long lo, long hi) {
   std::string description =
       "a whole number from " + std::to_string(lo) + " to " + std::to_string(hi);
   return CLI::Validator(
-      [option, lo, hi, description](std::string& value) -> std::string {
+      [lo, hi, description](std::string& value) -> std::string {
         long n = 0;
         const char* first = value.data();
         const char* last = first + value.size();
         auto [end, ec] = std::from_chars(first, last, n);
         if (ec != std::errc() || end != last || n < lo || n > hi) {
-          return option + " wants " + description + ", not '" + value + "'";
+          return "wants " + description + ", not '" + value + "'";
         }
         return {};
       },

@@ -28,8 +28,9 @@ enum class PageExit : int {
 PageExit PageExitOf(int status, int chart_errors);
 
 // A validator for whole-number options: the message names the range and the
-// value given ("--threads wants a whole number from 0 to 1024, not 'x'").
-CLI::Validator WholeNumber(std::string option, long lo, long hi);
+// value given (CLI11 puts the option first: "--threads: wants a whole number
+// from 0 to 1024, not 'x'").
+CLI::Validator WholeNumber(long lo, long hi);
 
 // The ProgIDs that the .asp pages under root create by name
 // (Server.CreateObject("...") or new ActiveXObject("...")), in first-seen

@@ -161,9 +161,9 @@ void AddServeCommands(CLI::App& app) {
   serve->add_option("--root", serve_args->root, "Site folder")->check(CLI::ExistingDirectory);
   serve->add_option("--listen", serve_args->listen, "Address and port to listen on");
   serve->add_option("--threads", serve_args->threads, "Worker threads (0: one per core)")
-      ->check(WholeNumber("--threads", 0, 1024));
+      ->check(WholeNumber(0, 1024));
   serve->add_option("--script-timeout", serve_args->script_timeout, "Seconds a page may run")
-      ->check(WholeNumber("--script-timeout", 1, 86400));
+      ->check(WholeNumber(1, 86400));
   serve->callback([serve_args] { throw CLI::RuntimeError(Serve(*serve_args)); });
 
   auto page_args = std::make_shared<PageArgs>();
@@ -179,7 +179,7 @@ void AddServeCommands(CLI::App& app) {
                    "Write the body to this file instead of stdout (only a 200 answer without a "
                    "failure; an error text goes to stderr)");
   page->add_option("--script-timeout", page_args->script_timeout, "Seconds the page may run")
-      ->check(WholeNumber("--script-timeout", 1, 86400));
+      ->check(WholeNumber(1, 86400));
   page->callback([page_args] { throw CLI::RuntimeError(RunOnePage(*page_args)); });
 }
 

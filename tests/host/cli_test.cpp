@@ -84,12 +84,12 @@ TEST_F(CliTest, VersionHelpAndUnknownSubcommand) {
 TEST_F(CliTest, NumberOptionsSayWhatTheyExpect) {
   Outcome words = Quenza("serve --threads many");
   EXPECT_NE(words.status, 0);
-  EXPECT_NE(words.err.find("--threads wants a whole number from 0 to 1024, not 'many'"),
+  EXPECT_NE(words.err.find("--threads: wants a whole number from 0 to 1024, not 'many'"),
             std::string::npos)
       << words.err;
   Outcome range = Quenza("page x.asp --script-timeout 0");
   EXPECT_NE(range.status, 0);
-  EXPECT_NE(range.err.find("--script-timeout wants a whole number from 1 to 86400, not '0'"),
+  EXPECT_NE(range.err.find("--script-timeout: wants a whole number from 1 to 86400, not '0'"),
             std::string::npos)
       << range.err;
 }
