@@ -8,6 +8,7 @@
 #include <sstream>
 #include <thread>
 
+#include "delivery/temp_file.h"
 #include "host/commands.h"
 #include "host/object_factory.h"
 #include "host/page_engine.h"
@@ -34,6 +35,7 @@ struct PageArgs {
 };
 
 int Serve(const ServeArgs& args) {
+  delivery::RemoveStaleTempFiles();  // what killed renders left in the temporary folder
   ServerOptions options;
   options.root = args.root;
   std::size_t colon = args.listen.rfind(':');
