@@ -363,8 +363,15 @@ SiblingFile::SiblingFile(const std::string& target) : target_(target) {
 }
 
 SiblingFile::~SiblingFile() {
-  if (fd_ >= 0) close(fd_);
-  if (!committed_ && !path_.empty()) unlink(path_.c_str());
+  if (fd_ < 0) return;
+  // Only the file made here goes: whatever else stands under the name now
+  // (a writer removed it, or a swap could not be undone) stays.
+  struct stat own {};
+  struct stat named {};
+  if (!committed_ && fstat(fd_, &own) == 0 && lstat(path_.c_str(), &named) == 0 &&
+      SameFile(own, named))
+    unlink(path_.c_str());
+  close(fd_);
 }
 
 void SiblingFile::KeepTimes(const FILETIME* last_access, const FILETIME* last_write) {
@@ -377,8 +384,8 @@ void SiblingFile::KeepTimes(const FILETIME* last_access, const FILETIME* last_wr
 void SiblingFile::ApplyKeptMetadata() {
   // The writers wrote through path(): it must still name the file created
   // for them, not something put in its place.
-  struct stat own {
-  }, named{};
+  struct stat own {};
+  struct stat named {};
   if (fstat(fd_, &own) != 0 || lstat(path_.c_str(), &named) != 0 || !SameFile(own, named))
     Raise(err::kPathFileAccessError);
   if (replaces_) {
@@ -443,7 +450,8 @@ void SiblingFile::Commit() {
     } else if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_EXCHANGE) == 0) {
       struct stat old {};
       if (lstat(from, &old) == 0 && !S_ISREG(old.st_mode)) {
-        // Put in place after the check: swapped back where it was.
+        // Put in place after the check: swapped back where it was. (Should
+        // that fail, it stays under the sibling's name, never deleted.)
         renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_EXCHANGE);
         Raise(err::kPathFileAccessError);
       }
