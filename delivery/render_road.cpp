@@ -153,6 +153,9 @@ void SaveChart(ObjectState& object, std::string_view mSaveFile) {
   const std::string path(mSaveFile);
   std::int32_t failure = 0;
   try {
+    // The file calls would see the name only up to a zero byte: a name that
+    // holds one is refused before anything is drawn or written.
+    if (path.find('\0') != std::string::npos) Raise(err::kBadFileNameOrNumber);
     composition::ComposeChart(object.settings, form.Chart());
     delivery::RenderChart(object, form, path);
     return;

@@ -24,10 +24,16 @@ std::int32_t RoundToI4(float v) {
 void StampPicture(component::ObjectState& object, form::Form1& form) noexcept {
   form::PictureBox& tpict = form.tPict();
   form::PictureBox& picture1 = form.Picture1();
-  // A picture that cannot be loaded leaves tPict's earlier one in place.
+  // A picture that cannot be loaded empties tPict, so nothing is stamped:
+  // the picture it held came from an earlier object on this thread, often
+  // another page's, and must never show in this chart.
   try {
     tpict.SetPicture(gdi::LoadPicture(object.mPasteFile));
   } catch (...) {
+    try {
+      tpict.SetPicture(gdi::Picture());
+    } catch (...) {
+    }
   }
   try {
     if (tpict.Picture().IsEmpty()) return;

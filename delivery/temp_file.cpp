@@ -1,6 +1,9 @@
 #include "delivery/temp_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
@@ -9,6 +12,7 @@
 #include <thread>
 
 #include "platform/automation/error.h"
+#include "platform/kernel/kernel.h"
 
 namespace qz::delivery {
 
@@ -69,6 +73,9 @@ ReservedTempFile::ReservedTempFile(std::string_view folder, TempRandom& random,
       candidate += TempFileName(now.hour, now.minute, now.second, number);
       const int fd = open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
       if (fd >= 0) {
+        // Private to this process from the first moment: the umask may only
+        // have narrowed the bits, never widened them; now they are exact.
+        static_cast<void>(fchmod(fd, 0600));
         close(fd);
         path_ = std::move(candidate);
         return;
@@ -91,6 +98,81 @@ ReservedTempFile::ReservedTempFile(std::string_view folder, TempRandom& random,
 
 ReservedTempFile::~ReservedTempFile() {
   if (!path_.empty()) unlink(path_.c_str());
+}
+
+namespace {
+
+bool IsTempChartName(std::string_view name) {
+  if (name.size() != 12 || name.substr(8) != ".tmp") return false;
+  int digits[8];
+  for (std::size_t i = 0; i < 8; ++i) {
+    if (name[i] < '0' || name[i] > '9') return false;
+    digits[i] = name[i] - '0';
+  }
+  const int hour = digits[0] * 10 + digits[1];
+  const int minute = digits[2] * 10 + digits[3];
+  const int second = digits[4] * 10 + digits[5];
+  const int number = digits[6] * 10 + digits[7];
+  return hour < 24 && minute < 60 && second < 60 && number >= 1 && number <= kTempNumbers;
+}
+
+bool ProcessGone(pid_t pid) {
+  return pid != getpid() && kill(pid, 0) != 0 && errno == ESRCH;
+}
+
+// Empty, or the first bytes of a JPEG or a BMP file: what a render leaves.
+bool HoldsNothingButAChart(int folder, const char* name, const struct stat& seen) {
+  const int fd = openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st {};
+  unsigned char head[3] = {};
+  const bool same = fstat(fd, &st) == 0 && st.st_dev == seen.st_dev && st.st_ino == seen.st_ino;
+  const ssize_t n = same ? read(fd, head, sizeof head) : -1;
+  close(fd);
+  if (n == 0) return st.st_size == 0;
+  if (n == 3 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF) return true;
+  return n >= 2 && head[0] == 'B' && head[1] == 'M';
+}
+
+}  // namespace
+
+int RemoveStaleTempFiles(std::string_view folder, std::chrono::seconds sibling_age,
+                         std::chrono::seconds chart_age) {
+  std::string path(folder);
+  if (path.empty()) {
+    char buffer[kernel::MAX_PATH] = {};
+    if (kernel::GetTempPathA(kernel::MAX_PATH, buffer) == 0) return 0;
+    path = buffer;
+  }
+  const int dir_fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir_fd < 0) return 0;
+  DIR* dir = fdopendir(dir_fd);
+  if (dir == nullptr) {
+    close(dir_fd);
+    return 0;
+  }
+  const std::time_t now = std::time(nullptr);
+  const uid_t user = geteuid();
+  int removed = 0;
+  while (const dirent* entry = readdir(dir)) {
+    const char* name = entry->d_name;
+    const pid_t owner = kernel::SiblingOwner(name);
+    const bool chart = owner == 0 && IsTempChartName(name);
+    if (owner == 0 && !chart) continue;
+    struct stat st {};
+    if (fstatat(dir_fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (!S_ISREG(st.st_mode) || st.st_uid != user || st.st_nlink != 1) continue;
+    const std::time_t age = now - st.st_mtime;
+    if (owner != 0) {
+      if (age < sibling_age.count() || !ProcessGone(owner)) continue;
+    } else {
+      if (age < chart_age.count() || (st.st_mode & 07777) != 0600) continue;
+      if (!HoldsNothingButAChart(dir_fd, name, st)) continue;
+    }
+    if (unlinkat(dir_fd, name, 0) == 0) ++removed;
+  }
+  closedir(dir);
+  return removed;
 }
 
 }  // namespace qz::delivery

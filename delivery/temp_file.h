@@ -52,4 +52,24 @@ class ReservedTempFile {
   std::string path_;
 };
 
+// What a stale file is: how long ago it was last written at the least.
+// A sibling lives while one image is encoded and a temporary chart while
+// one render lasts, both far below these ages.
+inline constexpr std::chrono::seconds kStaleSiblingAge{60};
+inline constexpr std::chrono::seconds kStaleTempChartAge{3600};
+
+// Removes from folder (GetTmpPath's folder when empty) what renders that
+// ended abnormally (a killed process) left behind, and nothing else:
+// - the writers' sibling files, by their name form, whose process is gone
+//   and which are older than sibling_age;
+// - temporary charts: names of the form above, files private to this
+//   user (mode 0600), empty or holding a JPEG or BMP image, older than
+//   chart_age.
+// Only regular files of this process's user with a single link are
+// removed; links, folders and every other name are left alone. Answers
+// how many files it removed; a folder that cannot be read removes none.
+int RemoveStaleTempFiles(std::string_view folder = {},
+                         std::chrono::seconds sibling_age = kStaleSiblingAge,
+                         std::chrono::seconds chart_age = kStaleTempChartAge);
+
 }  // namespace qz::delivery

@@ -9,6 +9,7 @@
 #include <sstream>
 #include <thread>
 
+#include "delivery/temp_file.h"
 #include "host/cli_support.h"
 #include "host/commands.h"
 #include "host/object_factory.h"
@@ -36,6 +37,7 @@ struct PageArgs {
 };
 
 int Serve(const ServeArgs& args) {
+  delivery::RemoveStaleTempFiles();  // what killed renders left in the temporary folder
   ServerOptions options;
   options.root = args.root;
   std::size_t colon = args.listen.rfind(':');

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <optional>
 
 #include "platform/automation/error.h"
 #include "platform/ijl/ijl.h"
@@ -28,6 +29,10 @@ class RecordGuard {
  private:
   ijl::JPEG_CORE_PROPERTIES* record_;
 };
+
+[[noreturn]] void RaiseSaveFailure(ijl::IJLERR code) {
+  Raise(err::kJpegLibrary, "Failed to save to JPG " + std::to_string(code), JpegErrorSource());
+}
 
 }  // namespace
 
@@ -57,29 +62,38 @@ bool WriteJpegFile(const imaging::cDIBSection& buffer, const std::string& path) 
   record.DIBBytes = buffer.DIBSectionBitsPtr();
   record.DIBPadBytes =
       CheckedI32(buffer.BytesPerScanLine() - static_cast<std::int64_t>(buffer.Width()) * 3);
-  // Encoded beside the target and renamed over it once complete: a failed
-  // write leaves the old file (or none) under the target's name.
-  kernel::SiblingFile sibling(path);
-  record.JPGFile = sibling.path().c_str();
+  // Encoded beside the target and put in its place once complete: a failed
+  // write leaves the old file (or none) under the target's name. Where the
+  // output cannot be created at all (no such folder, no name, something
+  // other than a regular file at the target), the failure is the encoder's,
+  // as if it had tried to create the file itself.
+  std::optional<kernel::SiblingFile> sibling;
+  try {
+    sibling.emplace(path);
+  } catch (const Error& e) {
+    if (e.number() != err::kPathFileAccessError) throw;
+    RaiseSaveFailure(ijl::IJL_FILE_ERROR);
+  }
+  record.JPGFile = sibling->path().c_str();
   record.JPGWidth = buffer.Width();
   record.JPGHeight = buffer.Height();
   record.jquality = kJpegQuality;
 
   if (const ijl::IJLERR code = ijl::ijlWrite(&record, ijl::IJL_JFILE_WRITEWHOLEIMAGE);
       code != ijl::IJL_OK) {
-    Raise(err::kJpegLibrary, "Failed to save to JPG " + std::to_string(code), JpegErrorSource());
+    RaiseSaveFailure(code);
   }
-  sibling.Commit();
-
-  if (existed) {
-    const kernel::HFILE file =
-        kernel::_lopen(path.c_str(), kernel::OF_WRITE | kernel::OF_SHARE_DENY_WRITE);
-    if (file != kernel::HFILE_ERROR) {
-      kernel::SetFileTime(file, &saved.ftCreationTime, &saved.ftLastAccessTime,
-                          &saved.ftLastWriteTime);
-      kernel::_lclose(file);
-      kernel::SetFileAttributesA(path.c_str(), saved.dwFileAttributes);
-    }
+  // The replaced file's times go onto the new one before it takes the
+  // name (its attributes go with the permission bits the sibling keeps), so
+  // nothing opens the target by name afterwards.
+  if (existed) sibling->KeepTimes(&saved.ftLastAccessTime, &saved.ftLastWriteTime);
+  try {
+    sibling->Commit();
+  } catch (const Error& e) {
+    // An old file that could not be put aside is refused as its deletion
+    // would be; a new one that cannot take its name was never created.
+    if (existed || e.number() != err::kPathFileAccessError) throw;
+    RaiseSaveFailure(ijl::IJL_FILE_ERROR);
   }
   return true;
 }

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -159,7 +160,7 @@ BOOL FindClose(HANDLE search) {
 
 BOOL GetFileEntryA(const char* path, WIN32_FIND_DATAA* data) {
   struct stat st {};
-  if (path == nullptr || data == nullptr || stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+  if (path == nullptr || data == nullptr || lstat(path, &st) != 0 || !S_ISREG(st.st_mode)) return 0;
   FillEntry(st, NameOf(path), data);
   return 1;
 }
@@ -289,19 +290,71 @@ std::vector<std::uint8_t> ReadWholeFile(const std::string& path, std::int64_t ma
   return bytes;
 }
 
+namespace {
+
+constexpr mode_t kPermissionBits = S_IRWXU | S_IRWXG | S_IRWXO;
+constexpr int kSiblingAttempts = 16;
+
+std::string SiblingName(pid_t pid, std::uint32_t number) {
+  char name[kSiblingNameLength + 1];
+  std::snprintf(name, sizeof name, ".qz%010u-%08x.part", static_cast<unsigned>(pid),
+                static_cast<unsigned>(number));
+  return name;
+}
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+}  // namespace
+
+pid_t SiblingOwner(std::string_view name) {
+  // ".qz" + 10 digits + "-" + 8 lower-case hex digits + ".part"
+  if (name.size() != kSiblingNameLength || name.substr(0, 3) != ".qz" || name[13] != '-' ||
+      name.substr(22) != ".part")
+    return 0;
+  std::uint64_t pid = 0;
+  for (std::size_t i = 3; i < 13; ++i) {
+    if (name[i] < '0' || name[i] > '9') return 0;
+    pid = pid * 10 + static_cast<std::uint64_t>(name[i] - '0');
+  }
+  for (std::size_t i = 14; i < 22; ++i) {
+    const char c = name[i];
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return 0;
+  }
+  if (pid == 0 || pid > 0x7FFFFFFF) return 0;
+  return static_cast<pid_t>(pid);
+}
+
 SiblingFile::SiblingFile(const std::string& target) : target_(target) {
+  if (target.find('\0') != std::string::npos) Raise(err::kBadFileNameOrNumber);
+  if (target.empty() || target.back() == '/') Raise(err::kPathFileAccessError);
+  struct stat st {};
+  if (lstat(target.c_str(), &st) == 0) {
+    // Only a regular file is ever replaced: a device, FIFO, socket, folder
+    // or symbolic link stays as it is.
+    if (!S_ISREG(st.st_mode)) Raise(err::kPathFileAccessError);
+    replaces_ = true;
+    mode_ = st.st_mode & kPermissionBits;
+    uid_ = st.st_uid;
+    gid_ = st.st_gid;
+  } else if (errno != ENOENT) {
+    Raise(err::kPathFileAccessError);
+  }
+  // The sibling holds the new content while it is written: never readable
+  // by more than target is. A new file is created as any new file is.
+  const mode_t create_mode = replaces_ ? (mode_ | S_IRUSR | S_IWUSR) : 0666;
   // Unique within the process by the counter, across processes by the pid;
   // O_EXCL settles any clash with a leftover.
-  static std::atomic<unsigned> counter{0};
+  static std::atomic<std::uint32_t> counter{0};
   const std::string folder = FolderOf(target);
-  const std::string name = NameOf(target);
-  for (int attempt = 0; attempt < 16; ++attempt) {
-    const std::string candidate = folder + "/." + name + "." + std::to_string(getpid()) + "." +
-                                  std::to_string(counter++) + ".part";
-    const int fd = open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  for (int attempt = 0; attempt < kSiblingAttempts; ++attempt) {
+    std::string candidate = folder + "/" + SiblingName(getpid(), counter++);
+    const int fd =
+        open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, create_mode);
     if (fd >= 0) {
-      close(fd);
-      path_ = candidate;
+      fd_ = fd;
+      path_ = std::move(candidate);
       return;
     }
     if (errno != EEXIST) break;
@@ -310,13 +363,114 @@ SiblingFile::SiblingFile(const std::string& target) : target_(target) {
 }
 
 SiblingFile::~SiblingFile() {
-  if (!committed_ && !path_.empty()) unlink(path_.c_str());
+  if (fd_ < 0) return;
+  // Only the file made here goes: whatever else stands under the name now
+  // (a writer removed it, or a swap could not be undone) stays.
+  struct stat own {};
+  struct stat named {};
+  if (!committed_ && fstat(fd_, &own) == 0 && lstat(path_.c_str(), &named) == 0 &&
+      SameFile(own, named))
+    unlink(path_.c_str());
+  close(fd_);
 }
+
+void SiblingFile::KeepTimes(const FILETIME* last_access, const FILETIME* last_write) {
+  keep_access_ = last_access != nullptr;
+  keep_write_ = last_write != nullptr;
+  if (keep_access_) access_ = *last_access;
+  if (keep_write_) write_ = *last_write;
+}
+
+void SiblingFile::ApplyKeptMetadata() {
+  // The writers wrote through path(): it must still name the file created
+  // for them, not something put in its place.
+  struct stat own {};
+  struct stat named {};
+  if (fstat(fd_, &own) != 0 || lstat(path_.c_str(), &named) != 0 || !SameFile(own, named))
+    Raise(err::kPathFileAccessError);
+  if (replaces_) {
+    // The owner first, as far as the process may give the file away (a
+    // change of owner would clear bits set before it); then the bits.
+    if ((own.st_uid != uid_ || own.st_gid != gid_) && fchown(fd_, uid_, gid_) != 0 &&
+        own.st_gid != gid_) {
+      static_cast<void>(fchown(fd_, static_cast<uid_t>(-1), gid_));
+    }
+    if (fchmod(fd_, mode_) != 0) Raise(err::kPathFileAccessError);
+  }
+  if (keep_access_ || keep_write_) {
+    timespec times[2];
+    auto fill = [](timespec& ts, bool keep, const FILETIME& ft) {
+      if (!keep) {
+        ts.tv_sec = 0;
+        ts.tv_nsec = UTIME_OMIT;
+        return;
+      }
+      std::int64_t s = 0, ns = 0;
+      UnixFromFileTime(ft, &s, &ns);
+      ts.tv_sec = static_cast<time_t>(s);
+      ts.tv_nsec = static_cast<long>(ns);
+    };
+    fill(times[0], keep_access_, access_);
+    fill(times[1], keep_write_, write_);
+    if (futimens(fd_, times) != 0) Raise(err::kPathFileAccessError);
+  }
+}
+
+namespace {
+
+bool FlagsUnsupported(int error) {
+  return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP;
+}
+
+}  // namespace
 
 void SiblingFile::Commit() {
   if (committed_) return;
-  if (rename(path_.c_str(), target_.c_str()) != 0) Raise(err::kPathFileAccessError);
-  committed_ = true;
+  ApplyKeptMetadata();
+  // Where nothing stands, the sibling takes the name only if it is still
+  // free. Where a file stands, the two swap places atomically and the one
+  // now under the sibling's name is checked: a regular file is deleted,
+  // anything else is swapped back untouched. So a node that appears at
+  // target at any moment is never replaced.
+  const char* from = path_.c_str();
+  const char* to = target_.c_str();
+  for (int attempt = 0; attempt < 3 && !committed_; ++attempt) {
+    if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) {
+      committed_ = true;
+      break;
+    }
+    const bool exclusive_unsupported = FlagsUnsupported(errno);
+    if (errno != EEXIST && !exclusive_unsupported) Raise(err::kPathFileAccessError);
+    struct stat st {};
+    if (lstat(to, &st) != 0) {
+      if (errno != ENOENT) Raise(err::kPathFileAccessError);
+      if (!exclusive_unsupported) continue;  // gone again: take the free name
+    } else if (!S_ISREG(st.st_mode)) {
+      Raise(err::kPathFileAccessError);
+    } else if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_EXCHANGE) == 0) {
+      struct stat old {};
+      if (lstat(from, &old) == 0 && !S_ISREG(old.st_mode)) {
+        // Put in place after the check: swapped back where it was. (Should
+        // that fail, it stays under the sibling's name, never deleted.)
+        renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_EXCHANGE);
+        Raise(err::kPathFileAccessError);
+      }
+      committed_ = true;
+      unlink(from);  // the replaced file, now under the sibling's name
+      break;
+    } else if (errno == ENOENT) {
+      continue;
+    } else if (!FlagsUnsupported(errno)) {
+      Raise(err::kPathFileAccessError);
+    }
+    // A file system without these renames: the check above is the last
+    // word, and a plain rename puts the sibling in place.
+    if (rename(from, to) != 0) Raise(err::kPathFileAccessError);
+    committed_ = true;
+  }
+  if (!committed_) Raise(err::kPathFileAccessError);
+  close(fd_);
+  fd_ = -1;
 }
 
 }  // namespace qz::kernel

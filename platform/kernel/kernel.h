@@ -7,8 +7,11 @@
 // (a name that begins with '.' counts as hidden; nothing is a system file).
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace qz::kernel {
@@ -66,7 +69,8 @@ BOOL FindNextFileA(HANDLE search, WIN32_FIND_DATAA* data);
 BOOL FindClose(HANDLE search);
 
 // The directory entry of exactly one file (no wildcards; hidden names
-// included): FALSE when path names no regular file.
+// included): FALSE when path names no regular file. A symbolic link is not
+// followed, so it names no regular file.
 BOOL GetFileEntryA(const char* path, WIN32_FIND_DATAA* data);
 
 // Answers whether name matches pattern with '*' (any run) and '?' (any one
@@ -108,11 +112,25 @@ inline constexpr std::int64_t kMaxWholeFileBytes = 256LL * 1024 * 1024;
 std::vector<std::uint8_t> ReadWholeFile(const std::string& path,
                                         std::int64_t max_bytes = kMaxWholeFileBytes);
 
-// A file that replaces target only when it is complete. The constructor
-// creates an empty file with a fresh name in target's folder (raising 75
-// Path/File access error when it cannot); whoever writes it uses path().
-// Commit() renames it over target (raising 75 on failure); a sibling that is
-// not committed is deleted by the destructor.
+// A file that replaces target only when it is complete, and only where
+// target is a regular file or nothing at all: a folder, device, FIFO,
+// socket or symbolic link at target is never replaced, renamed or opened.
+//
+// The constructor checks target (raising 75 Path/File access error when it
+// is something other than a regular file, or the name is empty or holds a
+// zero byte: 52 Bad file name or number) and creates an empty sibling with a
+// short fixed-length name in target's folder (75 when it cannot), so any
+// legal target name has a legal sibling. Whoever writes it uses path().
+//
+// A replaced file keeps its permission bits (rwx for owner, group and
+// others) and, as far as the process may give it away, its owner and group;
+// the sibling never grants more than target does while it is written (it is
+// created with target's bits plus the owner's read and write). A new file
+// gets the bits of any new file (0666 less the umask).
+//
+// Commit() puts the sibling in target's place atomically; a non-regular
+// file that took target's place meanwhile is left where it is and Commit
+// raises 75. A sibling that is not committed is deleted by the destructor.
 class SiblingFile {
  public:
   explicit SiblingFile(const std::string& target);
@@ -121,12 +139,32 @@ class SiblingFile {
   ~SiblingFile();
 
   const std::string& path() const noexcept { return path_; }
+  // Whether a regular file stood at target when the sibling was made.
+  bool replaces() const noexcept { return replaces_; }
+  // Access and write times the committed file is to carry (a null time is
+  // left as the write made it); applied at Commit, after every write.
+  void KeepTimes(const FILETIME* last_access, const FILETIME* last_write);
   void Commit();
 
  private:
+  void ApplyKeptMetadata();
+
   std::string target_;
   std::string path_;
+  int fd_ = -1;  // the sibling, open from its creation to Commit
+  bool replaces_ = false;
+  mode_t mode_ = 0;  // target's permission bits, when it replaces one
+  uid_t uid_ = 0;
+  gid_t gid_ = 0;
+  FILETIME access_, write_;
+  bool keep_access_ = false, keep_write_ = false;
   bool committed_ = false;
 };
+
+// Sibling names: "." "qz", the creating process id in ten digits, "-",
+// eight hexadecimal digits, ".part". SiblingOwner answers the process id a
+// name of that form carries, and 0 for any other name.
+inline constexpr std::size_t kSiblingNameLength = 27;
+pid_t SiblingOwner(std::string_view name);
 
 }  // namespace qz::kernel

@@ -1,11 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "component/render_methods.h"
 #include "delivery/render_road_p.h"
 #include "tests/delivery/delivery_fixture.h"
+#include "tests/support/special_files.h"
 
 namespace qz::test {
 namespace {
@@ -132,6 +136,111 @@ TEST_F(RenderRoad, AFailedRenderAnswersTheStandardMessageAndEnds) {
       EXPECT_TRUE(response->ended());
       EXPECT_TRUE(TempEntries().empty()) << TempEntries().front();
     }
+  }
+}
+
+TEST_F(RenderRoad, SaveChartReplacesOnlyRegularFilesAndKeepsTheirBits) {
+  FillChart(object_, form_->Chart(), 4);
+  const std::string fifo = tmpdir_ + "fifo.jpg";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::string folder = tmpdir_ + "folder.jpg";
+  ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+  std::vector<std::pair<std::string, mode_t>> nodes = {{fifo, S_IFIFO}, {folder, S_IFDIR}};
+  if (mkdir((tmpdir_ + "dev").c_str(), 0700) == 0) {
+    const std::string own = SafeCharDevice(tmpdir_ + "dev");
+    if (!own.empty()) nodes.emplace_back(own, S_IFCHR);
+  }
+  for (const auto& [path, kind] : nodes) {
+    for (const char* type : {"", "BMP"}) {
+      SCOPED_TRACE(path + " " + type);
+      auto response = RecordingResponse::Create();
+      object_.mResponse = ComPtr<IResponse>(response.get());
+      object_.settings.ImageType = type;
+      component::SaveChart(object_, path);
+      EXPECT_EQ(response->content_type(), "text/HTML");
+      // The JPEG writer's own failure has only the generic text.
+      EXPECT_EQ(response->body_text(), *type == '\0' ? "Application-defined or object-defined error"
+                                                     : "Path/File access error");
+      EXPECT_TRUE(response->ended());
+      EXPECT_EQ(KindAt(path), kind);
+    }
+  }
+  // A regular file is replaced with its permission bits kept.
+  for (mode_t mode : {0600, 0640}) {
+    for (const char* type : {"", "BMP"}) {
+      SCOPED_TRACE(std::to_string(mode) + " " + type);
+      const std::string path = tmpdir_ + "kept" + std::to_string(mode) + type;
+      std::ofstream(path) << "old";
+      ASSERT_EQ(chmod(path.c_str(), mode), 0);
+      auto response = RecordingResponse::Create();
+      object_.mResponse = ComPtr<IResponse>(response.get());
+      object_.settings.ImageType = type;
+      component::SaveChart(object_, path);
+      EXPECT_TRUE(response->calls().empty());
+      EXPECT_EQ(std::filesystem::file_size(path) > 1000, true);
+      struct stat st {};
+      ASSERT_EQ(stat(path.c_str(), &st), 0);
+      EXPECT_EQ(st.st_mode & 07777, mode);
+    }
+  }
+  // The longest names save, in both formats.
+  for (const char* type : {"", "BMP"}) {
+    object_.settings.ImageType = type;
+    const std::string path = tmpdir_ + std::string(246, *type == '\0' ? 'j' : 'b') + ".img";
+    component::SaveChart(object_, path);
+    EXPECT_EQ(DecodeFile(path).width, 576);
+  }
+}
+
+TEST_F(RenderRoad, SaveChartRefusesANameWithAZeroByte) {
+  FillChart(object_, form_->Chart(), 4);
+  for (const char* type : {"", "BMP"}) {
+    SCOPED_TRACE(type);
+    auto response = RecordingResponse::Create();
+    object_.mResponse = ComPtr<IResponse>(response.get());
+    object_.settings.ImageType = type;
+    component::SaveChart(object_, tmpdir_ + std::string("cut.jpg\0.txt", 12));
+    EXPECT_EQ(response->content_type(), "text/HTML");
+    EXPECT_EQ(response->body_text(), "Bad file name or number");
+    EXPECT_TRUE(TempEntries().empty());  // neither "cut.jpg" nor anything else
+  }
+}
+
+TEST_F(RenderRoad, TheTemporaryChartIsPrivateThroughout) {
+  // A Response that looks at the temporary folder while the chart is in it.
+  class Watching final : public IResponse {
+   public:
+    explicit Watching(std::string folder) : folder_(std::move(folder)) {}
+    HRESULT QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
+    std::uint32_t AddRef() override { return 2; }
+    std::uint32_t Release() override { return 1; }
+    HRESULT put_Buffer(VARIANT_BOOL) override { return S_OK; }
+    HRESULT put_ContentType(std::string_view) override { return S_OK; }
+    HRESULT BinaryWrite(const Variant&) override {
+      for (const auto& entry : std::filesystem::directory_iterator(folder_)) {
+        struct stat st {};
+        stat(entry.path().c_str(), &st);
+        modes.push_back(st.st_mode & 07777);
+      }
+      return S_OK;
+    }
+    HRESULT Write(const Variant&) override { return E_FAIL; }
+    HRESULT End() override { return S_OK; }
+    std::vector<mode_t> modes;
+
+   private:
+    std::string folder_;
+  };
+  FillChart(object_, form_->Chart(), 6);
+  for (const char* type : {"", "BMP"}) {
+    SCOPED_TRACE(type);
+    Watching watching(tmpdir_);
+    object_.mResponse = ComPtr<IResponse>(&watching);
+    object_.settings.ImageType = type;
+    component::SendChart(object_);
+    object_.mResponse = ComPtr<IResponse>();
+    EXPECT_EQ(watching.modes, std::vector<mode_t>{0600});
+    EXPECT_TRUE(TempEntries().empty());
   }
 }
 

@@ -90,17 +90,51 @@ TEST_F(Stamping, AMissingFileTurnsStampingOffAndKeepsThePosition) {
   EXPECT_EQ(object_.mPasteX, Variant(std::int16_t{1}));
 }
 
-TEST_F(Stamping, AnUnloadableFileStampsTheSurfacesEarlierPicture) {
+TEST_F(Stamping, AnUnloadableFileStampsNothing) {
   FillChart(object_, form_->Chart(), 0);
   object_.settings.ImageType = "BMP";
+  const Decoded plain = Render();
   component::PastePicture(object_, 10, 10, WriteLogo(tmpdir_ + "logo.bmp"));
-  Render();
-  // A file that is no picture: the load fails, tPict keeps the logo.
+  EXPECT_EQ(Render().At(10 + 3, 10 + 4), LogoPixel(3, 4));
+  // A file that is no picture: the load fails and the stamp surface is
+  // emptied, so the chart carries no stamp at all.
   std::ofstream(tmpdir_ + "broken.png") << "not a picture";
   component::PastePicture(object_, 100, 50, tmpdir_ + "broken.png");
   ASSERT_EQ(object_.mPastePending, VARIANT_TRUE);
-  const Decoded stamped = Render();
-  EXPECT_EQ(stamped.At(100 + 3, 50 + 4), LogoPixel(3, 4));
+  EXPECT_EQ(MeanDifference(Render(), plain), 0.0);
+}
+
+TEST_F(Stamping, OnePagesPictureNeverShowsInAnotherPagesChart) {
+  // Page A stamps its logo; page B, on the same thread (the same worker and
+  // host form), registers a file that cannot be loaded. B's chart must be
+  // B's chart alone, whatever kind of bad file B has.
+  const std::string logo = WriteLogo(tmpdir_ + "logo.bmp");
+  std::ofstream(tmpdir_ + "empty.png");
+  std::ofstream(tmpdir_ + "corrupt.bmp") << "BM" << std::string(60, '\x7f');
+  std::ofstream(tmpdir_ + "truncated.png") << "\x89PNG\r\n\x1a\n";
+  for (const char* bad : {"empty.png", "corrupt.bmp", "truncated.png"}) {
+    for (const char* type : {"BMP", ""}) {
+      SCOPED_TRACE(std::string(bad) + " " + type);
+      auto render = [&](component::ObjectState& page, const std::string& name) {
+        page.mResponse = ComPtr<IResponse>(response_.get());
+        FillChart(page, form_->Chart(), 0);
+        page.settings.ImageType = type;
+        component::SaveChart(page, tmpdir_ + name);
+        return DecodeFile(tmpdir_ + name);
+      };
+      component::ObjectState page_b_alone;
+      const Decoded plain = render(page_b_alone, "plain");
+      component::ObjectState page_a;
+      component::PastePicture(page_a, 0, 0, logo);
+      const Decoded stamped = render(page_a, "a");
+      ASSERT_GT(MeanDifference(stamped, plain), 0.05);
+      component::ObjectState page_b;
+      component::PastePicture(page_b, 0, 0, tmpdir_ + bad);
+      ASSERT_EQ(page_b.mPastePending, VARIANT_TRUE);
+      EXPECT_EQ(MeanDifference(render(page_b, "b"), plain), 0.0);
+      EXPECT_TRUE(response_->calls().empty());
+    }
+  }
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <turbojpeg.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -16,7 +17,9 @@
 #include <vector>
 
 #include "platform/automation/error.h"
+#include "platform/ijl/ijl.h"
 #include "platform/kernel/kernel.h"
+#include "tests/support/special_files.h"
 
 namespace qz::jpeg {
 namespace {
@@ -226,15 +229,83 @@ TEST(WriteJpegFile, LibraryFailuresRaise26001AndLeaveTheOldFile) {
     }
   }
   EXPECT_EQ(dir.Names(), std::vector<std::string>{"keep.jpg"});
+}
 
+// The error a write raises, or a 0 number when it succeeded.
+Error WriteError(const imaging::cDIBSection& d, const std::string& path) {
+  try {
+    WriteJpegFile(d, path);
+  } catch (const Error& e) {
+    return e;
+  }
+  return Error(0, "", "");
+}
+
+TEST(WriteJpegFile, AnOutputThatCannotBeCreatedIsTheEncodersFailure) {
+  TempDir dir;
+  const std::string fifo = dir.File("fifo.jpg");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+  const std::string folder = dir.File("folder.jpg");
+  ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+  const std::string linked = dir.File("linked.jpg");
+  std::ofstream(linked) << "linked";
+  const std::string link = dir.File("link.jpg");
+  ASSERT_EQ(symlink(linked.c_str(), link.c_str()), 0);
+  const std::string device = test::SafeCharDevice(dir.File(""));
+  std::vector<std::pair<std::string, mode_t>> nodes = {
+      {fifo, S_IFIFO}, {folder, S_IFDIR}, {link, S_IFLNK}};
+  if (!device.empty()) nodes.emplace_back(device, S_IFCHR);
   imaging::cDIBSection d;
   Fill(d, 4, 4);
-  try {
-    WriteJpegFile(d, dir.File("no/such/folder.jpg"));
-    FAIL() << "no error";
-  } catch (const Error& e) {
-    EXPECT_EQ(e.number(), err::kPathFileAccessError);
+  std::vector<std::pair<std::string, mode_t>> targets = nodes;
+  targets.emplace_back(dir.File("no/such/folder.jpg"), 0);
+  targets.emplace_back("", 0);
+  for (const auto& [path, kind] : targets) {
+    SCOPED_TRACE(path);
+    const Error e = WriteError(d, path);
+    EXPECT_EQ(e.number(), 26001);
+    EXPECT_EQ(e.source(), JpegErrorSource());
+    EXPECT_EQ(e.description(), "Failed to save to JPG " + std::to_string(ijl::IJL_FILE_ERROR));
+    EXPECT_EQ(test::KindAt(path), kind);
   }
+  EXPECT_EQ(ReadFile(linked).size(), 6u);
+  // Nothing else appeared beside them.
+  std::vector<std::string> names = dir.Names();
+  std::sort(names.begin(), names.end());
+  std::vector<std::string> expected = {"fifo.jpg", "folder.jpg", "link.jpg", "linked.jpg"};
+  if (!device.empty() && device != "/dev/null") expected.push_back("null-device");
+  EXPECT_EQ(names, expected);
+}
+
+TEST(WriteJpegFile, AReplacedFileKeepsItsPermissionBits) {
+  TempDir dir;
+  imaging::cDIBSection d;
+  Fill(d, 8, 8);
+  for (mode_t mode : {0600, 0640, 0664}) {
+    SCOPED_TRACE(mode);
+    const std::string path = dir.File("chart" + std::to_string(mode) + ".jpg");
+    OldFile(path);
+    ASSERT_EQ(chmod(path.c_str(), mode), 0);
+    ASSERT_TRUE(WriteJpegFile(d, path));
+    EXPECT_EQ(Stat(path).st.st_mode & 07777, mode);
+    ExpectOldTimes(path);
+    ExpectDecodesTo(path, d, 4);
+  }
+}
+
+TEST(WriteJpegFile, TheLongestLegalNameSaves) {
+  TempDir dir;
+  imaging::cDIBSection d;
+  Fill(d, 8, 8);
+  for (std::size_t length : {249u, 250u, 255u}) {
+    const std::string path = dir.File(std::string(length - 4, 'c') + ".jpg");
+    EXPECT_TRUE(WriteJpegFile(d, path));
+    ExpectDecodesTo(path, d, 4);
+    OldFile(path);  // and replaced
+    EXPECT_TRUE(WriteJpegFile(d, path));
+    ExpectOldTimes(path);
+  }
+  EXPECT_EQ(dir.Names().size(), 3u);
 }
 
 }  // namespace

@@ -146,7 +146,33 @@ std::size_t TextCache::size() const {
   return impl_->entries.size();
 }
 
-ShapedText TextCache::Shape(const TextRequest& r) {
+std::string_view CutForShaping(std::string_view text, std::size_t max_chars) {
+  const std::size_t max_bytes = 4 * max_chars;
+  if (text.size() <= max_chars) return text;  // cannot hold more characters than bytes
+  auto continuation = [&](std::size_t i) {
+    return (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80;
+  };
+  std::size_t chars = 0;
+  const std::size_t scan = std::min(text.size(), max_bytes);
+  for (std::size_t i = 0; i < scan; ++i) {
+    if (continuation(i)) continue;
+    if (chars == max_chars) return text.substr(0, i);
+    ++chars;
+  }
+  if (scan == text.size()) return text;
+  // The byte bound: a sequence that it would split is left out whole.
+  for (std::size_t back = 1; back <= 3 && back <= scan; ++back) {
+    const auto lead = static_cast<unsigned char>(text[scan - back]);
+    if (lead < 0xC0) continue;
+    const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+    return text.substr(0, length > back ? scan - back : scan);
+  }
+  return text.substr(0, scan);
+}
+
+ShapedText TextCache::Shape(const TextRequest& request) {
+  TextRequest r = request;
+  r.text = CutForShaping(request.text);
   static const FontState kDefaultFont{};
   const FontState& f = r.font ? *r.font : kDefaultFont;
   double px = FontPixels(f, r.scale);

@@ -37,6 +37,17 @@ struct TextRequest {
   int max_lines = 1;  // for kWrap
 };
 
+// The most characters of one text that are shaped: more never fit in a
+// chart picture, and shaping grows with the length (a 10 MB title took
+// seconds). Every text reaches Pango through TextCache::Shape, which cuts
+// it here; a text of this length or shorter is shaped whole.
+inline constexpr std::size_t kMaxShapedChars = 4000;
+
+// The first max_chars characters of a UTF-8 text (a byte that is not part of
+// a valid sequence counts as one), never more than 4 * max_chars bytes, and
+// never cutting a sequence in two.
+std::string_view CutForShaping(std::string_view text, std::size_t max_chars = kMaxShapedChars);
+
 // A shaped text owned by the cache. Valid until the cache is trimmed, which
 // happens only in BeginPaint or Clear.
 struct ShapedText {

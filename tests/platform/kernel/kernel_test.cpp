@@ -6,13 +6,16 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <optional>
 #include <set>
 #include <string>
 
 #include "platform/automation/error.h"
+#include "tests/support/special_files.h"
 
 namespace qz::kernel {
 namespace {
@@ -235,6 +238,157 @@ TEST(SiblingFile, ReplacesTheTargetOnlyOnCommit) {
   EXPECT_EQ(ReadWholeFile(target).size(), 5u);
   EXPECT_EQ(ErrorNumberOf([&] { SiblingFile s(dir.File("no/folder/x")); }),
             err::kPathFileAccessError);
+}
+
+mode_t ModeOf(const std::string& path) {
+  struct stat st {};
+  stat(path.c_str(), &st);
+  return st.st_mode & 07777;
+}
+
+std::string ContentOf(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Writes content through a new sibling of target and commits it.
+void Replace(const std::string& target, const std::string& content) {
+  SiblingFile sibling(target);
+  std::ofstream(sibling.path(), std::ios::binary | std::ios::trunc) << content;
+  sibling.Commit();
+}
+
+TEST(SiblingFile, OnlyARegularFileOrNothingIsReplaced) {
+  TempDir dir;
+  const std::string fifo = dir.File("fifo.jpg");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+  const std::string folder = dir.File("folder.jpg");
+  ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+  const std::string link = dir.File("link.jpg");
+  const std::string linked = dir.Touch("linked.jpg", "linked");
+  ASSERT_EQ(symlink(linked.c_str(), link.c_str()), 0);
+  const std::string device = test::SafeCharDevice(dir.path());
+  struct Case {
+    std::string path;
+    mode_t kind;
+  };
+  std::vector<Case> cases = {{fifo, S_IFIFO}, {folder, S_IFDIR}, {link, S_IFLNK}};
+  if (!device.empty()) cases.push_back({device, S_IFCHR});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    EXPECT_EQ(ErrorNumberOf([&] { Replace(c.path, "image"); }), err::kPathFileAccessError);
+    EXPECT_EQ(test::KindAt(c.path), c.kind);
+  }
+  EXPECT_EQ(ContentOf(linked), "linked");
+  // Nothing left behind in the folder: the five entries made above.
+  std::set<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+    names.insert(e.path().filename().string());
+  std::set<std::string> expected = {"fifo.jpg", "folder.jpg", "link.jpg", "linked.jpg"};
+  if (device.rfind(dir.path(), 0) == 0) expected.insert("null-device");
+  EXPECT_EQ(names, expected);
+
+  // No name, a folder's name, a zero byte.
+  EXPECT_EQ(ErrorNumberOf([&] { SiblingFile s(""); }), err::kPathFileAccessError);
+  EXPECT_EQ(ErrorNumberOf([&] { SiblingFile s(dir.path() + "/"); }), err::kPathFileAccessError);
+  EXPECT_EQ(ErrorNumberOf([&] { SiblingFile s(dir.File(std::string("a\0b", 3))); }),
+            err::kBadFileNameOrNumber);
+}
+
+TEST(SiblingFile, ANodePutInPlaceWhileWritingIsNotReplaced) {
+  TempDir dir;
+  for (bool existed : {true, false}) {
+    SCOPED_TRACE(existed);
+    const std::string target = dir.File(existed ? "old.jpg" : "new.jpg");
+    if (existed) dir.Touch("old.jpg", "old");
+    std::string sibling_path;
+    {
+      SiblingFile sibling(target);
+      sibling_path = sibling.path();
+      std::ofstream(sibling.path()) << "new";
+      unlink(target.c_str());
+      ASSERT_EQ(mkfifo(target.c_str(), 0600), 0);
+      EXPECT_EQ(ErrorNumberOf([&] { sibling.Commit(); }), err::kPathFileAccessError);
+      EXPECT_EQ(test::KindAt(target), S_IFIFO);
+    }
+    EXPECT_EQ(test::KindAt(sibling_path), 0u);
+    unlink(target.c_str());
+  }
+}
+
+TEST(SiblingFile, AReplacedFileKeepsItsBitsOwnerAndKeptTimes) {
+  TempDir dir;
+  for (mode_t mode : {0600, 0640, 0444, 0755}) {
+    SCOPED_TRACE(mode);
+    const std::string target = dir.Touch("kept-" + std::to_string(mode), "old");
+    ASSERT_EQ(chmod(target.c_str(), mode), 0);
+    Replace(target, "new content");
+    EXPECT_EQ(ModeOf(target), mode);
+    EXPECT_EQ(ContentOf(target), "new content");
+  }
+  // A new file gets the bits any new file gets.
+  const mode_t mask = umask(022);
+  umask(mask);
+  Replace(dir.File("fresh"), "x");
+  EXPECT_EQ(ModeOf(dir.File("fresh")), 0666 & ~mask);
+
+  // The owner, where the process may give files away.
+  if (geteuid() == 0) {
+    const std::string target = dir.Touch("owned", "old");
+    ASSERT_EQ(chown(target.c_str(), 65534, 65533), 0);
+    Replace(target, "new");
+    struct stat st {};
+    ASSERT_EQ(stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 65534u);
+    EXPECT_EQ(st.st_gid, 65533u);
+  }
+
+  // Kept times land after the last write.
+  const std::string timed = dir.Touch("timed", "old");
+  const FILETIME access = FileTimeFromUnix(1000000000, 250000000);
+  const FILETIME write = FileTimeFromUnix(900000000, 0);
+  {
+    SiblingFile sibling(timed);
+    sibling.KeepTimes(&access, &write);
+    EXPECT_TRUE(sibling.replaces());
+    std::ofstream(sibling.path()) << "new";
+    sibling.Commit();
+  }
+  struct stat st {};
+  ASSERT_EQ(stat(timed.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mtim.tv_sec, 900000000);
+  EXPECT_EQ(st.st_atim.tv_sec, 1000000000);
+  EXPECT_EQ(st.st_atim.tv_nsec, 250000000);
+}
+
+TEST(SiblingFile, NamesAreShortFixedAndCarryTheirProcess) {
+  TempDir dir;
+  // The longest legal name has a legal sibling.
+  const std::string target = dir.File(std::string(250, 'n') + ".jpg");
+  {
+    SiblingFile sibling(target);
+    const std::string name = sibling.path().substr(dir.path().size() + 1);
+    EXPECT_EQ(name.size(), kSiblingNameLength);
+    EXPECT_EQ(SiblingOwner(name), getpid());
+    std::ofstream(sibling.path()) << "long";
+    sibling.Commit();
+  }
+  EXPECT_EQ(ContentOf(target), "long");
+  EXPECT_EQ(SiblingOwner(".qz0000001234-00c0ffee.part"), 1234);
+  for (const char* other :
+       {".qz0000001234-00C0FFEE.part", ".qz000001234-00c0ffee.part", ".qz0000000000-00c0ffee.part",
+        "qz0000001234-00c0ffee.part.", ".qz0000001234-00c0ffee.tmp", ".x.jpg.1234.0.part", ""}) {
+    EXPECT_EQ(SiblingOwner(other), 0) << other;
+  }
+}
+
+TEST(FileEntries, ALinkIsNoRegularFile) {
+  TempDir dir;
+  const std::string file = dir.Touch("file", "x");
+  ASSERT_EQ(symlink(file.c_str(), dir.File("link").c_str()), 0);
+  WIN32_FIND_DATAA entry;
+  EXPECT_EQ(GetFileEntryA(file.c_str(), &entry), 1);
+  EXPECT_EQ(GetFileEntryA(dir.File("link").c_str(), &entry), 0);
 }
 
 }  // namespace

@@ -402,5 +402,36 @@ TEST(PaintChart, RepaintReusesTheThreadsLayouts) {
   EXPECT_EQ(TextCache::ForThread().size(), cached);
 }
 
+TEST(PaintChart, HugeTextsDrawAsTheirCut) {
+  // Titles, labels and legend texts of a million characters draw exactly as
+  // their first kMaxShapedChars do: the renderer never shapes more.
+  std::string huge;
+  while (huge.size() < 1'000'000) huge += "Revenue \xE2\x82\xAC ";
+  const std::string cut(CutForShaping(huge));
+  for (std::int32_t kind : {kBar2D, kPie2D, kBar3D}) {
+    for (std::int32_t layout : {kLayoutHorizontal, kLayoutStacked, kLayoutUp}) {
+      SCOPED_TRACE(std::to_string(kind) + "/" + std::to_string(layout));
+      auto with = [&](const std::string& text) {
+        ChartState s = SampleChart(kind, 4, 2);
+        s.title_text = text;
+        s.axes[kAxisX].title_text = text;
+        s.axes[kAxisY].title_text = text;
+        s.axes[kAxisY].title_layout = layout;
+        s.row_labels[1] = text;
+        s.column_labels[0] = text;
+        return Render(s);
+      };
+      const Pixels long_texts = with(huge);
+      const Pixels cut_texts = with(cut);
+      const auto bytes = [](const Pixels& p) {
+        const auto* data = cairo_image_surface_get_data(p.surface.get());
+        return std::vector<std::uint8_t>(
+            data, data + cairo_image_surface_get_stride(p.surface.get()) * p.h);
+      };
+      EXPECT_EQ(bytes(long_texts), bytes(cut_texts));
+    }
+  }
+}
+
 }  // namespace
 }  // namespace qz::chart::render

@@ -79,5 +79,47 @@ TEST(TextCache, FitsAndReusesLayouts) {
   EXPECT_GT(bad.width, 0);
 }
 
+TEST(CutForShaping, KeepsShortTextsAndCutsAtCharacters) {
+  const std::string short_text = "Sales by quarter, \xE2\x82\xAC";
+  EXPECT_EQ(CutForShaping(short_text).data(), short_text.data());
+  EXPECT_EQ(CutForShaping(short_text).size(), short_text.size());
+  const std::string exact(kMaxShapedChars, 'x');
+  EXPECT_EQ(CutForShaping(exact).size(), kMaxShapedChars);
+  EXPECT_EQ(CutForShaping(exact + "y").size(), kMaxShapedChars);
+  // Characters of 2, 3 and 4 bytes: cut after the last whole one.
+  for (const std::string ch : {"\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9D\x84\x9E"}) {
+    std::string text;
+    for (int i = 0; i < 5; ++i) text += ch;
+    EXPECT_EQ(CutForShaping(text, 3), ch + ch + ch);
+    EXPECT_EQ(CutForShaping("ab" + text, 3), "ab" + ch);
+  }
+  // Bytes that start no character are bounded by bytes: four per character,
+  // never splitting a sequence.
+  const std::string stray(100, '\x80');
+  EXPECT_EQ(CutForShaping(stray, 10).size(), 40u);
+  EXPECT_EQ(CutForShaping(std::string(39, '\x80') + "\xE2\x82\xAC", 10).size(), 39u);
+}
+
+TEST(TextCache, ShapesAtMostTheCutOfAText) {
+  FontState f;
+  f.name = "Arial";
+  TextCache& cache = TextCache::ForThread();
+  std::string huge;
+  while (huge.size() < 2'000'000) huge += "A long title, \xC3\xA9t\xC3\xA9 ";
+  for (Fit fit : {Fit::kNone, Fit::kEllipsis, Fit::kWrap}) {
+    SCOPED_TRACE(static_cast<int>(fit));
+    const ShapedText t = cache.Shape({&f, 1, huge, fit, 400, 2});
+    ASSERT_NE(t.layout, nullptr);
+    EXPECT_EQ(static_cast<std::size_t>(pango_layout_get_character_count(t.layout)),
+              kMaxShapedChars);
+    // The same layout as the cut text's own: nothing beyond it counts.
+    const std::string cut(CutForShaping(huge));
+    EXPECT_EQ(cache.Shape({&f, 1, cut, fit, 400, 2}).layout, t.layout);
+  }
+  // A text within the bound is shaped whole, byte for byte.
+  const std::string title = "Quarterly sales \xE2\x80\x94 2024";
+  EXPECT_EQ(std::string(pango_layout_get_text(cache.Shape({&f, 1, title}).layout)), title);
+}
+
 }  // namespace
 }  // namespace qz::chart::render
