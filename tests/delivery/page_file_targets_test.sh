@@ -20,9 +20,12 @@ targets="fifo.jpg"
 # A node like /dev/null of our own, where this process may make one.
 if mknod "$work/null-device" c 1 3 2>/dev/null; then targets="$targets null-device"; fi
 
-# run_page NAME TYPE PATH-EXPRESSION: the page's body in $work/NAME.out,
-# its status and headers in $work/NAME.err.
+# run_page NAME TYPE PATH-EXPRESSION [STATUS]: runs the page, which must
+# exit with STATUS (0: it ran; 3: the render ended in the error answer,
+# whose text quenza page then writes to stderr, never to --out). The body
+# or error text lands in $work/NAME.out, status and headers in $work/NAME.err.
 run_page() {
+  want=${4:-3}
   cat >"$work/$1.asp" <<PAGE
 <%@ Language="JScript" %><%
 var chart = Server.CreateObject("Quenza.QuenzaChart");
@@ -33,8 +36,14 @@ chart.SaveChart($3);
 %>
 PAGE
   # Bounded: a writer that opened the FIFO would wait for a reader forever.
-  timeout 60 "$quenza" page "$work/$1.asp" --out "$work/$1.out" 2>"$work/$1.err" ||
-    fail "quenza page $1 failed: $(cat "$work/$1.err")"
+  rm -f "$work/$1.out"
+  status=0
+  timeout 60 "$quenza" page "$work/$1.asp" --out "$work/$1.out" 2>"$work/$1.err" || status=$?
+  [ "$status" = "$want" ] || fail "quenza page $1 exited $status, not $want: $(cat "$work/$1.err")"
+  if [ "$want" = 3 ]; then
+    [ ! -e "$work/$1.out" ] || fail "quenza page $1 wrote an error answer to --out"
+    sed -n '/the page answered:$/,$p' "$work/$1.err" | sed 1d >"$work/$1.out"
+  fi
 }
 
 for target in $targets; do
@@ -63,7 +72,7 @@ run_page zero JPG "\"$work/cut.jpg\\u0000.txt\""
 # And a plain path still saves, private bits kept on replacement.
 printf old >"$work/kept.jpg"
 chmod 640 "$work/kept.jpg"
-run_page plain JPG "\"$work/kept.jpg\""
+run_page plain JPG "\"$work/kept.jpg\"" 0
 [ "$(stat -c %a "$work/kept.jpg")" = 640 ] || fail "kept.jpg lost its bits"
 [ "$(head -c 2 "$work/kept.jpg" | od -An -tx1 | tr -d ' ')" = ffd8 ] || fail "kept.jpg is no JPEG"
 echo "page file targets: error answers, nodes untouched"
