@@ -8,6 +8,7 @@
 #include <sstream>
 #include <thread>
 
+#include "host/chart_warmup.h"
 #include "host/commands.h"
 #include "host/object_factory.h"
 #include "host/page_engine.h"
@@ -34,6 +35,10 @@ struct PageArgs {
 };
 
 int Serve(const ServeArgs& args) {
+  if (std::string why; !CheckRendererFonts(&why)) {
+    std::cerr << "quenza serve: " << why << "\n";
+    return 1;
+  }
   ServerOptions options;
   options.root = args.root;
   std::size_t colon = args.listen.rfind(':');
@@ -106,6 +111,12 @@ int RunOnePage(const PageArgs& args) {
     std::cerr << "quenza page: the page is not inside the site folder\n";
     return 1;
   }
+  if (std::string why; !CheckRendererFonts(&why)) {
+    std::cerr << "quenza page: " << why << "\n";
+    return 1;
+  }
+  // The same chart as the server draws: the server's workers warm up first.
+  WarmChartWorker(root);
   PageOptions options;
   options.root = root;
   options.script_timeout_seconds = args.script_timeout;

@@ -294,6 +294,7 @@ Variant ToVariant(duk_context* ctx, duk_idx_t index) {
 }
 
 void ThrowStatus(duk_context* ctx, HRESULT hr, const EXCEPINFO& excep) {
+  qz_duk_after_native(ctx);
   HRESULT status = hr;
   if (hr == DISP_E_EXCEPTION && excep.number != 0) status = HResultFromNumber(excep.number);
   std::string description = excep.description;
