@@ -183,6 +183,8 @@ class PageRun final : public ServerHooks {
 
   ComPtr<IDispatch> CreateWithoutContext(std::string_view prog_id);
   ResponseObject& response() { return *response_; }
+  // Writes the page's literal text n (raises for any other n).
+  void WriteLiteral(double n);
   // True when the page took enough memory (script heap, response, objects)
   // that its end should give memory back to the system.
   bool TookMuchMemory() const;
@@ -230,6 +232,12 @@ duk_ret_t PageWrite(duk_context* ctx) {
   Variant v = ToVariant(ctx, 0);
   HRESULT hr = RunOf(ctx)->response().Write(v);
   if (Failed(hr)) Raise(NumberFromHResult(hr), {}, kSource);
+  return 0;
+}
+
+// __qzLiteral(n): the page's literal text n.
+duk_ret_t PageLiteral(duk_context* ctx) {
+  RunOf(ctx)->WriteLiteral(duk_get_number_default(ctx, 0, -1));
   return 0;
 }
 
@@ -305,6 +313,14 @@ std::string SizeText(std::size_t bytes) {
 }
 
 }  // namespace
+
+void PageRun::WriteLiteral(double n) {
+  const std::vector<std::string>& literals = parsed_->literals;
+  if (!(n >= 0 && n < static_cast<double>(literals.size())) || n != std::trunc(n))
+    Raise(err::kInvalidProcedureCall, {}, kSource);
+  HRESULT hr = response_->Write(Variant(literals[static_cast<std::size_t>(n)]));
+  if (Failed(hr)) Raise(NumberFromHResult(hr), {}, kSource);
+}
 
 void PageRun::Spend(ScriptBudget::Spent what) {
   budget_.Spend(what);
@@ -510,6 +526,8 @@ duk_ret_t PageRun::RunScript(duk_context* ctx, void* udata) {
   duk_put_prop_string(ctx, -2, "ActiveXObject");
   duk_push_c_function(ctx, Protected<PageWrite>, 1);
   duk_put_prop_string(ctx, -2, std::string(kPageWriteFunction).c_str());
+  duk_push_c_function(ctx, Protected<PageLiteral>, 1);
+  duk_put_prop_string(ctx, -2, std::string(kPageLiteralFunction).c_str());
   duk_pop(ctx);
 
   const std::string& path = run->request_.path;

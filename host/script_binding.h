@@ -12,6 +12,7 @@
 
 #include <new>
 #include <string>
+#include <string_view>
 
 #include "host/duktape/qz_duktape.h"
 #include "platform/automation/error.h"
@@ -38,6 +39,11 @@ void PushVariant(duk_context* ctx, const Variant& value);
 // true (-1) or false, strings text, a dispatch Proxy the object, a buffer a
 // byte array. Raises Type mismatch (13) for other objects.
 Variant ToVariant(duk_context* ctx, duk_idx_t index);
+
+// The engine keeps a character beyond U+FFFF as two surrogates, each encoded
+// on its own (CESU-8); text leaving the engine joins each such pair into the
+// character's UTF-8 form. Every other byte passes unchanged.
+std::string Utf8FromEngineText(std::string_view text);
 
 // Throws an Error into the script for a failed status (never returns); a
 // page whose budget ran out stops before the script's next instruction.

@@ -509,6 +509,22 @@ TEST_F(PageEngineTest, ErrorPagesShowNoServerPathsAndStayShort) {
   EXPECT_NE(log_[0].find("ab\\x1b[31m\\n"), std::string::npos);
 }
 
+TEST_F(PageEngineTest, LiteralTextAndScriptTextLeaveThePageByteForByte) {
+  // Latin-1 bytes, a line separator and a character beyond U+FFFF in the
+  // literal text; the same characters from script strings.
+  const std::string text = "caf\xE9 \xE2\x80\xA8 \xF0\x9F\x98\x80 \"q\" \\ \x01";
+  PageResult r = Run(text + "<%= '\xF0\x9F\x98\x80|\\ud83d\\ude00|' + '\\u2028'.length %>" + text);
+  EXPECT_EQ(r.status, 200) << r.body;
+  EXPECT_EQ(r.body, text + "\xF0\x9F\x98\x80|\xF0\x9F\x98\x80|1" + text);
+  // A lone surrogate has no UTF-8 form: it passes as the engine holds it.
+  EXPECT_EQ(Run("<%= '\\ud83d' %>").body, "\xED\xA0\xBD");
+  // The literal function takes only the page's own literal numbers.
+  r =
+      Run("x<% try { __qzLiteral(1); } catch (e) { Response.Write('|' + e.number); }"
+          " try { __qzLiteral(0.5); } catch (e) { Response.Write('|' + e.number); } %>");
+  EXPECT_EQ(r.body, "x|-2146828283|-2146828283");
+}
+
 TEST(PageErrorTextTest, ClientTextKeepsSitePathsAndHidesTheRest) {
   std::filesystem::path root = "/srv/site";
   EXPECT_EQ(ClientText("open /srv/site/charts/a.jpg failed", root), "open /charts/a.jpg failed");
