@@ -22,7 +22,7 @@ struct ServeArgs {
   std::string root = ".";
   std::string listen = "127.0.0.1:8080";
   int threads = 0;
-  int script_timeout = 90;
+  int script_timeout = PageLimits::kScriptTimeoutSeconds;
 };
 
 struct PageArgs {
@@ -31,7 +31,7 @@ struct PageArgs {
   std::string query;
   std::string form;
   std::string out;
-  int script_timeout = 90;
+  int script_timeout = PageLimits::kScriptTimeoutSeconds;
 };
 
 int Serve(const ServeArgs& args) {

@@ -21,7 +21,7 @@ struct ServerOptions {
   std::string host = "127.0.0.1";
   int port = 8080;  // 0: any free port
   int threads = 0;  // 0: the number of cores
-  std::int32_t script_timeout_seconds = 90;
+  std::int32_t script_timeout_seconds = PageLimits::kScriptTimeoutSeconds;
   PageLimits page_limits;
   ObjectCreator create_object;
   // Runs once on each worker thread before it serves (warms the per-thread
