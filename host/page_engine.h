@@ -53,7 +53,7 @@ struct PageLimits {
   // Objects the page may create (Server.CreateObject and new ActiveXObject).
   std::size_t objects = 10'000;
   // Steps of regular-expression matching, in all the page's expressions
-  // (roughly a second of matching).
+  // (a second or two of matching).
   std::uint64_t regexp_steps = 100'000'000;
   // A page whose script heap or response grew past this gives the memory
   // back to the system when it ends.
