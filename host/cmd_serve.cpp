@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "delivery/temp_file.h"
+#include "host/chart_warmup.h"
 #include "host/cli_support.h"
 #include "host/commands.h"
 #include "host/object_factory.h"
@@ -24,7 +25,7 @@ struct ServeArgs {
   std::string root = ".";
   std::string listen = "127.0.0.1:8080";
   int threads = 0;
-  int script_timeout = 90;
+  int script_timeout = PageLimits::kScriptTimeoutSeconds;
 };
 
 struct PageArgs {
@@ -33,11 +34,15 @@ struct PageArgs {
   std::string query;
   std::string form;
   std::string out;
-  int script_timeout = 90;
+  int script_timeout = PageLimits::kScriptTimeoutSeconds;
 };
 
 int Serve(const ServeArgs& args) {
   delivery::RemoveStaleTempFiles();  // what killed renders left in the temporary folder
+  if (std::string why; !CheckRendererFonts(&why)) {
+    std::cerr << "quenza serve: " << why << "\n";
+    return 1;
+  }
   ServerOptions options;
   options.root = args.root;
   std::size_t colon = args.listen.rfind(':');
@@ -116,6 +121,12 @@ int RunOnePage(const PageArgs& args) {
     std::string text((std::istreambuf_iterator<char>(page)), std::istreambuf_iterator<char>());
     WarnAboutRegistry(std::cerr, "page", ProgIdsOfPage(text));
   }
+  if (std::string why; !CheckRendererFonts(&why)) {
+    std::cerr << "quenza page: " << why << "\n";
+    return 1;
+  }
+  // The same chart as the server draws: the server's workers warm up first.
+  WarmChartWorker(root);
   PageOptions options;
   options.root = root;
   options.script_timeout_seconds = args.script_timeout;

@@ -1,11 +1,16 @@
 #include "host/page_engine.h"
 
+#include <malloc.h>
+
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <fstream>
 #include <iterator>
 #include <sstream>
 #include <vector>
 
+#include "host/chart_warmup.h"
 #include "host/page_parser.h"
 #include "host/script_binding.h"
 #include "platform/automation/convert.h"
@@ -39,6 +44,88 @@ std::string ErrorPage(std::string_view number, std::string_view description,
   if (line > 0) html += ", line " + std::to_string(line);
   html += "</p>\n</body></html>\n";
   return html;
+}
+
+namespace {
+
+// Cuts text to at most max bytes without splitting a UTF-8 sequence, marking
+// the cut with "...".
+void CutText(std::string& text, std::size_t max) {
+  if (text.size() <= max) return;
+  std::size_t n = max;
+  while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
+  text.resize(n);
+  text += "...";
+}
+
+bool StartsPath(std::string_view text, std::size_t i) {
+  if (text[i] != '/') return false;
+  return i == 0 || std::string_view(" \t'\"(=:,;[<").find(text[i - 1]) != std::string_view::npos;
+}
+
+}  // namespace
+
+std::string ClientText(std::string_view text, const std::filesystem::path& root) {
+  const std::string base = root.string();
+  std::string out;
+  // Enough input for the cut, with room for paths that shrink.
+  const std::size_t stop = kClientErrorTextBytes + 1;
+  std::size_t i = 0;
+  while (i < text.size() && out.size() < stop) {
+    std::string_view path;
+    if (StartsPath(text, i)) {
+      std::size_t end = text.find_first_of(" \t\r\n'\"),;]>", i);
+      path = text.substr(i, end == std::string_view::npos ? end : end - i);
+      while (path.size() > 1 && (path.back() == ':' || path.back() == '.')) path.remove_suffix(1);
+    }
+    if (path.size() > 1) {
+      i += path.size();
+      bool in_site = base.size() > 1 && path.starts_with(base) &&
+                     (path.size() == base.size() || path[base.size()] == '/');
+      if (in_site) {
+        out += path.size() == base.size() ? std::string_view("/") : path.substr(base.size());
+      } else {
+        out += "(server path)";
+      }
+      continue;
+    }
+    auto c = static_cast<unsigned char>(text[i++]);
+    out.push_back(c < 0x20 || c == 0x7f ? ' ' : static_cast<char>(c));
+  }
+  CutText(out, kClientErrorTextBytes);
+  return out;
+}
+
+std::string LogText(std::string_view text, std::size_t max_bytes) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out;
+  for (std::size_t i = 0; i < text.size() && out.size() <= max_bytes; ++i) {
+    auto c = static_cast<unsigned char>(text[i]);
+    switch (c) {
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      default:
+        if (c < 0x20 || c == 0x7f) {
+          out += "\\x";
+          out.push_back(kHex[c >> 4]);
+          out.push_back(kHex[c & 15]);
+        } else {
+          out.push_back(static_cast<char>(c));
+        }
+    }
+  }
+  CutText(out, max_bytes);
+  return out;
 }
 
 namespace {
@@ -97,10 +184,19 @@ class PageRun final : public ServerHooks, private eventlog::EventSink {
 
   ComPtr<IDispatch> CreateWithoutContext(std::string_view prog_id);
   ResponseObject& response() { return *response_; }
+  // Writes the page's literal text n (raises for any other n).
+  void WriteLiteral(double n);
+  // True when the page took enough memory (script heap, response, objects)
+  // that its end should give memory back to the system.
+  bool TookMuchMemory() const;
 
  private:
+  static duk_ret_t RunScript(duk_context* ctx, void* udata);
   RequestData MakeRequestData() const;
   void Finish();
+  void CountObject();
+  void Spend(ScriptBudget::Spent what);
+  std::string WhyStopped() const;
   PageResult ErrorResult(const PageError& e);
   PageError ErrorFromValue(duk_context* ctx, const ParsedPage& parsed);
   // The event log of the page's thread: a render that ended in its error
@@ -122,8 +218,10 @@ class PageRun final : public ServerHooks, private eventlog::EventSink {
   ComPtr<PageContext> context_;
   // Objects activated in the page's context, in order of creation.
   std::vector<ComPtr<ObjectControl>> activated_;
-  bool finished_ = false;
+  std::size_t objects_created_ = 0;
+  std::size_t body_bytes_ = 0;
   const ParsedPage* parsed_ = nullptr;  // while the script runs
+  bool finished_ = false;
   int chart_errors_ = 0;
 };
 
@@ -143,6 +241,12 @@ duk_ret_t PageWrite(duk_context* ctx) {
   return 0;
 }
 
+// __qzLiteral(n): the page's literal text n.
+duk_ret_t PageLiteral(duk_context* ctx) {
+  RunOf(ctx)->WriteLiteral(duk_get_number_default(ctx, 0, -1));
+  return 0;
+}
+
 // new ActiveXObject(progId)
 duk_ret_t NewActiveXObject(duk_context* ctx) {
   std::string prog_id = ToText(ToVariant(ctx, 0));
@@ -157,17 +261,120 @@ std::string ReadFile(const std::filesystem::path& file, bool* ok) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-std::string PropString(duk_context* ctx, duk_idx_t obj, const char* name) {
-  std::string out;
-  duk_get_prop_string(ctx, obj, name);
-  if (duk_is_string(ctx, -1)) out = duk_get_string(ctx, -1);
+// One property of a thrown value, or the value's own text. The thrown value
+// is the page's: reading it may run its getters, Proxy traps and toString,
+// and those may throw, loop until the deadline or find the deadline passed.
+// So every read runs in a protected call of its own, and a read that fails
+// leaves its field unknown.
+struct ValueRead {
+  const char* name = nullptr;  // null: the value's text (ToString)
+  bool is_number = false;
+  double number = 0;
+  bool is_text = false;
+  std::string text;
+};
+
+duk_ret_t ReadValue(duk_context* ctx, void* udata) {
+  auto* read = static_cast<ValueRead*>(udata);
+  if (read->name == nullptr) {
+    duk_to_string(ctx, -1);
+  } else {
+    duk_get_prop_string(ctx, -1, read->name);
+  }
+  if (duk_is_number(ctx, -1)) {
+    read->is_number = true;
+    read->number = duk_get_number(ctx, -1);
+  } else if (duk_is_string(ctx, -1)) {
+    duk_size_t n = 0;
+    const char* p = duk_get_lstring(ctx, -1, &n);
+    read->is_text = true;
+    read->text.assign(p, std::min<std::size_t>(n, kLogErrorBytes));
+  }
+  return 0;
+}
+
+// Reads from the value on the stack top, leaving the stack as it was.
+ValueRead Read(duk_context* ctx, const char* name) {
+  ValueRead read;
+  read.name = name;
+  duk_dup(ctx, -1);
+  if (duk_safe_call(ctx, ReadValue, &read, 1, 1) != DUK_EXEC_SUCCESS) read = ValueRead{};
   duk_pop(ctx);
-  return out;
+  return read;
+}
+
+std::string NumberText(double n) {
+  std::ostringstream s;
+  if (std::isfinite(n) && n == std::trunc(n) && std::fabs(n) < 1e18) {
+    s << static_cast<long long>(n);
+  } else {
+    s << n;
+  }
+  return s.str();
+}
+
+std::string SizeText(std::size_t bytes) {
+  if (bytes % (std::size_t{1} << 20) == 0) return std::to_string(bytes >> 20) + " MB";
+  return std::to_string(bytes) + " bytes";
 }
 
 }  // namespace
 
+void PageRun::WriteLiteral(double n) {
+  const std::vector<std::string>& literals = parsed_->literals;
+  if (!(n >= 0 && n < static_cast<double>(literals.size())) || n != std::trunc(n))
+    Raise(err::kInvalidProcedureCall, {}, kSource);
+  HRESULT hr = response_->Write(Variant(literals[static_cast<std::size_t>(n)]));
+  if (Failed(hr)) Raise(NumberFromHResult(hr), {}, kSource);
+}
+
+void PageRun::Spend(ScriptBudget::Spent what) {
+  budget_.Spend(what);
+  if (ctx_) qz_duk_check_budget_soon(ctx_);
+}
+
+void PageRun::CountObject() {
+  if (objects_created_ >= options_.limits.objects) {
+    Spend(ScriptBudget::Spent::Objects);
+    Raise(err::kOutOfMemory, "The page created more objects than its limit", kSource);
+  }
+  ++objects_created_;
+}
+
+bool PageRun::TookMuchMemory() const {
+  const std::size_t much = options_.limits.trim_after_bytes;
+  // A created object costs memory outside the script heap as well.
+  constexpr std::size_t kObjectCost = 16 << 10;
+  return budget_.heap_peak >= much || body_bytes_ >= much ||
+         objects_created_ >= much / kObjectCost ||
+         budget_.spent.load() != ScriptBudget::Spent::None || budget_.out_of_memory.load();
+}
+
+std::string PageRun::WhyStopped() const {
+  const PageLimits& limits = options_.limits;
+  switch (budget_.spent.load()) {
+    case ScriptBudget::Spent::Response:
+      return "The page's response grew beyond its limit of " + SizeText(limits.response_bytes);
+    case ScriptBudget::Spent::Objects:
+      return "The page created more than its limit of " + std::to_string(limits.objects) +
+             " objects";
+    case ScriptBudget::Spent::RegexpSteps:
+      return "The page's regular expressions ran beyond their limit of " +
+             std::to_string(limits.regexp_steps) + " steps";
+    case ScriptBudget::Spent::None:
+      break;
+  }
+  if (budget_.out_of_memory) {
+    return "The page's script needed more than its memory limit of " +
+           SizeText(options_.script_memory_limit);
+  }
+  if (budget_.stop) return "The page was stopped because the server is shutting down";
+  return "The page ran longer than its script timeout of " + std::to_string(timeout_seconds_) +
+         " seconds";
+}
+
 ComPtr<IDispatch> PageRun::CreateObject(std::string_view prog_id) {
+  CountObject();
   if (!options_.create_object) Raise(err::kCantCreateObject, {}, kSource);
   ComPtr<IDispatch> object = options_.create_object(prog_id);
   if (!object) Raise(err::kCantCreateObject, {}, kSource);
@@ -181,6 +388,7 @@ ComPtr<IDispatch> PageRun::CreateObject(std::string_view prog_id) {
 }
 
 ComPtr<IDispatch> PageRun::CreateWithoutContext(std::string_view prog_id) {
+  CountObject();
   if (!options_.create_object) Raise(err::kCantCreateObject, {}, kSource);
   ObjectContextScope none(nullptr);
   ComPtr<IDispatch> object = options_.create_object(prog_id);
@@ -264,32 +472,29 @@ RequestData PageRun::MakeRequestData() const {
 PageError PageRun::ErrorFromValue(duk_context* ctx, const ParsedPage& parsed) {
   PageError e;
   e.number = "(none)";
-  if (!duk_is_object(ctx, -1)) {
-    e.description = duk_safe_to_string(ctx, -1);
-    return e;
-  }
-  duk_get_prop_string(ctx, -1, "number");
-  if (duk_is_number(ctx, -1)) {
-    double n = duk_get_number(ctx, -1);
-    std::ostringstream s;
-    if (std::isfinite(n) && n == std::trunc(n)) {
-      s << static_cast<long long>(n);
-    } else {
-      s << n;
+  bool stopped = budget_.Expired();
+  if (duk_is_object(ctx, -1)) {
+    if (!stopped) {
+      if (ValueRead n = Read(ctx, "number"); n.is_number) e.number = NumberText(n.number);
+      if (ValueRead d = Read(ctx, "description"); d.is_text) e.description = std::move(d.text);
+      if (ValueRead src = Read(ctx, "source"); src.is_text) e.source = std::move(src.text);
     }
-    e.number = s.str();
+    if (ValueRead line = Read(ctx, "lineNumber");
+        line.is_number && line.number >= 1 && line.number <= INT32_MAX) {
+      e.line = parsed.PageLine(static_cast<int>(line.number));
+    }
   }
-  duk_pop(ctx);
-  e.description = PropString(ctx, -1, "description");
-  if (e.description.empty()) {
-    duk_dup(ctx, -1);
-    e.description = duk_safe_to_string(ctx, -1);
-    duk_pop(ctx);
+  if (e.description.empty() && !budget_.Expired()) {
+    ValueRead text = Read(ctx, nullptr);
+    e.description = text.is_text ? std::move(text.text) : "An error that has no text";
   }
-  e.source = PropString(ctx, -1, "source");
-  duk_get_prop_string(ctx, -1, "lineNumber");
-  if (duk_is_number(ctx, -1)) e.line = parsed.PageLine(duk_get_int(ctx, -1));
-  duk_pop(ctx);
+  // Whatever was thrown, a page stopped by a budget (also while its thrown
+  // value's getters ran) reports which.
+  if (budget_.Expired()) {
+    e.number = "(none)";
+    e.description = WhyStopped();
+    e.source.clear();
+  }
   return e;
 }
 
@@ -298,9 +503,11 @@ PageResult PageRun::ErrorResult(const PageError& e) {
   r.status = 500;
   r.status_text = "Internal Server Error";
   r.content_type = "text/html";
-  r.body = ErrorPage(e.number, e.description, e.source, request_.path, e.line);
-  r.error = "page error " + request_.path + (e.line > 0 ? " line " + std::to_string(e.line) : "") +
-            ": " + e.number + " " + e.description + (e.source.empty() ? "" : " (" + e.source + ")");
+  r.body = ErrorPage(e.number, ClientText(e.description, options_.root),
+                     ClientText(e.source, options_.root), request_.path, e.line);
+  r.error = LogText("page error " + request_.path +
+                    (e.line > 0 ? " line " + std::to_string(e.line) : "") + ": " + e.number + " " +
+                    e.description + (e.source.empty() ? "" : " (" + e.source + ")"));
   return r;
 }
 
@@ -335,10 +542,44 @@ void PageRun::Report(const eventlog::Event& event) noexcept {
   }
 }
 
+// Sets up the page's globals, compiles its script and runs it: all in one
+// protected call, so that no error (a refused allocation included) escapes
+// to the engine's fatal handler.
+duk_ret_t PageRun::RunScript(duk_context* ctx, void* udata) {
+  auto* run = static_cast<PageRun*>(udata);
+  InitDispatchBinding(ctx);
+  duk_push_global_stash(ctx);
+  duk_push_pointer(ctx, run);
+  duk_put_prop_string(ctx, -2, kRunKey);
+  duk_pop(ctx);
+  duk_push_global_object(ctx);
+  PushDispatch(ctx, run->response_.get());
+  duk_put_prop_string(ctx, -2, "Response");
+  PushDispatch(ctx, run->request_object_.get());
+  duk_put_prop_string(ctx, -2, "Request");
+  PushDispatch(ctx, run->server_.get());
+  duk_put_prop_string(ctx, -2, "Server");
+  duk_push_c_function(ctx, Protected<NewActiveXObject>, 1);
+  duk_put_prop_string(ctx, -2, "ActiveXObject");
+  duk_push_c_function(ctx, Protected<PageWrite>, 1);
+  duk_put_prop_string(ctx, -2, std::string(kPageWriteFunction).c_str());
+  duk_push_c_function(ctx, Protected<PageLiteral>, 1);
+  duk_put_prop_string(ctx, -2, std::string(kPageLiteralFunction).c_str());
+  duk_pop(ctx);
+
+  const std::string& path = run->request_.path;
+  const std::string& script = run->parsed_->script;
+  duk_push_lstring(ctx, path.data(), path.size());
+  duk_compile_lstring_filename(ctx, 0, script.data(), script.size());
+  duk_call(ctx, 0);
+  return 1;
+}
+
 PageResult PageRun::Run() {
   timeout_seconds_ = options_.script_timeout_seconds;
   SetScriptTimeout(timeout_seconds_);
   budget_.heap_limit = options_.script_memory_limit;
+  budget_.regexp_step_limit = options_.limits.regexp_steps;
   if (options_.running) options_.running->Add(&budget_);
 
   bool ok = true;
@@ -352,6 +593,8 @@ PageResult PageRun::Run() {
     budget_.stop = true;
     if (ctx_) qz_duk_check_budget_soon(ctx_);
   });
+  response_->LimitBody(options_.limits.response_bytes,
+                       [this] { Spend(ScriptBudget::Spent::Response); });
   request_object_ = RequestObject::Create(MakeRequestData());
   server_ = ServerObject::Create(this);
   context_ = PageContext::Create(ComPtr<IDispatch>(response_.get()),
@@ -359,7 +602,6 @@ PageResult PageRun::Run() {
                                  ComPtr<IDispatch>(server_.get()));
   ObjectContextScope scope(context_.get());
   eventlog::EventSinkScope events(this);
-  parsed_ = &parsed;
 
   PageResult result;
   {
@@ -367,52 +609,15 @@ PageResult PageRun::Run() {
     duk_context* ctx = heap.get();
     if (ctx == nullptr) Raise(err::kOutOfMemory, {}, kSource);
     ctx_ = ctx;
-    InitDispatchBinding(ctx);
-    duk_push_global_stash(ctx);
-    duk_push_pointer(ctx, this);
-    duk_put_prop_string(ctx, -2, kRunKey);
-    duk_pop(ctx);
-    duk_push_global_object(ctx);
-    PushDispatch(ctx, response_.get());
-    duk_put_prop_string(ctx, -2, "Response");
-    PushDispatch(ctx, request_object_.get());
-    duk_put_prop_string(ctx, -2, "Request");
-    PushDispatch(ctx, server_.get());
-    duk_put_prop_string(ctx, -2, "Server");
-    duk_push_c_function(ctx, Protected<NewActiveXObject>, 1);
-    duk_put_prop_string(ctx, -2, "ActiveXObject");
-    duk_push_c_function(ctx, Protected<PageWrite>, 1);
-    duk_put_prop_string(ctx, -2, std::string(kPageWriteFunction).c_str());
-    duk_pop(ctx);
-
-    duk_push_lstring(ctx, request_.path.data(), request_.path.size());
-    bool failed =
-        duk_pcompile_lstring_filename(ctx, 0, parsed.script.data(), parsed.script.size()) != 0;
-    if (!failed) failed = duk_pcall(ctx, 0) != DUK_EXEC_SUCCESS;
-
-    bool ended = response_->state().ended;
-    bool timed_out = !ended && budget_.Expired();
-    if (failed && !ended) {
-      PageError e;
-      if (timed_out) {
-        std::string why;
-        if (budget_.out_of_memory) {
-          why = "The page's script needed more than its memory limit of " +
-                std::to_string(options_.script_memory_limit >> 20) + " MB";
-        } else if (budget_.stop) {
-          why = "The page was stopped because the server is shutting down";
-        } else {
-          why = "The page ran longer than its script timeout of " +
-                std::to_string(timeout_seconds_) + " seconds";
-        }
-        e = {"(none)", why, "", 0};
-        duk_get_prop_string(ctx, -1, "lineNumber");
-        if (duk_is_number(ctx, -1)) e.line = parsed.PageLine(duk_get_int(ctx, -1));
-        duk_pop(ctx);
-      } else {
-        e = ErrorFromValue(ctx, parsed);
-      }
-      result = ErrorResult(e);
+    parsed_ = &parsed;
+    bool failed = duk_safe_call(ctx, RunScript, this, 0, 1) != DUK_EXEC_SUCCESS;
+    parsed_ = nullptr;
+    // A page that ended itself (Response.End) answers what it wrote, unless
+    // it spent a budget on the way (a component may write past the response
+    // limit and then end the response).
+    bool spent = budget_.spent.load() != ScriptBudget::Spent::None;
+    if (spent || (failed && !response_->state().ended)) {
+      result = ErrorResult(ErrorFromValue(ctx, parsed));
     }
     duk_pop(ctx);
     // Deactivate while the script's references still exist, then let the
@@ -423,13 +628,14 @@ PageResult PageRun::Run() {
     heap.reset();
   }
   result.chart_errors = chart_errors_;
+  body_bytes_ = response_->state().body.size();
   if (result.error.empty()) {
     const ResponseState& s = response_->state();
     result.status = s.status;
     result.status_text = s.status_text;
     result.content_type = s.content_type;
     result.headers = s.headers;
-    result.body = s.body;
+    result.body = response_->TakeBody();
   }
   return result;
 }
@@ -455,18 +661,30 @@ void PageRun::Finish() {
 
 namespace {
 
-PageResult RunPageRun(PageRun& run, const PageOptions& options, const PageRequest& request) {
+PageResult RunPageRun(const PageOptions& options, const PageRequest& request,
+                      const std::filesystem::path& file, const std::string_view* text) {
+  // Before the page's own clock starts.
+  RetryChartWarmUp();
   PageResult result;
-  try {
-    result = run.Run();
-  } catch (const Error& e) {
-    result.status = 500;
-    result.status_text = "Internal Server Error";
-    result.content_type = "text/html";
-    result.body =
-        ErrorPage(std::to_string(e.hresult()), e.description(), e.source(), request.path, 0);
-    result.error = "page error " + request.path + ": " + e.what();
+  bool trim = false;
+  {
+    PageRun run(options, request, file, text);
+    try {
+      result = run.Run();
+    } catch (const Error& e) {
+      result.status = 500;
+      result.status_text = "Internal Server Error";
+      result.content_type = "text/html";
+      result.body =
+          ErrorPage(std::to_string(e.hresult()), ClientText(e.description(), options.root),
+                    ClientText(e.source(), options.root), request.path, 0);
+      result.error = LogText("page error " + request.path + ": " + e.what());
+    }
+    trim = run.TookMuchMemory();
   }
+  // The page and its heap are gone: a big page gives its memory back now,
+  // instead of leaving the process at its high-water mark.
+  if (trim) ::malloc_trim(0);
   if (!result.error.empty() && options.log) options.log(result.error);
   return result;
 }
@@ -475,14 +693,12 @@ PageResult RunPageRun(PageRun& run, const PageOptions& options, const PageReques
 
 PageResult RunPage(const PageOptions& options, const PageRequest& request,
                    const std::filesystem::path& file) {
-  PageRun run(options, request, file, nullptr);
-  return RunPageRun(run, options, request);
+  return RunPageRun(options, request, file, nullptr);
 }
 
 PageResult RunPageText(const PageOptions& options, const PageRequest& request,
                        std::string_view text, const std::filesystem::path& file) {
-  PageRun run(options, request, file, &text);
-  return RunPageRun(run, options, request);
+  return RunPageRun(options, request, file, &text);
 }
 
 }  // namespace qz::host

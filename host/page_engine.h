@@ -41,11 +41,31 @@ class RunningPages {
   bool stopping_ = false;
 };
 
+// What one page may spend besides its time and script heap. Every limit a
+// page has is defaulted here. A page that spends one of these budgets ends at
+// once with an error answer naming it, as on its script timeout.
+struct PageLimits {
+  static constexpr std::int32_t kScriptTimeoutSeconds = 90;
+  static constexpr std::size_t kScriptMemoryBytes = std::size_t{256} << 20;
+
+  // The response body the page may buffer (its writes and the charts sent).
+  std::size_t response_bytes = std::size_t{64} << 20;
+  // Objects the page may create (Server.CreateObject and new ActiveXObject).
+  std::size_t objects = 10'000;
+  // Steps of regular-expression matching, in all the page's expressions
+  // (a second or two of matching).
+  std::uint64_t regexp_steps = 100'000'000;
+  // A page whose script heap or response grew past this gives the memory
+  // back to the system when it ends.
+  std::size_t trim_after_bytes = std::size_t{16} << 20;
+};
+
 struct PageOptions {
   std::filesystem::path root;  // the site folder (canonical)
-  std::int32_t script_timeout_seconds = 90;
+  std::int32_t script_timeout_seconds = PageLimits::kScriptTimeoutSeconds;
   // The most memory one page's script heap may hold.
-  std::size_t script_memory_limit = std::size_t{256} << 20;
+  std::size_t script_memory_limit = PageLimits::kScriptMemoryBytes;
+  PageLimits limits;
   ObjectCreator create_object;
   // Receives one line per page error (without a newline).
   std::function<void(const std::string&)> log;
@@ -86,8 +106,24 @@ PageResult RunPageText(const PageOptions& options, const PageRequest& request,
                        std::string_view text, const std::filesystem::path& file);
 
 // The body of the error answer: a short HTML page naming the error number,
-// description, source, page and line (every text HTML-encoded).
+// description, source, page and line (every text HTML-encoded). The texts go
+// to a remote client: pass them through ClientText first.
 std::string ErrorPage(std::string_view number, std::string_view description,
                       std::string_view source, std::string_view page, int line);
+
+// The most of an error's description or source that a client is shown, and
+// the most of one page error that the log keeps.
+inline constexpr std::size_t kClientErrorTextBytes = 2048;
+inline constexpr std::size_t kLogErrorBytes = 16384;
+
+// Error text fit for a remote client: a path inside the site folder becomes
+// its path from the site's root ("/charts/bar.asp"), any other absolute path
+// "(server path)", control characters spaces, and the whole is cut to
+// kClientErrorTextBytes (never inside a UTF-8 sequence), marked "...".
+std::string ClientText(std::string_view text, const std::filesystem::path& root);
+
+// Text fit for one log line: control characters and backslashes escaped
+// (\n, \x1b, \\), cut to max_bytes of the escaped text, marked "...".
+std::string LogText(std::string_view text, std::size_t max_bytes = kLogErrorBytes);
 
 }  // namespace qz::host

@@ -48,15 +48,38 @@ bool IsPut(std::uint16_t flags) {
   return (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) != 0;
 }
 
-bool HasLineBreak(std::string_view s) {
-  return s.find_first_of("\r\n") != std::string_view::npos ||
-         s.find('\0') != std::string_view::npos;
+// Any control character but the tab: a line break would split the response
+// head, the others have no place in it.
+bool HasControl(std::string_view s) {
+  for (char c : s) {
+    auto u = static_cast<unsigned char>(c);
+    if ((u < 0x20 && c != '\t') || u == 0x7f) return true;
+  }
+  return false;
 }
 
-// Scripts must not be able to split the response head.
 void CheckHeaderText(std::string_view s) {
-  if (HasLineBreak(s))
-    Raise(err::kInvalidProcedureCall, "Header text contains a line break", kSource);
+  if (HasControl(s))
+    Raise(err::kInvalidProcedureCall, "Header text contains a line break or control character",
+          kSource);
+}
+
+// An HTTP token: letters, digits and !#$%&'*+-.^_`|~.
+bool IsToken(std::string_view s) {
+  if (s.empty()) return false;
+  for (char c : s) {
+    auto u = static_cast<unsigned char>(c);
+    if (std::isalnum(u) == 0 &&
+        std::string_view("!#$%&'*+-.^_`|~").find(c) == std::string_view::npos)
+      return false;
+  }
+  return true;
+}
+
+// Headers that frame the response: the host writes them from what it sends.
+bool IsHostOwnedHeader(std::string_view name) {
+  return EqualsNoCase(name, "Content-Length") || EqualsNoCase(name, "Transfer-Encoding") ||
+         EqualsNoCase(name, "Connection");
 }
 
 constexpr ParamInfo kValueParam[] = {{"value", ParamType::Variant}};
@@ -241,19 +264,41 @@ HRESULT ResponseObject::put_Buffer(VARIANT_BOOL buffer) {
   if (!state_.ended) state_.buffer = buffer != VARIANT_FALSE;
   return S_OK;
 }
+void ResponseObject::LimitBody(std::size_t max_bytes, std::function<void()> on_over) {
+  max_body_ = max_bytes;
+  on_over_ = std::move(on_over);
+}
+
+void ResponseObject::Append(std::string_view bytes) {
+  if (bytes.size() > max_body_ || state_.body.size() > max_body_ - bytes.size()) {
+    if (on_over_) on_over_();
+    Raise(err::kOutOfMemory, "The response is larger than its limit", kSource);
+  }
+  state_.body.append(bytes);
+}
+
 HRESULT ResponseObject::put_ContentType(std::string_view type) {
-  if (HasLineBreak(type)) return HResultFromNumber(err::kInvalidProcedureCall);
+  if (HasControl(type)) return HResultFromNumber(err::kInvalidProcedureCall);
   if (!state_.ended) state_.content_type = std::string(type);
   return S_OK;
 }
 HRESULT ResponseObject::BinaryWrite(const Variant& bytes) {
   if (bytes.type() != VarType::Bytes) return HResultFromNumber(err::kTypeMismatch);
-  if (!state_.ended) state_.body.append(bytes.bytes().begin(), bytes.bytes().end());
-  return S_OK;
+  if (state_.ended) return S_OK;
+  const std::vector<std::uint8_t>& b = bytes.bytes();
+  return Guard(nullptr, [&] {
+    Append(std::string_view(reinterpret_cast<const char*>(b.data()), b.size()));
+  });
 }
 HRESULT ResponseObject::Write(const Variant& text) {
   if (state_.ended || text.is_null()) return S_OK;
-  return Guard(nullptr, [&] { state_.body += ToText(text); });
+  return Guard(nullptr, [&] {
+    if (text.type() == VarType::String) {
+      Append(text.str());
+    } else {
+      Append(ToText(text));
+    }
+  });
 }
 HRESULT ResponseObject::End() {
   if (!state_.ended) {
@@ -271,7 +316,7 @@ void ResponseObject::SetStatus(std::string_view status) {
     code = code * 10 + (status[i] - '0');
     ++i;
   }
-  if (i != 3 || code < 100 || (i < status.size() && status[i] != ' ')) {
+  if (i != 3 || code < 100 || code > 599 || (i < status.size() && status[i] != ' ')) {
     Raise(err::kInvalidPropertyValue, {}, kSource);
   }
   std::string_view text = i < status.size() ? status.substr(i + 1) : std::string_view{};
@@ -281,11 +326,12 @@ void ResponseObject::SetStatus(std::string_view status) {
 }
 
 void ResponseObject::AddHeader(std::string_view name, std::string_view value) {
-  CheckHeaderText(name);
-  CheckHeaderText(value);
-  if (name.empty() || name.find(':') != std::string_view::npos) {
-    Raise(err::kInvalidProcedureCall, "Invalid header name", kSource);
+  if (!IsToken(name)) Raise(err::kInvalidProcedureCall, "Invalid header name", kSource);
+  if (IsHostOwnedHeader(name)) {
+    Raise(err::kInvalidProcedureCall, "The server sets the header " + std::string(name) + " itself",
+          kSource);
   }
+  CheckHeaderText(value);
   if (!state_.ended) state_.headers.emplace_back(std::string(name), std::string(value));
 }
 

@@ -46,6 +46,11 @@ class ResponseObject final
   static ComPtr<ResponseObject> Create(std::function<void()> on_end);
 
   const ResponseState& state() const { return state_; }
+  // Moves the body out (the host takes it once the page has ended).
+  std::string TakeBody() { return std::exchange(state_.body, {}); }
+  // The most body the response may hold. A write beyond it writes nothing,
+  // fails with 7 (Out of memory) and runs on_over (once per write).
+  void LimitBody(std::size_t max_bytes, std::function<void()> on_over);
 
   // IResponse
   HRESULT put_Buffer(VARIANT_BOOL buffer) override;
@@ -60,7 +65,10 @@ class ResponseObject final
   HRESULT Invoke(DISPID id, std::uint16_t flags, std::span<Variant> args, Variant* result,
                  EXCEPINFO* excep) override;
 
-  // Script-only members, raising qz::Error on bad input.
+  // Script-only members, raising qz::Error on bad input: a status outside
+  // 100-599, a header name that is no HTTP token, control characters (a line
+  // break above all) in any header text, and the headers the host itself
+  // owns (Content-Length, Transfer-Encoding, Connection) fail with 5.
   void SetStatus(std::string_view status);
   void AddHeader(std::string_view name, std::string_view value);
   void Clear();
@@ -70,8 +78,13 @@ class ResponseObject final
   explicit ResponseObject(std::function<void()> on_end) : on_end_(std::move(on_end)) {}
   ~ResponseObject() = default;
 
+  // Appends to the body within its limit; raises 7 beyond it.
+  void Append(std::string_view bytes);
+
   ResponseState state_;
   std::function<void()> on_end_;
+  std::size_t max_body_ = SIZE_MAX;
+  std::function<void()> on_over_;
 };
 
 // The request as the page sees it. Names compare in any letter case; a name

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <string>
 
 namespace qz::host {
 namespace {
@@ -49,33 +50,9 @@ class Emitter {
 
   void Literal(std::string_view text) {
     if (text.empty()) return;
-    out_.script += kPageWriteFunction;
-    out_.script += "(\"";
-    for (unsigned char c : text) {
-      switch (c) {
-        case '\\':
-          out_.script += "\\\\";
-          break;
-        case '"':
-          out_.script += "\\\"";
-          break;
-        case '\n':
-          out_.script += "\\n";
-          break;
-        case '\r':
-          out_.script += "\\r";
-          break;
-        default:
-          if (c < 0x20 || c == 0x7F) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\x%02X", c);
-            out_.script += buf;
-          } else {
-            out_.script.push_back(static_cast<char>(c));
-          }
-      }
-    }
-    out_.script += "\");";
+    out_.script += kPageLiteralFunction;
+    out_.script += "(" + std::to_string(out_.literals.size()) + ");";
+    out_.literals.emplace_back(text);
     Skip(text);
     Break();
   }

@@ -10,11 +10,17 @@
 namespace qz::host {
 
 // The name of the native function that the generated script calls to write
-// literal text and <%= %> values to the response.
+// <%= %> values to the response.
 inline constexpr std::string_view kPageWriteFunction = "__qzWrite";
+// The native function that writes literal text n (an index into
+// ParsedPage::literals) to the response: the page's bytes exactly as they
+// stand, whatever their encoding, never passing through a script string.
+inline constexpr std::string_view kPageLiteralFunction = "__qzLiteral";
 
 struct ParsedPage {
   std::string script;
+  // The page's literal text, in the order the script writes it.
+  std::vector<std::string> literals;
   // page_line[n] is the page line (from 1) on which script line n + 1 starts,
   // so that errors name the page's own lines.
   std::vector<int> page_line;

@@ -104,20 +104,6 @@ void PlainAnswer(httplib::Response& res, int status, const char* text) {
 
 }  // namespace
 
-void WarmChartWorker(const std::filesystem::path& root) {
-  static constexpr std::string_view kWarmPage =
-      "<% var c = Server.CreateObject('Quenza.QuenzaChart'); c.Height = 1; c.Width = 2;"
-      " c.ChartTitle = 'Warm'; c.XTitle = 'X'; c.YTitle = 'Y'; c.Legends = 1;"
-      " c.Rows(2); c.Columns(2); c.SetData(1); c.SendChart(); %>";
-  PageOptions options;
-  options.root = root;
-  options.script_timeout_seconds = 30;
-  options.create_object = CreateRegisteredObject;
-  PageRequest request;
-  request.path = "/quenza-warm-up.asp";
-  (void)RunPageText(options, request, kWarmPage, root / "quenza-warm-up.asp");
-}
-
 struct PageServer::Impl {
   // Declared first, so it outlives the connection threads waiting on it.
   std::unique_ptr<WorkerPool> apartments;
@@ -140,6 +126,7 @@ PageServer::PageServer(ServerOptions options)
   page_options.create_object = options_.create_object;
   page_options.log = [this](const std::string& line) { Log(line); };
   page_options.running = &impl_->running;
+  page_options.limits = options_.page_limits;
 
   httplib::Server& http = impl_->http;
   impl_->apartments = std::make_unique<WorkerPool>(options_.threads, options_.warm_worker);

@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "host/chart_warmup.h"
 #include "host/page_engine.h"
 
 namespace qz::host {
@@ -20,10 +21,11 @@ struct ServerOptions {
   std::string host = "127.0.0.1";
   int port = 8080;  // 0: any free port
   int threads = 0;  // 0: the number of cores
-  std::int32_t script_timeout_seconds = 90;
+  std::int32_t script_timeout_seconds = PageLimits::kScriptTimeoutSeconds;
+  PageLimits page_limits;
   ObjectCreator create_object;
   // Runs once on each worker thread before it serves (warms the per-thread
-  // host form and fonts).
+  // host form and fonts; see WarmChartWorker).
   std::function<void()> warm_worker;
   // Access log (one line per request) and page errors; null: none.
   std::ostream* log = nullptr;
@@ -33,13 +35,6 @@ struct ServerOptions {
   int keep_alive_seconds = 2;
   int keep_alive_max_requests = 100;
 };
-
-// A worker's warm-up for the chart component: runs a page that sends one
-// small chart, so that the thread's host form, chart engine and fonts exist
-// before the first request. The chart object is activated and deactivated
-// like any page's, which leaves the thread's engine in its base state.
-// Failures (no registered component) only cost the warm-up.
-void WarmChartWorker(const std::filesystem::path& root);
 
 class PageServer {
  public:

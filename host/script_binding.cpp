@@ -179,6 +179,37 @@ duk_ret_t TrapSet(duk_context* ctx) {
 
 }  // namespace
 
+std::string Utf8FromEngineText(std::string_view text) {
+  // A surrogate in CESU-8: ED A0..BF xx (high A0..AF, low B0..BF).
+  auto surrogate = [&](std::size_t i, unsigned char first, unsigned char last) {
+    if (i + 3 > text.size()) return -1;
+    auto b0 = static_cast<unsigned char>(text[i]);
+    auto b1 = static_cast<unsigned char>(text[i + 1]);
+    auto b2 = static_cast<unsigned char>(text[i + 2]);
+    if (b0 != 0xED || b1 < first || b1 > last || (b2 & 0xC0) != 0x80) return -1;
+    return ((b1 & 0x0F) << 6) | (b2 & 0x3F);
+  };
+  if (text.find('\xED') == std::string_view::npos) return std::string(text);
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    int high = surrogate(i, 0xA0, 0xAF);
+    int low = high < 0 ? -1 : surrogate(i + 3, 0xB0, 0xBF);
+    if (high < 0 || low < 0) {
+      out.push_back(text[i++]);
+      continue;
+    }
+    std::uint32_t cp =
+        0x10000 + (static_cast<std::uint32_t>(high) << 10) + static_cast<std::uint32_t>(low);
+    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    i += 6;
+  }
+  return out;
+}
+
 void InitDispatchBinding(duk_context* ctx) {
   duk_push_global_stash(ctx);
   duk_push_object(ctx);
@@ -275,7 +306,7 @@ Variant ToVariant(duk_context* ctx, duk_idx_t index) {
     case DUK_TYPE_STRING: {
       duk_size_t len = 0;
       const char* s = duk_get_lstring(ctx, index, &len);
-      return Variant(std::string(s, len));
+      return Variant(Utf8FromEngineText(std::string_view(s, len)));
     }
     case DUK_TYPE_BUFFER:
     case DUK_TYPE_OBJECT: {
@@ -294,6 +325,7 @@ Variant ToVariant(duk_context* ctx, duk_idx_t index) {
 }
 
 void ThrowStatus(duk_context* ctx, HRESULT hr, const EXCEPINFO& excep) {
+  qz_duk_after_native(ctx);
   HRESULT status = hr;
   if (hr == DISP_E_EXCEPTION && excep.number != 0) status = HResultFromNumber(excep.number);
   std::string description = excep.description;

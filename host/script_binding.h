@@ -10,8 +10,11 @@
 
 #include <duktape.h>
 
+#include <new>
 #include <string>
+#include <string_view>
 
+#include "host/duktape/qz_duktape.h"
 #include "platform/automation/error.h"
 #include "platform/automation/variant.h"
 #include "platform/com/dispatch.h"
@@ -37,23 +40,37 @@ void PushVariant(duk_context* ctx, const Variant& value);
 // byte array. Raises Type mismatch (13) for other objects.
 Variant ToVariant(duk_context* ctx, duk_idx_t index);
 
-// Throws an Error into the script for a failed status (never returns).
+// The engine keeps a character beyond U+FFFF as two surrogates, each encoded
+// on its own (CESU-8); text leaving the engine joins each such pair into the
+// character's UTF-8 form. Every other byte passes unchanged.
+std::string Utf8FromEngineText(std::string_view text);
+
+// Throws an Error into the script for a failed status (never returns); a
+// page whose budget ran out stops before the script's next instruction.
 [[noreturn]] void ThrowStatus(duk_context* ctx, HRESULT hr, const EXCEPINFO& excep);
 
-// A native function for Duktape that turns a qz::Error raised by F into a
-// script Error (ThrowStatus), so no C++ exception of ours crosses the
-// interpreter.
+// A native function for Duktape that turns a qz::Error raised by F (or a
+// refused allocation) into a script Error (ThrowStatus), so no C++ exception
+// of ours crosses the interpreter. However F ends, a page whose budget ran
+// out meanwhile (a long native call past the deadline) stops before its next
+// instruction.
 template <duk_ret_t (*F)(duk_context*)>
 duk_ret_t Protected(duk_context* ctx) {
   EXCEPINFO excep;
   HRESULT hr = S_OK;
   try {
-    return F(ctx);
+    duk_ret_t ret = F(ctx);
+    qz_duk_after_native(ctx);
+    return ret;
   } catch (const Error& e) {
     excep.number = e.number();
     excep.source = e.source();
     excep.description = e.description();
     hr = e.hresult();
+  } catch (const std::bad_alloc&) {
+    excep.number = err::kOutOfMemory;
+    excep.source = "Quenza page host";
+    hr = HResultFromNumber(err::kOutOfMemory);
   }
   ThrowStatus(ctx, hr, excep);
 }

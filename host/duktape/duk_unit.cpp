@@ -3,6 +3,7 @@
 // in native functions unwind properly).
 #include "duktape.c"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdlib>
 
@@ -11,6 +12,25 @@
 extern "C" int qz_duk_exec_timeout_check(void* udata) {
   if (udata == nullptr) return 0;
   return static_cast<const qz::host::ScriptBudget*>(udata)->Expired() ? 1 : 0;
+}
+
+extern "C" int qz_duk_regexp_check(void* thread) {
+  auto* thr = static_cast<duk_hthread*>(thread);
+  auto* budget = static_cast<qz::host::ScriptBudget*>(thr->heap->heap_udata);
+  if (budget == nullptr) return 0;
+  budget->regexp_steps += 0x10000;
+  if (budget->regexp_steps >= budget->regexp_step_limit)
+    budget->Spend(qz::host::ScriptBudget::Spent::RegexpSteps);
+  if (!budget->Expired()) return 0;
+  // The expression fails with a RangeError; the script stops before its next
+  // instruction, so no catch in the page goes on past its budget.
+  thr->interrupt_counter = 0;
+  return 1;
+}
+
+extern "C" void qz_duk_after_native(duk_context* ctx) {
+  auto* thr = reinterpret_cast<duk_hthread*>(ctx);
+  if (qz_duk_exec_timeout_check(thr->heap->heap_udata)) thr->interrupt_counter = 0;
 }
 
 extern "C" void qz_duk_check_budget_soon(duk_context* ctx) {
@@ -50,6 +70,7 @@ void* BudgetAlloc(void* udata, duk_size_t size) {
   if (block == nullptr) return Refuse(budget);
   BlockSize(block) = size;
   budget->heap_bytes += size;
+  budget->heap_peak = std::max(budget->heap_peak, budget->heap_bytes);
   return static_cast<char*>(block) + kHeader;
 }
 
@@ -70,6 +91,7 @@ void* BudgetRealloc(void* udata, void* ptr, duk_size_t size) {
   if (grown == nullptr) return Refuse(budget);
   BlockSize(grown) = size;
   budget->heap_bytes = budget->heap_bytes - old + size;
+  budget->heap_peak = std::max(budget->heap_peak, budget->heap_bytes);
   return static_cast<char*>(grown) + kHeader;
 }
 

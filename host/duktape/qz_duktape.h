@@ -15,6 +15,10 @@
 namespace qz::host {
 
 struct ScriptBudget {
+  // A budget of the page's own that it has spent; the script stops as on a
+  // timeout, and the page names the budget.
+  enum class Spent : int { None, Response, Objects, RegexpSteps };
+
   // Steady-clock milliseconds; the script stops when the clock passes it.
   std::atomic<std::int64_t> deadline_ms{INT64_MAX};
   // Set when the page must stop now (Response.End, server shutdown).
@@ -27,8 +31,21 @@ struct ScriptBudget {
   // would otherwise run until its timeout) the script stops as on a timeout.
   std::size_t heap_bytes = 0;
   std::size_t heap_limit = SIZE_MAX;
+  std::size_t heap_peak = 0;
   int refusals = 0;
   std::atomic<bool> out_of_memory{false};
+
+  // Steps the regular-expression engine has run for the page (counted in
+  // blocks of 65536), and the most it may run.
+  std::uint64_t regexp_steps = 0;
+  std::uint64_t regexp_step_limit = UINT64_MAX;
+
+  std::atomic<Spent> spent{Spent::None};
+  // Records the first budget spent; later ones keep it.
+  void Spend(Spent what) {
+    Spent none = Spent::None;
+    spent.compare_exchange_strong(none, what);
+  }
 
   static std::int64_t NowMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -37,6 +54,7 @@ struct ScriptBudget {
   }
   bool Expired() const {
     return stop.load(std::memory_order_relaxed) || out_of_memory.load(std::memory_order_relaxed) ||
+           spent.load(std::memory_order_relaxed) != Spent::None ||
            NowMs() >= deadline_ms.load(std::memory_order_relaxed);
   }
 };
@@ -54,7 +72,15 @@ void BudgetFree(void* udata, void* ptr);
 extern "C" {
 // The engine's check, called every few hundred thousand instructions.
 int qz_duk_exec_timeout_check(void* udata);
+// The regexp executor's check, every 65536 steps (thread: the executing
+// duk_hthread): counts the steps against the heap's budget; nonzero, when
+// the budget has run out, stops the expression with a RangeError.
+int qz_duk_regexp_check(void* thread);
 // Makes the running script check its budget before its next instruction,
 // instead of at the next periodic check.
 void qz_duk_check_budget_soon(duk_context* ctx);
+// Called when a native function returns or fails: a budget that ran out
+// during the call (its deadline passed, a limit was spent) ends the script
+// before its next instruction.
+void qz_duk_after_native(duk_context* ctx);
 }

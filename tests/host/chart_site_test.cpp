@@ -5,11 +5,18 @@
 #include <httplib.h>
 #include <turbojpeg.h>
 
+#include <sys/wait.h>
+
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <iterator>
 #include <map>
 #include <thread>
 
+#include "host/chart_warmup.h"
 #include "host/object_factory.h"
 #include "host/page_server.h"
 #include "tests/host/page_test_util.h"
@@ -124,6 +131,45 @@ class ChartSiteTest : public ::testing::Test {
     ASSERT_TRUE(Succeeded(hr)) << excep.description;
     ASSERT_TRUE(std::filesystem::exists(file));
   }
+  // Replaces the fixture's server with one of the given workers, each warmed
+  // by warm (the chart warm-up when empty); waits until all are warm.
+  void Restart(int threads, std::function<void()> warm = {}) {
+    server_->Stop();
+    server_.reset();
+    ServerOptions options;
+    options.root = site_.root() / "site";
+    options.port = 0;
+    options.threads = threads;
+    options.create_object = CreateRegisteredObject;
+    if (!warm) warm = [root = options.root] { WarmChartWorker(root); };
+    warmed_ = 0;
+    options.warm_worker = [this, warm] {
+      warm();
+      ++warmed_;
+    };
+    server_ = std::make_unique<PageServer>(options);
+    std::string why;
+    ASSERT_TRUE(server_->Bind(&why)) << why;
+    server_->Start();
+    for (int i = 0; i < 3000 && warmed_ < threads; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_EQ(warmed_, threads);
+  }
+  // Runs quenza page on a page of the site; its exit status, the body in
+  // *body and what it wrote on stderr in *err.
+  int QuenzaPage(const std::string& page, std::string* body, std::string* err,
+                 const std::string& env = "") {
+    std::filesystem::path out = site_.root() / "page.out", log = site_.root() / "page.err";
+    std::string cmd = env + " " + std::string(QZ_BUILD_DIR) + "/quenza page " +
+                      (site_.root() / "site" / page).string() + " --out " + out.string() + " 2>" +
+                      log.string();
+    int status = std::system(cmd.c_str());
+    std::ifstream in(out, std::ios::binary);
+    *body = std::string(std::istreambuf_iterator<char>(in), {});
+    std::ifstream err_in(log);
+    *err = std::string(std::istreambuf_iterator<char>(err_in), {});
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
   httplib::Result Get(const std::string& path) {
     httplib::Client c("127.0.0.1", server_->port());
     c.set_read_timeout(60, 0);
@@ -132,6 +178,7 @@ class ChartSiteTest : public ::testing::Test {
 
   TempSite site_;
   std::unique_ptr<PageServer> server_;
+  std::atomic<int> warmed_{0};
 };
 
 TEST_F(ChartSiteTest, ActivationDefaultsOnlyInTheObjectContext) {
@@ -216,6 +263,85 @@ TEST_F(ChartSiteTest, ConcurrentClientsEachReceiveTheirOwnChart) {
   }
   for (auto& t : clients) t.join();
   EXPECT_EQ(same, 200);
+}
+
+// A fresh chart engine draws some settings unlike one that a chart object
+// has left: every road to a page warms its worker first, so a page gives the
+// same bytes through quenza page, as a worker's first page and as a later one,
+// also on a worker whose warm-up failed.
+TEST_F(ChartSiteTest, OnePageGivesTheSameChartOnEveryRoad) {
+  NeedRenderRoad();
+  if (IsSkipped()) return;
+  std::string by_command, err;
+  ASSERT_EQ(QuenzaPage("bar2d.asp", &by_command, &err), 0) << err;
+  ASSERT_GT(JpegSize(by_command).width, 0) << err;
+
+  Restart(1);
+  auto first = Get("/bar2d.asp");
+  auto later = Get("/bar2d.asp");
+  ASSERT_TRUE(first && later);
+  EXPECT_TRUE(first->body == by_command) << "first page of a worker";
+  EXPECT_TRUE(later->body == by_command) << "later page of a worker";
+
+  // No registry while the worker warms up: its warm-up cannot create the
+  // chart, and it tries again before its first page.
+  std::string registry = std::getenv("QUENZA_REGISTRY");
+  ::setenv("QUENZA_REGISTRY", (site_.root() / "missing-registry.txt").c_str(), 1);
+  Restart(1, [root = site_.root() / "site"] { WarmChartWorker(root); });
+  ::setenv("QUENZA_REGISTRY", registry.c_str(), 1);
+  auto after_failed = Get("/bar2d.asp");
+  ASSERT_TRUE(after_failed);
+  EXPECT_TRUE(after_failed->body == by_command) << "first page after a failed warm-up";
+}
+
+TEST_F(ChartSiteTest, WithoutTheRenderersFontsNeitherCommandStarts) {
+  std::vector<std::string> found = FoundRendererFonts();
+  EXPECT_FALSE(found.empty()) << "scripts/debian-packages.txt installs the fonts";
+  std::string why;
+  EXPECT_TRUE(CheckRendererFonts(&why)) << why;
+
+  std::filesystem::path empty =
+      site_.Write("no-fonts.conf", "<?xml version=\"1.0\"?>\n<fontconfig></fontconfig>\n");
+  std::string env = "FONTCONFIG_FILE=" + empty.string();
+  std::string body, err;
+  EXPECT_EQ(QuenzaPage("bar2d.asp", &body, &err, env), 1);
+  EXPECT_NE(err.find("fontconfig finds none of the fonts"), std::string::npos) << err;
+  EXPECT_TRUE(body.empty());
+  // The server refuses to start (bounded: a server that started would run).
+  std::string cmd = env + " timeout 20 " + std::string(QZ_BUILD_DIR) + "/quenza serve --root " +
+                    (site_.root() / "site").string() + " --listen 127.0.0.1:0 2>" +
+                    (site_.root() / "serve.err").string();
+  int status = std::system(cmd.c_str());
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+  std::ifstream in(site_.root() / "serve.err");
+  std::string serve_err(std::istreambuf_iterator<char>(in), {});
+  EXPECT_NE(serve_err.find("quenza serve: fontconfig finds none"), std::string::npos) << serve_err;
+}
+
+// Pages that once aborted the whole server, with the real component: each
+// answers 500 and the server goes on serving charts.
+TEST_F(ChartSiteTest, CrashPagesAnswer500AndTheServerGoesOn) {
+  const char* pages[] = {
+      "<% throw Response; %>",
+      "<% throw Server.CreateObject(\"Quenza.QuenzaChart\"); %>",
+      "<% throw { get number() { throw 1; } }; %>",
+      "<% throw new Proxy({}, { get: function () { throw 1; } }); %>",
+      "<% var e = new Error('x'); ['number', 'description', 'lineNumber'].forEach(function (k) {"
+      " Object.defineProperty(e, k, { get: function () { throw 1; } }); }); throw e; %>",
+      "<% var s='xxxxxxxx'; for (var i=0;i<60;i++){ try{ s=s+s; }catch(e){} } throw null; %>",
+  };
+  int n = 0;
+  for (const char* page : pages) {
+    SCOPED_TRACE(page);
+    std::string name = "crash" + std::to_string(n++) + ".asp";
+    site_.Write("site/" + name, page);
+    auto r = Get("/" + name);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 500);
+    auto next = Get("/props.asp");
+    ASSERT_TRUE(next);
+    EXPECT_EQ(next->body, "255 true undefined false -2146828282");
+  }
 }
 
 }  // namespace

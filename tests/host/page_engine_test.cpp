@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <fstream>
 
 #include "tests/host/page_test_util.h"
 
@@ -19,6 +20,7 @@ class PageEngineTest : public ::testing::Test {
     options.root = site_.root();
     options.script_timeout_seconds = timeout_;
     options.script_memory_limit = memory_limit_;
+    options.limits = limits_;
     options.create_object = CreateTestObject;
     options.log = [this](const std::string& line) { log_.push_back(line); };
     PageRequest request;
@@ -42,6 +44,7 @@ class PageEngineTest : public ::testing::Test {
   TempSite site_;
   int timeout_ = 90;
   std::size_t memory_limit_ = std::size_t{256} << 20;
+  PageLimits limits_;
   std::vector<std::string> log_;
 };
 
@@ -242,6 +245,307 @@ TEST_F(PageEngineTest, ServerHelpers) {
   std::string root = site_.root().string();
   EXPECT_EQ(r.body, "&lt;a href=&quot;x&quot;&gt;&amp;&lt;/a&gt;|a+b%2Fc%26d|" + root +
                         "/img/logo.png|" + root + "|90|-2146828283");
+}
+
+// Every page here once aborted the whole process: the host read the thrown
+// value (its getters, Proxy traps, the host's own objects) outside a
+// protected call. Each must answer 500, and the next page must still run.
+TEST_F(PageEngineTest, NoThrownValueCrossesThePageBoundary) {
+  memory_limit_ = 16 << 20;
+  const char* pages[] = {
+      "<% throw Response; %>",
+      "<% throw Server; %>",
+      "<% throw Server.CreateObject('Test.Chart'); %>",
+      "<% throw new ActiveXObject('Test.Chart'); %>",
+      "<% throw { get number() { throw 1; } }; %>",
+      "<% throw { get number() { throw Response; }, get description() { throw Request; } }; %>",
+      "<% throw new Proxy({}, { get: function () { throw 1; }, has: function () { throw 2; },"
+      " getOwnPropertyDescriptor: function () { throw 3; }, ownKeys: function () { throw 4; } }); "
+      "%>",
+      "<% throw new Proxy(new Error('x'), { get: function (t, k) { throw new Proxy({}, {"
+      " get: function () { throw 5; } }); } }); %>",
+      "<% var e = new Error('x'); Object.defineProperty(e, 'number', { get: function () { throw "
+      "1; } });"
+      " Object.defineProperty(e, 'description', { get: function () { throw 2; } });"
+      " Object.defineProperty(e, 'lineNumber', { get: function () { throw 3; } });"
+      " Object.defineProperty(e, 'toString', { get: function () { throw 4; } }); throw e; %>",
+      "<% throw { toString: function () { throw this; }, valueOf: function () { throw this; } }; "
+      "%>",
+      "<% throw Object.create(null); %>",
+      "<% throw null; %>",
+      "<% throw undefined; %>",
+      "<% throw Symbol('s'); %>",
+      "<% var s = 'xxxxxxxx'; for (var i = 0; i < 60; i++) { try { s = s + s; } catch (e) {} } "
+      "throw null; %>",
+      "<% var s = 'xxxxxxxx'; for (var i = 0; i < 60; i++) { try { s = s + s; } catch (e) {} } "
+      "throw { get lineNumber() { throw 1; } }; %>",
+  };
+  for (const char* page : pages) {
+    SCOPED_TRACE(page);
+    PageResult r = Run(page);
+    EXPECT_EQ(r.status, 500);
+    EXPECT_NE(r.body.find("Page error"), std::string::npos);
+    EXPECT_FALSE(r.error.empty());
+    EXPECT_EQ(Run("<%= 1 + 1 %>").body, "2") << "the next page runs";
+  }
+  EXPECT_EQ(Counters().live, 0);
+}
+
+TEST_F(PageEngineTest, ThrownValuesAfterTheDeadlineAreReadSafely) {
+  // A native call returns after the deadline; the page's catch must not run
+  // on, nor may its thrown null or getter reach the engine's fatal handler.
+  const char* pages[] = {
+      "<% Server.ScriptTimeout = 1; var c = new ActiveXObject('Test.Chart');"
+      " try { c.Sleep(1300); } catch (e) {} throw null; %>",
+      "<% Server.ScriptTimeout = 1; try { /(a+)+$/.test(new Array(41).join('a') + 'b'); } catch "
+      "(e) {} throw { get lineNumber() { for (;;) {} } }; %>",
+      "<% Server.ScriptTimeout = 1; throw { get number() { for (;;) {} },"
+      " get description() { for (;;) {} } }; %>",
+  };
+  for (const char* page : pages) {
+    SCOPED_TRACE(page);
+    auto start = std::chrono::steady_clock::now();
+    PageResult r = Run(page);
+    double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(r.status, 500);
+    EXPECT_LT(seconds, 2.5);
+    EXPECT_NE(r.body.find("script timeout of 1 seconds"), std::string::npos) << r.body;
+    EXPECT_EQ(Run("<%= 'next' %>").body, "next");
+  }
+}
+
+TEST_F(PageEngineTest, ANativeCallPastTheDeadlineEndsThePageAtOnce) {
+  auto start = std::chrono::steady_clock::now();
+  PageResult r =
+      Run("<% Server.ScriptTimeout = 1; var c = new ActiveXObject('Test.Chart');"
+          " for (var i = 0; i < 30; i++) { try { c.Sleep(400); } catch (e) {} }"
+          " Response.Write('went on'); %>");
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_EQ(r.status, 500);
+  EXPECT_NE(r.body.find("script timeout"), std::string::npos) << r.body;
+  EXPECT_LT(seconds, 2.0) << "the page ended when the first late call returned";
+}
+
+TEST_F(PageEngineTest, BacktrackingExpressionsEndWithinTheTimeout) {
+  timeout_ = 1;
+  auto start = std::chrono::steady_clock::now();
+  PageResult r =
+      Run("<% var s = new Array(41).join('a') + 'b';"
+          " for (var i = 0; i < 4; i++) { try { /(a+)+$/.test(s); } catch (e) {} } %>");
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_EQ(r.status, 500);
+  EXPECT_NE(r.body.find("script timeout of 1 seconds"), std::string::npos) << r.body;
+  EXPECT_LT(seconds, 2.0);
+
+  // Their steps are a budget of their own, whatever the time left.
+  timeout_ = 90;
+  limits_.regexp_steps = 1'000'000;
+  start = std::chrono::steady_clock::now();
+  r =
+      Run("<% var s = new Array(41).join('a') + 'b';"
+          " for (;;) { try { /(a+)+$/.test(s); } catch (e) {} } %>");
+  seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_EQ(r.status, 500);
+  EXPECT_NE(r.body.find("regular expressions ran beyond their limit of 1000000 steps"),
+            std::string::npos)
+      << r.body;
+  EXPECT_LT(seconds, 5.0);
+  // Ordinary expressions are untouched by it.
+  EXPECT_EQ(Run("<%= /^(\\w+)@(\\w+)\\.com$/.exec('me@example.com')[2] %>").body, "example");
+}
+
+// Resident memory of this process, in bytes.
+std::size_t ResidentBytes() {
+  std::ifstream statm("/proc/self/statm");
+  std::size_t pages = 0, resident = 0;
+  statm >> pages >> resident;
+  return resident * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+}
+
+bool UnderSanitizer() {
+#if defined(__SANITIZE_ADDRESS__)
+  return true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+  return true;
+#endif
+#endif
+  return false;
+}
+
+TEST_F(PageEngineTest, BigPagesEndAtTheirBudgetAndGiveTheirMemoryBack) {
+  // Warm the heap's own structures first, so that the level compared is the
+  // process's steady one.
+  Run("<%= 1 %>");
+  const std::size_t before = ResidentBytes();
+  struct Case {
+    const char* page;
+    const char* why;
+  } cases[] = {
+      // 1 GiB in 1 MiB writes, each write's failure caught.
+      {"<% var s = 'x'; for (var i = 0; i < 20; i++) s += s;"
+       " for (var i = 0; i < 1024; i++) { try { Response.Write(s); } catch (e) {} }"
+       " Response.Write('went on'); %>",
+       "response grew beyond its limit of 64 MB"},
+      {"<% var c = new ActiveXObject('Test.Chart'); var b = c.Bytes(1 << 20);"
+       " for (var i = 0; i < 1024; i++) Response.BinaryWrite(b); %>",
+       "response grew beyond its limit of 64 MB"},
+      {"<% var all = []; for (var i = 0; i < 100000; i++) {"
+       " try { all.push(Server.CreateObject('Test.Chart')); } catch (e) {} } %>",
+       "created more than its limit of 10000 objects"},
+      {"<% var all = []; for (var i = 0; i < 100000; i++) all.push(new "
+       "ActiveXObject('Test.Chart')); "
+       "%>",
+       "created more than its limit of 10000 objects"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.page);
+    PageResult r = Run(c.page);
+    EXPECT_EQ(r.status, 500);
+    EXPECT_NE(r.body.find(c.why), std::string::npos) << r.body;
+    EXPECT_EQ(r.body.find("went on"), std::string::npos);
+    EXPECT_LT(r.body.size(), 4096u);
+    EXPECT_EQ(Counters().live, 0);
+    if (!UnderSanitizer()) {
+      std::size_t after = ResidentBytes();
+      EXPECT_LT(after, before + before / 5) << "before " << before << ", after " << after;
+    }
+  }
+  // At the limit itself, not beyond it, the page is whole.
+  limits_.objects = 3;
+  limits_.response_bytes = 6;
+  PageResult r =
+      Run("<% for (var i = 0; i < 3; i++) new ActiveXObject('Test.Chart'); %>abc<%= 'def' %>");
+  EXPECT_EQ(r.status, 200);
+  EXPECT_EQ(r.body, "abcdef");
+}
+
+TEST_F(PageEngineTest, AComponentsChartBeyondTheResponseLimitEndsThePage) {
+  limits_.response_bytes = 8;
+  PageResult r = Run(
+      "<% var c = Server.CreateObject('Test.Chart'); c.Title = 'a long title'; try { c.Send(); } "
+      "catch (e) {} Response.Write('went on'); %>");
+  EXPECT_EQ(r.status, 500);
+  EXPECT_NE(r.body.find("limit of 8 bytes"), std::string::npos) << r.body;
+  EXPECT_EQ(Counters().live, 0);
+}
+
+TEST_F(PageEngineTest, PageHeadersAreCheckedAndTheFramingHeadersAreTheHosts) {
+  const char* bad[] = {
+      "Response.Status = '999 Too Much'",
+      "Response.Status = '600 X'",
+      "Response.Status = '099 Low'",
+      "Response.Status = '200 OK\\r\\nX-Injected: 1'",
+      "Response.AddHeader('X A', '1')",
+      "Response.AddHeader('X:A', '1')",
+      "Response.AddHeader('', '1')",
+      "Response.AddHeader('X-\\u00e9', '1')",
+      "Response.AddHeader('X-A', 'a\\nb')",
+      "Response.AddHeader('X-A', 'a\\u0001b')",
+      "Response.AddHeader('X-A', 'a\\u0000b')",
+      "Response.AddHeader('Content-Length', '5')",
+      "Response.AddHeader('content-length', '5')",
+      "Response.AddHeader('Transfer-Encoding', 'chunked')",
+      "Response.AddHeader('CONNECTION', 'close')",
+      "Response.ContentType = 'text/html\\r\\nX: 1'",
+      "Response.Redirect('/a\\r\\nX: 1')",
+  };
+  for (const char* call : bad) {
+    SCOPED_TRACE(call);
+    PageResult r = Run(std::string("<% try { ") + call +
+                       "; Response.Write('accepted'); } catch (e) { Response.Write('caught ' + "
+                       "e.number); } %>");
+    EXPECT_EQ(r.status, 200);
+    EXPECT_EQ(r.body.rfind("caught -21468", 0), 0u) << r.body;
+    EXPECT_TRUE(r.headers.empty());
+  }
+  PageResult r = Run(
+      "<% Response.Status = '599 Custom'; Response.AddHeader('X-Fine_1.~', 'tab\\there \\u00e9');"
+      " Response.AddHeader('Content-Language', 'en'); %>");
+  EXPECT_EQ(r.status, 599);
+  ASSERT_EQ(r.headers.size(), 2u);
+  EXPECT_EQ(r.headers[0].second, "tab\there \xC3\xA9");
+  // Uncaught, a refused header is the page's error.
+  r = Run("<% Response.AddHeader('Content-Length', '0'); %>");
+  EXPECT_EQ(r.status, 500);
+  EXPECT_NE(r.body.find("Content-Length"), std::string::npos) << r.body;
+}
+
+TEST_F(PageEngineTest, ErrorPagesShowNoServerPathsAndStayShort) {
+  // A creation failure whose description names server files.
+  PageResult r =
+      Run("<% var c = new ActiveXObject('Test.Chart');"
+          " throw { number: 48, description: 'Cannot load the library "
+          "/usr/lib/quenza/Quenza.so: /usr/lib/quenza/Quenza.so: cannot open',"
+          " source: 'registry /home/site/.config/quenza/registry.txt' }; %>");
+  EXPECT_EQ(r.status, 500);
+  EXPECT_EQ(r.body.find("/usr/lib"), std::string::npos) << r.body;
+  EXPECT_EQ(r.body.find("/home/site"), std::string::npos) << r.body;
+  EXPECT_NE(r.body.find("Cannot load the library (server path): (server path): cannot open"),
+            std::string::npos)
+      << r.body;
+  ASSERT_EQ(log_.size(), 1u);
+  EXPECT_NE(log_[0].find("/usr/lib/quenza/Quenza.so"), std::string::npos) << "the log keeps it";
+
+  // The site's own paths are shown from the site's root.
+  r = Run("<% throw new Error('no file ' + Server.MapPath('data/x.csv')); %>");
+  EXPECT_EQ(r.body.find(site_.root().string()), std::string::npos) << r.body;
+  EXPECT_NE(r.body.find("no file /data/x.csv"), std::string::npos) << r.body;
+  EXPECT_NE(r.body.find("Page: /page.asp"), std::string::npos) << r.body;
+
+  // A 5 MB message with control bytes: a short page, a capped log line.
+  log_.clear();
+  r = Run(
+      "<% var s = 'ab\\u001b[31m\\n'; while (s.length < 5000000) s += s; throw new Error(s); %>");
+  EXPECT_EQ(r.status, 500);
+  EXPECT_LT(r.body.size(), 4096u);
+  EXPECT_NE(r.body.find("..."), std::string::npos);
+  EXPECT_EQ(r.body.find('\x1b'), std::string::npos);
+  ASSERT_EQ(log_.size(), 1u);
+  EXPECT_LE(log_[0].size(), kLogErrorBytes + 3);
+  EXPECT_GT(log_[0].size(), kLogErrorBytes / 2);
+  EXPECT_EQ(log_[0].find_first_of("\n\x1b"), std::string::npos);
+  EXPECT_NE(log_[0].find("ab\\x1b[31m\\n"), std::string::npos);
+}
+
+TEST_F(PageEngineTest, LiteralTextAndScriptTextLeaveThePageByteForByte) {
+  // Latin-1 bytes, a line separator and a character beyond U+FFFF in the
+  // literal text; the same characters from script strings.
+  const std::string text = "caf\xE9 \xE2\x80\xA8 \xF0\x9F\x98\x80 \"q\" \\ \x01";
+  PageResult r = Run(text + "<%= '\xF0\x9F\x98\x80|\\ud83d\\ude00|' + '\\u2028'.length %>" + text);
+  EXPECT_EQ(r.status, 200) << r.body;
+  EXPECT_EQ(r.body, text + "\xF0\x9F\x98\x80|\xF0\x9F\x98\x80|1" + text);
+  // A lone surrogate has no UTF-8 form: it passes as the engine holds it.
+  EXPECT_EQ(Run("<%= '\\ud83d' %>").body, "\xED\xA0\xBD");
+  // The literal function takes only the page's own literal numbers.
+  r =
+      Run("x<% try { __qzLiteral(1); } catch (e) { Response.Write('|' + e.number); }"
+          " try { __qzLiteral(0.5); } catch (e) { Response.Write('|' + e.number); } %>");
+  EXPECT_EQ(r.body, "x|-2146828283|-2146828283");
+}
+
+TEST(PageErrorTextTest, ClientTextKeepsSitePathsAndHidesTheRest) {
+  std::filesystem::path root = "/srv/site";
+  EXPECT_EQ(ClientText("open /srv/site/charts/a.jpg failed", root), "open /charts/a.jpg failed");
+  EXPECT_EQ(ClientText("at /srv/site", root), "at /");
+  EXPECT_EQ(ClientText("at /srv/site2/x and '/etc/passwd'", root),
+            "at (server path) and '(server path)'");
+  EXPECT_EQ(ClientText("Path/File access error, a / b", root), "Path/File access error, a / b");
+  EXPECT_EQ(ClientText("file=/tmp/x.jpg: gone", root), "file=(server path): gone");
+  EXPECT_EQ(ClientText("a\tb\r\nc\x7f", root), "a b  c ");
+  // Cut whole characters only.
+  std::string long_text(kClientErrorTextBytes - 1, 'x');
+  long_text += "\xC3\xA9\xC3\xA9";
+  std::string cut = ClientText(long_text, root);
+  EXPECT_EQ(cut, std::string(kClientErrorTextBytes - 1, 'x') + "...");
+  EXPECT_EQ(ClientText("", root), "");
+}
+
+TEST(PageErrorTextTest, LogTextEscapesControlsAndCaps) {
+  EXPECT_EQ(LogText("a\\b\nc\r\t\x01\x7f\xC3\xA9"), "a\\\\b\\nc\\r\\t\\x01\\x7f\xC3\xA9");
+  EXPECT_EQ(LogText(std::string(100, '\n'), 10), "\\n\\n\\n\\n\\n...");
+  EXPECT_EQ(LogText("short", 10), "short");
 }
 
 }  // namespace

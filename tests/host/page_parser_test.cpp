@@ -22,9 +22,18 @@ TEST(PageParser, ScriptLinesMapBackToPageLines) {
 }
 
 TEST(PageParser, LiteralTextIsEscapedIntoOneWriteCall) {
-  ParsedPage p = ParsePage("a\"b\\c\r\n\x01</script>");
+  // The text stays out of the script: one call writes it by its index, so no
+  // byte of it (quotes, line separators, bytes that are no UTF-8) can break
+  // or change the script.
+  std::string text = "a\"b\\c\r\n\x01</script>\xE9\xE2\x80\xA8\xF0\x9F\x98\x80";
+  ParsedPage p = ParsePage(text + "<% x(); %>" + text);
   ASSERT_TRUE(p.error.empty());
-  EXPECT_EQ(p.script, std::string(kPageWriteFunction) + "(\"a\\\"b\\\\c\\r\\n\\x01</script>\");\n");
+  EXPECT_EQ(p.script, std::string(kPageLiteralFunction) + "(0);\n x(); \n" +
+                          std::string(kPageLiteralFunction) + "(1);\n");
+  ASSERT_EQ(p.literals.size(), 2u);
+  EXPECT_EQ(p.literals[0], text);
+  EXPECT_EQ(p.literals[1], text);
+  EXPECT_EQ(p.PageLine(3), 2) << "the second literal starts on the page's second line";
 }
 
 TEST(PageParser, DirectiveRules) {

@@ -1,6 +1,8 @@
 #include "tests/host/test_objects.h"
 
 #include <cctype>
+#include <chrono>
+#include <thread>
 #include <vector>
 
 #include "platform/automation/convert.h"
@@ -19,7 +21,8 @@ enum : DISPID {
   kTypeName,
   kBytes,
   kFail,
-  kHasResponse
+  kHasResponse,
+  kSleep
 };
 constexpr ParamInfo kValue[] = {{"v", ParamType::Variant}};
 constexpr ParamInfo kShort[] = {{"v", ParamType::I2}};
@@ -39,6 +42,7 @@ constexpr MemberInfo kMembers[] = {
     {"Bytes", kBytes, MemberKind::Method, kValue, ParamType::Variant},
     {"Fail", kFail, MemberKind::Method, kValue},
     {"HasResponse", kHasResponse, MemberKind::Method, {}, ParamType::Bool},
+    {"Sleep", kSleep, MemberKind::Method, kValue},
 };
 constexpr IID IID_TestChart = {0x7E57C4A1, 0x0001, 0x0002, {1, 2, 3, 4, 5, 6, 7, 8}};
 constexpr TypeInfo kInfo{"_TestChart", IID_TestChart, kMembers};
@@ -200,6 +204,10 @@ class TestChart final : public IDispatch, public ObjectControl {
           Raise(ToI4(Arg(args)));
         case kHasResponse:
           out = Variant::Bool(static_cast<bool>(response_));
+          return S_OK;
+        case kSleep:
+          // A native call that takes its time (milliseconds).
+          std::this_thread::sleep_for(std::chrono::milliseconds(ToI4(Arg(args))));
           return S_OK;
         default:
           return DISP_E_MEMBERNOTFOUND;
