@@ -184,8 +184,9 @@ void Chart3D(Painter& p, Box area) {
   Scale scale = ResolveScale(ay.scale, p.ValueRange(), zero, target);
   double max_lab = body.w * 0.2;
   double vw = 0;
+  if (show_y) p.ChooseTickForm(scale, ay.label_font, p.TickBudget());
   for (int i = 0; i <= scale.divisions && show_y && i <= 200; ++i) {
-    vw = std::max<double>(vw, p.Shape(ay.label_font, FormatTick(scale.TickValue(i), scale),
+    vw = std::max<double>(vw, p.Shape(ay.label_font, p.TickLabel(scale.TickValue(i), scale),
                                       Fit::kEllipsis, static_cast<int>(max_lab))
                                   .width);
   }
@@ -239,7 +240,7 @@ void Chart3D(Painter& p, Box area) {
   // Floor and the two walls behind the scene, with the value gridlines.
   if (cr) {
     cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
-    cairo_set_line_width(cr, 1);
+    cairo_set_line_width(cr, p.hair_);
     std::vector<V3> floor{{0, 0, 0}, {extent_x, 0, 0}, {extent_x, 0, extent_z}, {0, 0, extent_z}};
     std::vector<V3> back{
         {0, 0, z_far}, {extent_x, 0, z_far}, {extent_x, extent_y, z_far}, {0, extent_y, z_far}};
@@ -390,12 +391,12 @@ void Chart3D(Painter& p, Box area) {
         if (kind == Kind::kArea) {
           // Segments of one slab join without a seam: no edge between them.
           cairo_fill_preserve(cr);
-          cairo_set_line_width(cr, 0.8);
+          cairo_set_line_width(cr, 0.8 * p.line_);
           cairo_stroke(cr);
         } else if (kind == Kind::kLine) {
           cairo_fill_preserve(cr);
           p.SetShade(f.color, 0.7);
-          cairo_set_line_width(cr, 1);
+          cairo_set_line_width(cr, p.line_);
           cairo_stroke(cr);
         } else {
           cairo_fill_preserve(cr);
@@ -422,7 +423,7 @@ void Chart3D(Painter& p, Box area) {
     for (int i = 0; i <= scale.divisions; ++i) {
       double v = scale.TickValue(i);
       Point q = view.Screen({left_edge.x, to_y(v), left_edge.z});
-      std::string label = FormatTick(v, scale);
+      std::string label = p.TickLabel(v, scale);
       ShapedText t =
           p.Shape(ay.label_font, label, Fit::kEllipsis, static_cast<int>(std::max(8.0, max_lab)));
       if (std::fabs(last_y - q.y) < t.height + 1) continue;
