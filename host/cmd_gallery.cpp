@@ -276,6 +276,29 @@ std::vector<Picture> Pictures() {
                kPie2D});
   p.push_back(
       {"no_data", "An empty grid", [](ChartState& s) { render::ResizeGrid(s, 0, 0); }, kBar2D});
+  p.push_back({"crowded3d", "3-D bar with 40 categories and negative values",
+               [](ChartState& s) {
+                 render::ResizeGrid(s, 40, 3);
+                 for (int r = 0; r < 40; ++r) {
+                   s.row_labels[static_cast<std::size_t>(r)] = "W" + std::to_string(r + 1);
+                   for (int c = 0; c < 3; ++c)
+                     render::SetCell(s, r + 1, c + 1, 15 * std::sin(r * 0.3 + c * 1.7) + 4 * c);
+                 }
+               },
+               kBar3D});
+  p.push_back({"large_values", "Large and negative values: grouped thousands and a true minus",
+               [](ChartState& s) {
+                 for (std::size_t i = 0; i < s.cells.size(); ++i)
+                   s.cells[i] = (i % 5 == 2 ? -1.0 : 1.0) * (*s.cells[i]) * 25000;
+               },
+               kLine2D});
+  p.push_back({"world_title",
+               "A title in Chinese, Japanese, Korean, Arabic and Hindi, with an emoji",
+               [](ChartState& s) {
+                 s.title_text = "销售 売上高 매출 المبيعات बिक्री 📈";
+                 s.column_labels = {"北", "南", "西"};
+               },
+               kBar2D});
   return p;
 }
 

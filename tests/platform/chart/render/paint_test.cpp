@@ -623,5 +623,91 @@ TEST(PaintChart, ATitleInEveryScriptDrawsAndAMissingGlyphIsLoggedOnce) {
   EXPECT_EQ(PaintWarnings()[0], "legend entry: no installed font has a glyph for U+10FFFD");
 }
 
+std::vector<const PlacedText*> Texts(const ChartLayout& l, TextRole role) {
+  std::vector<const PlacedText*> out;
+  for (const auto& t : l.texts)
+    if (t.role == role) out.push_back(&t);
+  return out;
+}
+
+// The smallest distance between the boxes of two upright texts (0 when they touch).
+double Gap(const PlacedText& a, const PlacedText& b) {
+  double ax0 = 1e300, ax1 = -1e300, ay0 = 1e300, ay1 = -1e300;
+  double bx0 = 1e300, bx1 = -1e300, by0 = 1e300, by1 = -1e300;
+  for (const Point& p : a.Corners()) {
+    ax0 = std::min(ax0, p.x), ax1 = std::max(ax1, p.x);
+    ay0 = std::min(ay0, p.y), ay1 = std::max(ay1, p.y);
+  }
+  for (const Point& p : b.Corners()) {
+    bx0 = std::min(bx0, p.x), bx1 = std::max(bx1, p.x);
+    by0 = std::min(by0, p.y), by1 = std::max(by1, p.y);
+  }
+  double dx = std::max({0.0, bx0 - ax1, ax0 - bx1}), dy = std::max({0.0, by0 - ay1, ay0 - by1});
+  return std::hypot(dx, dy);
+}
+
+ChartState Crowded3D() {
+  ChartState s = SampleChart(kBar3D, 40, 3);
+  for (int r = 0; r < 40; ++r)
+    for (int c = 0; c < 3; ++c) SetCell(s, r + 1, c + 1, 15 * std::sin(r * 0.3 + c * 1.7) + 4 * c);
+  return s;
+}
+
+TEST(Layout, ThreeDAxisTitlesStandNextToTheirAxes) {
+  for (const ChartState& s : {SampleChart(kBar3D), SampleChart(kLine3D), Crowded3D()}) {
+    ChartLayout l = LayoutChart(s, 576, 384);
+    auto titles = Texts(l, TextRole::kAxisTitle);
+    auto categories = Texts(l, TextRole::kCategoryLabel);
+    auto values = Texts(l, TextRole::kValueLabel);
+    ASSERT_EQ(titles.size(), 2u);
+    ASSERT_FALSE(categories.empty());
+    ASSERT_FALSE(values.empty());
+    const PlacedText& x_title = *titles[0];
+    const PlacedText& y_title = *titles[1];
+    ASSERT_EQ(x_title.text, "Month");
+    double nearest = 1e300;
+    for (const PlacedText* c : categories) nearest = std::min(nearest, Gap(x_title, *c));
+    EXPECT_LE(nearest, 10) << "X title " << nearest << " pixels from its labels";
+    nearest = 1e300;
+    for (const PlacedText* v : values) nearest = std::min(nearest, Gap(y_title, *v));
+    EXPECT_LE(nearest, 10) << "Y title " << nearest << " pixels from its labels";
+  }
+}
+
+TEST(Layout, ThreeDSeriesLabelsAreNeverDropped) {
+  for (std::int32_t kind : {kBar3D, kLine3D, kArea3D, kStep3D}) {
+    for (int rotation = 0; rotation < 360; rotation += 15) {
+      ChartState s = SampleChart(kind);
+      s.rotation = static_cast<float>(rotation);
+      ChartLayout l = LayoutChart(s, 576, 384);
+      EXPECT_EQ(Texts(l, TextRole::kSeriesLabel).size(), 3u)
+          << "kind " << kind << " rotation " << rotation;
+    }
+  }
+  // Rows closer than a label's height spread their labels, all of them.
+  EXPECT_EQ(Texts(LayoutChart(Crowded3D(), 576, 384), TextRole::kSeriesLabel).size(), 3u);
+  ExpectTextsApartAndInside(Crowded3D(), 576, 384, "40 categories in 3-D");
+  // Many series are thinned, not cut off at one end.
+  ChartState many = SampleChart(kBar3D, 4, 40);
+  auto labels = Texts(LayoutChart(many, 576, 384), TextRole::kSeriesLabel);
+  EXPECT_GE(labels.size(), 5u);
+  EXPECT_LT(labels.size(), 40u);
+}
+
+TEST(Layout, ThreeDPlotKeepsItsSizeWithManyCategories) {
+  auto value_span = [](const ChartState& s) {
+    double lo = 1e300, hi = -1e300;
+    for (const PlacedText* t : Texts(LayoutChart(s, 576, 384), TextRole::kValueLabel)) {
+      lo = std::min(lo, t->cy);
+      hi = std::max(hi, t->cy);
+    }
+    return hi - lo;
+  };
+  double few = value_span(SampleChart(kBar3D));
+  double many = value_span(Crowded3D());
+  EXPECT_GT(few, 150);
+  EXPECT_GT(many, few * 0.8) << few << " " << many;
+}
+
 }  // namespace
 }  // namespace qz::chart::render
