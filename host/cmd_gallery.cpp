@@ -192,7 +192,7 @@ std::vector<Picture> Pictures() {
                  }
                },
                kArea2D});
-  p.push_back({"long_title", "A long title wraps; long legend labels are cut",
+  p.push_back({"long_title", "A long title wraps; a long legend entry wraps onto a second line",
                [](ChartState& s) {
                  s.title_text =
                      "Quarterly sales of every product line in every region, before returns and "
