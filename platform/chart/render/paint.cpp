@@ -1060,8 +1060,9 @@ void Painter::Lines2D(const Box& plot, const Scale& scale) {
   if (rows == 0 || cols == 0) return;
   auto values = Values();
   double slot = plot.w / rows;
-  double lw = 2 * line_;
-  double marker = 3.5 * line_;
+  // Thumbnails keep a line of a whole pixel at least.
+  double lw = std::max(1.0, 2 * line_);
+  double marker = std::max(2.0, 3.5 * line_);
   bool markers = slot >= marker * 4;
   cairo_set_line_join(cr_, CAIRO_LINE_JOIN_ROUND);
   cairo_set_line_cap(cr_, CAIRO_LINE_CAP_ROUND);
