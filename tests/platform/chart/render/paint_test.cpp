@@ -709,5 +709,42 @@ TEST(Layout, ThreeDPlotKeepsItsSizeWithManyCategories) {
   EXPECT_GT(many, few * 0.8) << few << " " << many;
 }
 
+// Pixels inside b that show a shade of c (c times a factor from 0.5 to 1),
+// as 3-D faces lit from the upper left do.
+int CountShades(const Pixels& px, Rgb c, const Box& b) {
+  int n = 0;
+  int top = std::max({c.r, c.g, c.b});
+  for (int y = std::max(0, static_cast<int>(b.y)); y < std::min(px.h, static_cast<int>(b.bottom()));
+       ++y) {
+    for (int x = std::max(0, static_cast<int>(b.x));
+         x < std::min(px.w, static_cast<int>(b.right())); ++x) {
+      Rgb p = px.at(x, y);
+      int ptop = c.r == top ? p.r : c.g == top ? p.g : p.b;
+      double f = static_cast<double>(ptop) / top;
+      if (f < 0.5 || f > 1.0) continue;
+      n += std::abs(p.r - c.r * f) <= 4 && std::abs(p.g - c.g * f) <= 4 &&
+           std::abs(p.b - c.b * f) <= 4;
+    }
+  }
+  return n;
+}
+
+TEST(PaintChart, ThreeDFrontRowsLeaveTheBackRowsInView) {
+  // The first series the tallest: in column order it would stand in front
+  // of the other two in the default view.
+  ChartState s = SampleChart(kBar3D);
+  for (int r = 1; r <= 6; ++r) {
+    SetCell(s, r, 1, 30.0 + r);
+    SetCell(s, r, 2, 18.0 + r);
+    SetCell(s, r, 3, 8.0 + r);
+  }
+  ChartLayout l = LayoutChart(s, 576, 384);
+  Pixels px = Render(s);
+  int shown[3];
+  for (int c = 0; c < 3; ++c)
+    shown[c] = CountShades(px, s.series[static_cast<std::size_t>(c)].fill_color, l.plot);
+  for (int c = 0; c < 3; ++c) EXPECT_GT(shown[c], shown[0] / 4) << "series " << c;
+}
+
 }  // namespace
 }  // namespace qz::chart::render
