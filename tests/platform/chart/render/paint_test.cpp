@@ -689,7 +689,8 @@ TEST(Layout, ThreeDSeriesLabelsAreNeverDropped) {
   ExpectTextsApartAndInside(Crowded3D(), 576, 384, "40 categories in 3-D");
   // Many series are thinned, not cut off at one end.
   ChartState many = SampleChart(kBar3D, 4, 40);
-  auto labels = Texts(LayoutChart(many, 576, 384), TextRole::kSeriesLabel);
+  ChartLayout many_layout = LayoutChart(many, 576, 384);
+  auto labels = Texts(many_layout, TextRole::kSeriesLabel);
   EXPECT_GE(labels.size(), 5u);
   EXPECT_LT(labels.size(), 40u);
 }
@@ -697,7 +698,8 @@ TEST(Layout, ThreeDSeriesLabelsAreNeverDropped) {
 TEST(Layout, ThreeDPlotKeepsItsSizeWithManyCategories) {
   auto value_span = [](const ChartState& s) {
     double lo = 1e300, hi = -1e300;
-    for (const PlacedText* t : Texts(LayoutChart(s, 576, 384), TextRole::kValueLabel)) {
+    ChartLayout layout = LayoutChart(s, 576, 384);
+    for (const PlacedText* t : Texts(layout, TextRole::kValueLabel)) {
       lo = std::min(lo, t->cy);
       hi = std::max(hi, t->cy);
     }
