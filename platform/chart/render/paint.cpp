@@ -1244,41 +1244,55 @@ void Painter::Areas2D(const Box& plot, const Scale& scale) {
 
 // ---------------------------------------------------------------- pie
 
-void Painter::SliceLabels(int row, double total, double cx, double cy, double radius,
-                          const Box& cell) {
+std::vector<Painter::SliceText> Painter::PlanSlices(int row, double total, double radius) {
+  std::vector<SliceText> out;
   int cols = grid_.columns();
   const FontState& font = s_.axes[kAxisX].label_font;
   double angle = -std::numbers::pi / 2;
   for (int c = 0; c < cols; ++c) {
     auto v = grid_.at(row, c);
     if (!v || !(*v > 0)) continue;
+    SliceText st;
+    st.column = c;
     double share = std::min(*v, 1e300 / std::max(1, cols)) / total;
-    double sweep = share * 2 * std::numbers::pi;
-    double mid = angle + sweep / 2;
-    angle += sweep;
+    st.sweep = share * 2 * std::numbers::pi;
+    st.mid = angle + st.sweep / 2;
+    angle += st.sweep;
     // Slices too thin to carry a label stay unlabelled rather than crowd.
     if (!(share >= 0.02) || radius < 12) continue;
     double percent = share * 100;
-    std::string text =
-        FormatNumber(percent, percent < 10 && percent != std::round(percent) ? 1 : 0);
-    text.push_back('%');
-    ShapedText t = Shape(font, text);
-    if (t.width <= 0) continue;
-    double ux = std::cos(mid), uy = std::sin(mid);
+    st.text = FormatNumber(percent, percent < 10 && percent != std::round(percent) ? 1 : 0);
+    st.text.push_back('%');
+    st.shaped = Shape(font, st.text);
+    if (st.shaped.width <= 0) continue;
     // Inside: the label's box at two thirds of the radius must lie within the
     // slice, judged by the arc's length there and the distance to the rim.
     double at = radius * 0.64;
-    double diagonal = std::hypot(t.width, t.height);
-    bool inside =
-        sweep >= 2 * std::numbers::pi - 1e-9 ||
-        (sweep * at >= diagonal + 2 && at + diagonal / 2 <= radius - 1 && at - diagonal / 2 >= 0);
-    if (inside) {
+    double diagonal = std::hypot(st.shaped.width, st.shaped.height);
+    st.inside = st.sweep >= 2 * std::numbers::pi - 1e-9 ||
+                (st.sweep * at >= diagonal + 2 && at + diagonal / 2 <= radius - 1 &&
+                 at - diagonal / 2 >= 0);
+    out.push_back(std::move(st));
+  }
+  return out;
+}
+
+void Painter::SliceLabels(int row, double total, double cx, double cy, double radius,
+                          const Box& cell) {
+  const FontState& font = s_.axes[kAxisX].label_font;
+  for (const SliceText& st : PlanSlices(row, total, radius)) {
+    int c = st.column;
+    const ShapedText& t = st.shaped;
+    const std::string& text = st.text;
+    double ux = std::cos(st.mid), uy = std::sin(st.mid);
+    if (st.inside) {
+      double at = radius * 0.64;
+      bool whole = st.sweep >= 2 * std::numbers::pi - 1e-9;
       Rgb fill = grid_.Fill(c);
       double luma = 0.299 * Channel(fill.r) + 0.587 * Channel(fill.g) + 0.114 * Channel(fill.b);
       Rgb ink = luma < 150 ? Rgb{255, 255, 255} : Rgb{30, 30, 30};
-      double x = sweep >= 2 * std::numbers::pi - 1e-9 ? cx : cx + ux * at;
-      double y = sweep >= 2 * std::numbers::pi - 1e-9 ? cy : cy + uy * at;
-      TryDrawText(TextRole::kSliceLabel, t, text, x, y, Anchor::kCenter, 0, ink);
+      TryDrawText(TextRole::kSliceLabel, t, text, whole ? cx : cx + ux * at,
+                  whole ? cy : cy + uy * at, Anchor::kCenter, 0, ink);
       continue;
     }
     // Outside, beside the slice with a leader line from the rim, but only
@@ -1322,6 +1336,23 @@ void Painter::Pie(Box area) {
     }
   }
   if (best_radius < 2) return;
+  // Pies whose shares will not all fit inside their slices leave a ring of
+  // room for the labels beside them.
+  double ring = label_h + gap_ * 1.5;
+  if (best_radius > 3 * ring) {
+    bool outside = false;
+    for (int r = 0; r < rows && !outside; ++r) {
+      double total = 0;
+      for (int c = 0; c < cols; ++c) {
+        auto v = grid_.at(r, c);
+        if (v && *v > 0) total += std::min(*v, 1e300 / std::max(1, cols));
+      }
+      if (!(total > 0)) continue;
+      for (const SliceText& st : PlanSlices(r, total, best_radius - ring))
+        outside = outside || !st.inside;
+    }
+    if (outside) best_radius -= ring;
+  }
   int grid_rows = (rows + best_cols - 1) / best_cols;
   double cw = area.w / best_cols, ch = area.h / grid_rows;
   layout_.plot = area;

@@ -152,6 +152,15 @@ class Painter {
   // Each slice's share in percent, inside the slice where it fits, else
   // beside it with a leader line while it stays in the pie's cell.
   void SliceLabels(int row, double total, double cx, double cy, double radius, const Box& cell);
+  struct SliceText {
+    int column = 0;
+    double mid = 0, sweep = 0;  // radians, clockwise from three o'clock
+    std::string text;
+    ShapedText shaped;
+    bool inside = false;  // fits inside its slice at the radius asked about
+  };
+  // The labelled slices of a pie of the given radius.
+  std::vector<SliceText> PlanSlices(int row, double total, double radius);
   void Bars2D(const Box& plot, const Scale& scale);
   void Lines2D(const Box& plot, const Scale& scale);
   void Areas2D(const Box& plot, const Scale& scale);

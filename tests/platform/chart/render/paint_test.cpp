@@ -531,6 +531,19 @@ TEST(Layout, PieSlicesCarryTheirShare) {
     if (t.role == TextRole::kSliceLabel) shares.push_back(t.text);
   }
   EXPECT_EQ(shares, (std::vector<std::string>{"50%", "30%", "20%"}));
+  // A slice too narrow for its label inside has it beside, farther out.
+  SetCell(s, 1, 3, 17.5);
+  SetCell(s, 1, 4, 2.5);
+  ChartLayout beside = LayoutChart(s, 576, 384);
+  const PlacedText *big = nullptr, *narrow = nullptr;
+  for (const auto& t : beside.texts) {
+    if (t.role == TextRole::kSliceLabel && t.text == "50%") big = &t;
+    if (t.role == TextRole::kSliceLabel && t.text == "2.5%") narrow = &t;
+  }
+  ASSERT_TRUE(big && narrow);
+  double cx = beside.plot.x + beside.plot.w / 2, cy = beside.plot.y + beside.plot.h / 2;
+  EXPECT_GT(std::hypot(narrow->cx - cx, narrow->cy - cy),
+            1.4 * std::hypot(big->cx - cx, big->cy - cy));
   // Small pies: labels that fit stay apart from each other and the picture's edges.
   ChartState many = SampleChart(kPie2D, 6, 3);
   ExpectTextsApartAndInside(many, 576, 384, "six pies");
