@@ -1,14 +1,19 @@
 // quenza: the page host, registration and gallery tools of the component.
 #include <CLI/CLI.hpp>
 
+#include <cstdio>
 #include <iostream>
 #include <string>
 #include <string_view>
 
 #include "host/cli_support.h"
 #include "host/commands.h"
+#include "platform/chart/render/text.h"
 
 int main(int argc, char** argv) {
+  // The chart renderer's warnings (a glyph no font has) go to the host's log.
+  qz::chart::render::SetWarningSink(
+      [](const char* line) { std::fprintf(stderr, "quenza: warning: %s\n", line); });
   CLI::App app{"Quenza: server-side chart images"};
   app.name("quenza");
   app.require_subcommand(1);

@@ -17,6 +17,8 @@ constexpr Rgb kAxisColor{96, 96, 96};
 constexpr Rgb kGridColor{222, 222, 222};
 constexpr Rgb kZeroLineColor{150, 150, 150};
 constexpr Rgb kEmptyPieColor{200, 200, 200};
+// The opacity of an unstacked area's fill (its top edge is drawn solid).
+constexpr double kAreaAlpha = 0.45;
 
 std::int16_t Channel(std::int16_t v) {
   return static_cast<std::int16_t>(std::clamp<int>(v, 0, 255));
@@ -48,6 +50,28 @@ Kind KindOf(std::int32_t code, bool* three_d) {
     default:
       return Kind::kBar;  // a code the engine does not know draws as 2-D bars
   }
+}
+
+const char* RoleName(TextRole role) {
+  switch (role) {
+    case TextRole::kTitle:
+      return "chart title";
+    case TextRole::kLegend:
+      return "legend entry";
+    case TextRole::kAxisTitle:
+      return "axis title";
+    case TextRole::kCategoryLabel:
+      return "category label";
+    case TextRole::kValueLabel:
+      return "value label";
+    case TextRole::kSeriesLabel:
+      return "series label";
+    case TextRole::kPieLabel:
+      return "pie label";
+    case TextRole::kSliceLabel:
+      return "slice label";
+  }
+  return "chart text";
 }
 
 double Clampd(double v, double lo, double hi) {
@@ -151,6 +175,8 @@ Painter::Painter(const ChartState& s, cairo_t* cr, int width, int height)
   double small = std::min(width / 480.0, height / 320.0);
   double large = std::min(width / 576.0, height / 384.0);
   ui_ = large > 1 ? std::min(std::sqrt(large), 2.5) : std::clamp(small, 0.55, 1.0);
+  line_ = LineScale(width, height);
+  hair_ = std::max(1.0, std::round(line_));
   gap_ = std::round(6 * ui_);
   tick_ = std::round(4 * ui_);
   thumbnail_ = width < 200 || height < 130;
@@ -240,6 +266,7 @@ void Painter::DrawText(TextRole role, const ShapedText& t, std::string_view text
   placed.angle = angle;
   layout_.texts.push_back(std::move(placed));
   if (!cr_) return;
+  if (t.missing) WarnMissingGlyphs(RoleName(role), *t.missing);
   CairoSaved saved(cr_);
   cairo_translate(cr_, x, y);
   if (angle != 0) cairo_rotate(cr_, angle);
@@ -267,11 +294,19 @@ bool Painter::TryDrawText(TextRole role, const ShapedText& t, std::string_view t
   return true;
 }
 
+namespace {
+// The centre of a line of whole-pixel width w drawn at coordinate v, so that
+// it covers whole pixels.
+double PixelCentre(double v, double w) {
+  return static_cast<long long>(w) % 2 ? std::floor(v) + 0.5 : std::round(v);
+}
+}  // namespace
+
 void Painter::HLine(double x0, double x1, double y, Rgb c) {
   if (!cr_ || !Finite(x0) || !Finite(x1) || !Finite(y)) return;
   SetColor(c);
-  cairo_set_line_width(cr_, 1);
-  double py = std::floor(y) + 0.5;
+  cairo_set_line_width(cr_, hair_);
+  double py = PixelCentre(y, hair_);
   cairo_move_to(cr_, std::round(x0), py);
   cairo_line_to(cr_, std::round(x1), py);
   cairo_stroke(cr_);
@@ -280,8 +315,8 @@ void Painter::HLine(double x0, double x1, double y, Rgb c) {
 void Painter::VLine(double x, double y0, double y1, Rgb c) {
   if (!cr_ || !Finite(x) || !Finite(y0) || !Finite(y1)) return;
   SetColor(c);
-  cairo_set_line_width(cr_, 1);
-  double px = std::floor(x) + 0.5;
+  cairo_set_line_width(cr_, hair_);
+  double px = PixelCentre(x, hair_);
   cairo_move_to(cr_, px, std::round(y0));
   cairo_line_to(cr_, px, std::round(y1));
   cairo_stroke(cr_);
@@ -297,12 +332,12 @@ void Painter::FillBox(const Box& b, Rgb c) {
 double Painter::FrameWidth(std::int32_t style) const {
   switch (style) {
     case kFrameSingle:
-      return 1;
+      return hair_;
     case kFrameDouble:
-      return 4;
+      return 4 * hair_;
     case kFrameThickInner:
     case kFrameThickOuter:
-      return 5;
+      return 5 * hair_;
     default:
       return 0;
   }
@@ -334,6 +369,8 @@ Box Painter::Backdrop(const Box& box, const BackdropState& d) {
   double fw = FrameWidth(d.frame_style);
   if (cr_ && fw > 0 && b.w > 2 * fw + 2 && b.h > 2 * fw + 2) {
     auto ring = [&](double inset, double line) {
+      inset *= hair_;
+      line *= hair_;
       cairo_rectangle(cr_, b.x + inset + line / 2, b.y + inset + line / 2, b.w - 2 * inset - line,
                       b.h - 2 * inset - line);
       cairo_set_line_width(cr_, line);
@@ -373,8 +410,22 @@ Box Painter::Backdrop(const Box& box, const BackdropState& d) {
 void Painter::StrokeEdge(Rgb color, double width) {
   if (!cr_) return;
   SetColor(color);
-  cairo_set_line_width(cr_, width > 0 ? width : 1);
+  cairo_set_line_width(cr_, width > 0 ? width * line_ : hair_);
   cairo_stroke(cr_);
+}
+
+void Painter::ChooseTickForm(const Scale& scale, const FontState& font, double budget) {
+  short_ticks_ = false;
+  for (int i = 0; i <= scale.divisions && i <= 200; ++i) {
+    if (Shape(font, FormatTick(scale.TickValue(i), scale)).width > budget) {
+      short_ticks_ = true;
+      return;
+    }
+  }
+}
+
+std::string Painter::TickLabel(double value, const Scale& scale) const {
+  return short_ticks_ ? FormatTickShort(value, scale) : FormatTick(value, scale);
 }
 
 // ---------------------------------------------------------------- data
@@ -487,6 +538,29 @@ Box Painter::Title(Box inner) {
   return inner;
 }
 
+void Painter::LegendSwatch(int column, double x, double cy, double size) {
+  if (!cr_) return;
+  if (LineKind()) {
+    SetColor(grid_.Pen(column));
+    cairo_set_line_width(cr_, 2 * line_);
+    cairo_move_to(cr_, x, std::round(cy));
+    cairo_line_to(cr_, x + size, std::round(cy));
+    cairo_stroke(cr_);
+    return;
+  }
+  Box sw{x, std::round(cy - size / 2), size, size};
+  // An unstacked area shows as it is drawn: a translucent fill, edged solid.
+  bool translucent = kind_ == Kind::kArea && !three_d_ && !s_.stacking;
+  SetColor(grid_.Fill(column), translucent ? kAreaAlpha : 1.0);
+  cairo_rectangle(cr_, sw.x, sw.y, sw.w, sw.h);
+  cairo_fill(cr_);
+  double edge = translucent ? std::max(hair_, std::round(2 * line_)) : hair_;
+  SetColor(grid_.EdgeWidth(column) > 0 ? grid_.EdgeColor(column) : grid_.Fill(column));
+  cairo_set_line_width(cr_, edge);
+  cairo_rectangle(cr_, sw.x + edge / 2, sw.y + edge / 2, sw.w - edge, sw.h - edge);
+  cairo_stroke(cr_);
+}
+
 Box Painter::Legend(Box inner) {
   int cols = grid_.columns();
   if (!s_.legend_visible || cols <= 0 || thumbnail_) return inner;
@@ -503,6 +577,9 @@ Box Painter::Legend(Box inner) {
   double shadow = bd.shadow_style == kShadowDrop ? ShadowOffset() : 0;
   double pad = std::round(4 * ui_) + frame;
   double row_h = std::round(line_h * 1.25);
+  double spare = row_h - line_h;  // between the rows of entries
+  // A long entry wraps onto a second line before it is cut.
+  constexpr int kEntryLines = 2;
 
   struct Item {
     int column;
@@ -512,17 +589,21 @@ Box Painter::Legend(Box inner) {
   Box box;
   if (!horizontal) {
     int label_max = static_cast<int>(std::max(10.0, inner.w * 0.28 - swatch - item_gap - 2 * pad));
-    int fit_rows = static_cast<int>((inner.h - 2 * pad - shadow) / row_h);
-    if (fit_rows < 1) return inner;
-    int shown = std::min(cols, fit_rows);
-    double text_w = 0;
-    for (int c = 0; c < shown; ++c) {
-      ShapedText t = Shape(font, grid_.ColumnLabel(c), Fit::kEllipsis, label_max);
+    double room = inner.h - 2 * pad - shadow;
+    double text_w = 0, used_h = 0;
+    std::vector<double> heights;
+    for (int c = 0; c < cols; ++c) {
+      ShapedText t = Shape(font, grid_.ColumnLabel(c), Fit::kWrapStart, label_max, kEntryLines);
+      double h = std::max(row_h, t.height + spare);
+      if (used_h + h > room) break;
+      used_h += h;
+      heights.push_back(h);
       text_w = std::max<double>(text_w, t.width);
       items.push_back({c, t});
     }
+    if (items.empty()) return inner;
     box.w = std::round(2 * pad + swatch + item_gap + text_w + shadow);
-    box.h = std::round(2 * pad + shown * row_h + shadow);
+    box.h = std::round(2 * pad + used_h + shadow);
     if (box.w > inner.w * 0.4) return inner;  // a thumbnail keeps its plot
     bool left = loc == kTopLeft || loc == kLeft || loc == kBottomLeft;
     box.x = left ? inner.x : inner.right() - box.w;
@@ -533,28 +614,15 @@ Box Painter::Legend(Box inner) {
     else
       box.y = std::round(inner.y + (inner.h - box.h) / 2);
     Box in = Backdrop(box, bd);
+    double y = in.y + pad - frame;
     for (std::size_t i = 0; i < items.size(); ++i) {
-      double cy = in.y + pad - frame + row_h * (static_cast<double>(i) + 0.5);
       double sx = in.x + pad - frame;
       int c = items[i].column;
-      if (cr_) {
-        if (LineKind()) {
-          SetColor(grid_.Pen(c));
-          cairo_set_line_width(cr_, 2);
-          cairo_move_to(cr_, sx, std::round(cy));
-          cairo_line_to(cr_, sx + swatch, std::round(cy));
-          cairo_stroke(cr_);
-        } else {
-          Box sw{sx, std::round(cy - swatch / 2), swatch, swatch};
-          FillBox(sw, grid_.Fill(c));
-          SetColor(grid_.EdgeWidth(c) > 0 ? grid_.EdgeColor(c) : grid_.Fill(c));
-          cairo_set_line_width(cr_, 1);
-          cairo_rectangle(cr_, sw.x + 0.5, sw.y + 0.5, sw.w - 1, sw.h - 1);
-          cairo_stroke(cr_);
-        }
-      }
-      DrawText(TextRole::kLegend, items[i].text, grid_.ColumnLabel(c), sx + swatch + item_gap, cy,
-               Anchor::kLeft, 0, font.color);
+      // The swatch stands beside the entry's first line.
+      LegendSwatch(c, sx, y + spare / 2 + line_h / 2, swatch);
+      DrawText(TextRole::kLegend, items[i].text, grid_.ColumnLabel(c), sx + swatch + item_gap,
+               y + spare / 2, Anchor::kTopLeft, 0, font.color);
+      y += heights[i];
     }
     double used = box.w + gap_ * 1.5;
     if (left) inner.x += used;
@@ -564,52 +632,50 @@ Box Painter::Legend(Box inner) {
     int label_max = static_cast<int>(std::max(10.0, inner.w * 0.5));
     double avail = inner.w - 2 * pad - shadow;
     std::vector<std::vector<std::size_t>> lines(1);
-    std::vector<double> line_w(1, 0);
+    std::vector<double> line_w(1, 0), line_h_of(1, row_h);
     for (int c = 0; c < cols; ++c) {
-      ShapedText t = Shape(font, grid_.ColumnLabel(c), Fit::kEllipsis, label_max);
+      ShapedText t = Shape(font, grid_.ColumnLabel(c), Fit::kWrapStart, label_max, kEntryLines);
       double w = swatch + item_gap + t.width;
       double add = lines.back().empty() ? w : w + 2 * item_gap;
       if (!lines.back().empty() && line_w.back() + add > avail) {
         lines.emplace_back();
         line_w.push_back(0);
+        line_h_of.push_back(row_h);
         add = w;
       }
       if (w > avail) break;
       lines.back().push_back(items.size());
       line_w.back() += add;
+      line_h_of.back() = std::max(line_h_of.back(), t.height + spare);
       items.push_back({c, t});
     }
-    int max_lines = std::max(1, static_cast<int>((inner.h * 0.3 - 2 * pad - shadow) / row_h));
-    if (static_cast<int>(lines.size()) > max_lines)
-      lines.resize(static_cast<std::size_t>(max_lines));
+    double room = inner.h * 0.3 - 2 * pad - shadow, used_h = 0;
+    std::size_t keep = 0;
+    while (keep < lines.size() && (keep == 0 || used_h + line_h_of[keep] <= room)) {
+      used_h += line_h_of[keep];
+      ++keep;
+    }
+    lines.resize(keep);
     if (lines.empty() || lines[0].empty()) return inner;
+    if (used_h + 2 * pad + shadow > inner.h) return inner;
     double widest = 0;
     for (std::size_t i = 0; i < lines.size(); ++i) widest = std::max(widest, line_w[i]);
     box.w = std::round(widest + 2 * pad + shadow);
-    box.h = std::round(lines.size() * row_h + 2 * pad + shadow);
+    box.h = std::round(used_h + 2 * pad + shadow);
     box.x = std::round(inner.x + (inner.w - box.w) / 2);
     box.y = loc == kTop ? inner.y : inner.bottom() - box.h;
     Box in = Backdrop(box, bd);
+    double y = in.y + pad - frame;
     for (std::size_t l = 0; l < lines.size(); ++l) {
       double x = in.x + pad - frame + (widest - line_w[l]) / 2;
-      double cy = in.y + pad - frame + row_h * (static_cast<double>(l) + 0.5);
       for (std::size_t idx : lines[l]) {
         const Item& it = items[idx];
-        if (cr_) {
-          if (LineKind()) {
-            SetColor(grid_.Pen(it.column));
-            cairo_set_line_width(cr_, 2);
-            cairo_move_to(cr_, x, std::round(cy));
-            cairo_line_to(cr_, x + swatch, std::round(cy));
-            cairo_stroke(cr_);
-          } else {
-            FillBox({x, std::round(cy - swatch / 2), swatch, swatch}, grid_.Fill(it.column));
-          }
-        }
+        LegendSwatch(it.column, x, y + spare / 2 + line_h / 2, swatch);
         DrawText(TextRole::kLegend, it.text, grid_.ColumnLabel(it.column), x + swatch + item_gap,
-                 cy, Anchor::kLeft, 0, font.color);
+                 y + spare / 2, Anchor::kTopLeft, 0, font.color);
         x += swatch + item_gap + it.text.width + 2 * item_gap;
       }
+      y += line_h_of[l];
     }
     double used = box.h + gap_;
     if (loc == kTop) inner.y += used;
@@ -761,7 +827,7 @@ void Painter::ValueAxisLabels(const Scale& scale, const Box& plot, const AxisSta
   for (int i = 0; i <= scale.divisions; ++i) {
     double v = scale.TickValue(i);
     double y = ValueToY(scale, plot, v);
-    std::string label = FormatTick(v, scale);
+    std::string label = TickLabel(v, scale);
     ShapedText t = Shape(a.label_font, label, Fit::kEllipsis,
                          static_cast<int>(std::max(8.0, max_label_width)));
     if (std::fabs(last_y - y) < t.height + 1) continue;
@@ -836,8 +902,10 @@ void Painter::Chart2D(Box area) {
     scale = ResolveScale(ay.scale, range, zero, target);
     double yw = 0, y2w = 0;
     double max_lab = body.w * 0.25;
+    if (show_y || show_y2)
+      ChooseTickForm(scale, show_y ? ay.label_font : ay2.label_font, TickBudget());
     for (int i = 0; i <= scale.divisions && (show_y || show_y2); ++i) {
-      std::string label = FormatTick(scale.TickValue(i), scale);
+      std::string label = TickLabel(scale.TickValue(i), scale);
       if (show_y)
         yw = std::max<double>(
             yw, Shape(ay.label_font, label, Fit::kEllipsis, static_cast<int>(max_lab)).width);
@@ -876,7 +944,10 @@ void Painter::Chart2D(Box area) {
   {
     CairoSaved clip(cr_);
     if (cr_) {
-      cairo_rectangle(cr_, plot.x, plot.y - 1, plot.w + 1, plot.h + 1);
+      // Bars stop at the scale; the markers, line ends and edges of lines and
+      // areas at its limits stay whole, so their clip leaves room for them.
+      double pad = kind_ == Kind::kBar ? 1 : std::ceil(5 * line_);
+      cairo_rectangle(cr_, plot.x - pad, plot.y - pad, plot.w + 2 * pad, plot.h + 2 * pad);
       cairo_clip(cr_);
     }
     switch (kind_) {
@@ -971,7 +1042,7 @@ void Painter::Bars2D(const Box& plot, const Scale& scale) {
     SetColor(grid_.Fill(c));
     cairo_fill(cr_);
     double ew = grid_.EdgeWidth(c);
-    double lw = ew > 0 ? ew : 1;
+    double lw = ew > 0 ? ew * line_ : hair_;
     bool any = false;
     for (const Box& b : list) {
       if (b.w > 2 * lw && b.h > lw) {
@@ -989,8 +1060,9 @@ void Painter::Lines2D(const Box& plot, const Scale& scale) {
   if (rows == 0 || cols == 0) return;
   auto values = Values();
   double slot = plot.w / rows;
-  double lw = std::clamp(std::round(std::min(width_, height_) / 180.0), 1.5, 4.0);
-  double marker = lw + 1.5;
+  // Thumbnails keep a line of a whole pixel at least.
+  double lw = std::max(1.0, 2 * line_);
+  double marker = std::max(2.0, 3.5 * line_);
   bool markers = slot >= marker * 4;
   cairo_set_line_join(cr_, CAIRO_LINE_JOIN_ROUND);
   cairo_set_line_cap(cr_, CAIRO_LINE_CAP_ROUND);
@@ -1070,9 +1142,27 @@ void Painter::Areas2D(const Box& plot, const Scale& scale) {
     return plot.x + slot * (r + 0.5);
   };
   int points = rows == 1 ? 2 : rows;
-  // Stacked areas fill between the previous series' top and their own;
-  // unstacked ones fill from the base, drawn in order with the later ones over the earlier.
-  for (int c = 0; c < cols; ++c) {
+  // Stacked areas fill between the previous series' top and their own.
+  // Unstacked ones fill from the base, the larger series behind the smaller
+  // and every fill translucent, with its top edged solid in its own colour,
+  // so that no series hides another.
+  std::vector<int> order(static_cast<std::size_t>(cols));
+  for (int c = 0; c < cols; ++c) order[static_cast<std::size_t>(c)] = c;
+  if (!s_.stacking) {
+    std::vector<double> mass(static_cast<std::size_t>(cols), 0);
+    for (int c = 0; c < cols; ++c) {
+      for (int r = 0; r < rows; ++r) {
+        const auto& v = values[static_cast<std::size_t>(r)][static_cast<std::size_t>(c)];
+        if (v) mass[static_cast<std::size_t>(c)] += std::fabs(*v - base) / rows;
+      }
+    }
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+      return mass[static_cast<std::size_t>(a)] > mass[static_cast<std::size_t>(b)];
+    });
+  }
+  // Unstacked: the fills first, then every top edge over all of them.
+  std::vector<std::pair<int, std::vector<int>>> edges;
+  for (int c : order) {
     auto top_of = [&](int i) {
       int r = rows == 1 ? 0 : i;
       const auto& v = values[static_cast<std::size_t>(r)][static_cast<std::size_t>(c)];
@@ -1101,25 +1191,131 @@ void Painter::Areas2D(const Box& plot, const Scale& scale) {
     } else {
       for (int i = 0; i < points; ++i) keep.push_back(i);
     }
-    for (std::size_t k = 0; k < keep.size(); ++k) {
-      double x = x_of(keep[k]), y = ValueToY(scale, plot, top_of(keep[k]));
-      if (k == 0)
-        cairo_move_to(cr_, x, y);
-      else
-        cairo_line_to(cr_, x, y);
-    }
+    auto top_path = [&] {
+      for (std::size_t k = 0; k < keep.size(); ++k) {
+        double x = x_of(keep[k]), y = ValueToY(scale, plot, top_of(keep[k]));
+        if (k == 0)
+          cairo_move_to(cr_, x, y);
+        else
+          cairo_line_to(cr_, x, y);
+      }
+    };
+    top_path();
     for (std::size_t k = keep.size(); k-- > 0;) {
       cairo_line_to(cr_, x_of(keep[k]), ValueToY(scale, plot, bottom_of(keep[k])));
     }
     cairo_close_path(cr_);
-    SetColor(grid_.Fill(c), s_.stacking ? 1.0 : 0.85);
-    cairo_fill_preserve(cr_);
     cairo_set_line_join(cr_, CAIRO_LINE_JOIN_ROUND);
-    StrokeEdge(grid_.EdgeColor(c), grid_.EdgeWidth(c) > 0 ? std::min(grid_.EdgeWidth(c), 3.0) : 0);
+    double ew = grid_.EdgeWidth(c) > 0 ? std::min(grid_.EdgeWidth(c), 3.0) : 0;
+    if (s_.stacking) {
+      SetColor(grid_.Fill(c));
+      cairo_fill_preserve(cr_);
+      StrokeEdge(grid_.EdgeColor(c), ew);
+      continue;
+    }
+    SetColor(grid_.Fill(c), kAreaAlpha);
+    if (ew > 0) {
+      cairo_fill_preserve(cr_);
+      StrokeEdge(grid_.EdgeColor(c), ew);
+    } else {
+      cairo_fill(cr_);
+    }
+    edges.emplace_back(c, std::move(keep));
+  }
+  if (edges.empty()) return;
+  cairo_set_line_cap(cr_, CAIRO_LINE_CAP_ROUND);
+  cairo_set_line_width(cr_, 2 * line_);
+  for (const auto& [c, kept] : edges) {
+    bool first = true;
+    for (int i : kept) {
+      int r = rows == 1 ? 0 : i;
+      const auto& v = values[static_cast<std::size_t>(r)][static_cast<std::size_t>(c)];
+      double y = ValueToY(scale, plot, v ? *v : base);
+      if (first)
+        cairo_move_to(cr_, x_of(i), y);
+      else
+        cairo_line_to(cr_, x_of(i), y);
+      first = false;
+    }
+    SetColor(grid_.Fill(c));
+    cairo_stroke(cr_);
   }
 }
 
 // ---------------------------------------------------------------- pie
+
+std::vector<Painter::SliceText> Painter::PlanSlices(int row, double total, double radius) {
+  std::vector<SliceText> out;
+  int cols = grid_.columns();
+  const FontState& font = s_.axes[kAxisX].label_font;
+  double angle = -std::numbers::pi / 2;
+  for (int c = 0; c < cols; ++c) {
+    auto v = grid_.at(row, c);
+    if (!v || !(*v > 0)) continue;
+    SliceText st;
+    st.column = c;
+    double share = std::min(*v, 1e300 / std::max(1, cols)) / total;
+    st.sweep = share * 2 * std::numbers::pi;
+    st.mid = angle + st.sweep / 2;
+    angle += st.sweep;
+    // Slices too thin to carry a label stay unlabelled rather than crowd.
+    if (!(share >= 0.02) || radius < 12) continue;
+    double percent = share * 100;
+    st.text = FormatNumber(percent, percent < 10 && percent != std::round(percent) ? 1 : 0);
+    st.text.push_back('%');
+    st.shaped = Shape(font, st.text);
+    if (st.shaped.width <= 0) continue;
+    // Inside: the label's box at two thirds of the radius must lie within the
+    // slice, judged by the arc's length there and the distance to the rim.
+    double at = radius * 0.64;
+    double diagonal = std::hypot(st.shaped.width, st.shaped.height);
+    st.inside = st.sweep >= 2 * std::numbers::pi - 1e-9 ||
+                (st.sweep * at >= diagonal + 2 && at + diagonal / 2 <= radius - 1 &&
+                 at - diagonal / 2 >= 0);
+    out.push_back(std::move(st));
+  }
+  return out;
+}
+
+void Painter::SliceLabels(int row, double total, double cx, double cy, double radius,
+                          const Box& cell) {
+  const FontState& font = s_.axes[kAxisX].label_font;
+  for (const SliceText& st : PlanSlices(row, total, radius)) {
+    int c = st.column;
+    const ShapedText& t = st.shaped;
+    const std::string& text = st.text;
+    double ux = std::cos(st.mid), uy = std::sin(st.mid);
+    if (st.inside) {
+      double at = radius * 0.64;
+      bool whole = st.sweep >= 2 * std::numbers::pi - 1e-9;
+      Rgb fill = grid_.Fill(c);
+      double luma = 0.299 * Channel(fill.r) + 0.587 * Channel(fill.g) + 0.114 * Channel(fill.b);
+      Rgb ink = luma < 150 ? Rgb{255, 255, 255} : Rgb{30, 30, 30};
+      TryDrawText(TextRole::kSliceLabel, t, text, whole ? cx : cx + ux * at,
+                  whole ? cy : cy + uy * at, Anchor::kCenter, 0, ink);
+      continue;
+    }
+    // Outside, beside the slice with a leader line from the rim, but only
+    // where the label stays within its pie's cell.
+    double reach = radius + gap_ * 1.5;
+    double lx = cx + ux * reach, ly = cy + uy * reach;
+    Anchor anchor = ux >= 0 ? Anchor::kLeft : Anchor::kRight;
+    double tx = lx + (ux >= 0 ? 3 : -3);
+    double left = ux >= 0 ? tx : tx - t.width;
+    if (left < cell.x || left + t.width > cell.right() || ly - t.height / 2 < cell.y ||
+        ly + t.height / 2 > cell.bottom()) {
+      continue;
+    }
+    if (!TryDrawText(TextRole::kSliceLabel, t, text, tx, ly, anchor, 0, font.color)) continue;
+    if (cr_) {
+      SetColor(kAxisColor);
+      cairo_set_line_width(cr_, hair_);
+      cairo_move_to(cr_, cx + ux * (radius - 1), cy + uy * (radius - 1));
+      cairo_line_to(cr_, lx, ly);
+      cairo_stroke(cr_);
+    }
+  }
+}
 
 void Painter::Pie(Box area) {
   int rows = grid_.rows(), cols = grid_.columns();
@@ -1140,6 +1336,23 @@ void Painter::Pie(Box area) {
     }
   }
   if (best_radius < 2) return;
+  // Pies whose shares will not all fit inside their slices leave a ring of
+  // room for the labels beside them.
+  double ring = label_h + gap_ * 1.5;
+  if (best_radius > 3 * ring) {
+    bool outside = false;
+    for (int r = 0; r < rows && !outside; ++r) {
+      double total = 0;
+      for (int c = 0; c < cols; ++c) {
+        auto v = grid_.at(r, c);
+        if (v && *v > 0) total += std::min(*v, 1e300 / std::max(1, cols));
+      }
+      if (!(total > 0)) continue;
+      for (const SliceText& st : PlanSlices(r, total, best_radius - ring))
+        outside = outside || !st.inside;
+    }
+    if (outside) best_radius -= ring;
+  }
   int grid_rows = (rows + best_cols - 1) / best_cols;
   double cw = area.w / best_cols, ch = area.h / grid_rows;
   layout_.plot = area;
@@ -1158,7 +1371,7 @@ void Painter::Pie(Box area) {
       if (!(total > 0)) {
         cairo_arc(cr_, cx, cy, radius, 0, 2 * std::numbers::pi);
         SetColor(kEmptyPieColor);
-        cairo_set_line_width(cr_, 1);
+        cairo_set_line_width(cr_, hair_);
         cairo_stroke(cr_);
       } else {
         double angle = -std::numbers::pi / 2;
@@ -1184,6 +1397,10 @@ void Painter::Pie(Box area) {
         }
       }
     }
+    if (total > 0) {
+      Box cell{area.x + cw * gx, area.y + ch * gy, cw, ch - label_h - gap_ / 2};
+      SliceLabels(r, total, cx, cy, radius, cell);
+    }
     std::string_view label = grid_.RowLabel(r);
     if (!label.empty() && !s_.axes[kAxisX].hidden) {
       ShapedText t = Shape(font, label, Fit::kEllipsis, static_cast<int>(std::max(8.0, cw - gap_)));
@@ -1196,6 +1413,12 @@ void Painter::Pie(Box area) {
 }  // namespace detail
 
 // ---------------------------------------------------------------- public
+
+double LineScale(int width_px, int height_px) {
+  double k = std::min(width_px / 576.0, height_px / 384.0);
+  if (!std::isfinite(k)) return 1;
+  return std::clamp(k, 0.25, 40.0);
+}
 
 int PixelsFromTwips(float twips) {
   double px = std::round(static_cast<double>(twips) / 15.0);

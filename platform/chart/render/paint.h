@@ -15,6 +15,13 @@ namespace qz::chart::render {
 // pixel), 0 for a size that is not positive or not finite.
 int PixelsFromTwips(float twips);
 
+// How many times thicker than at the reference size of 576 x 384 pixels the
+// chart draws its lines, gridlines, edges, frames and markers: in proportion
+// to the chart's size (the smaller of the two ratios), so that a poster is
+// the thumbnail enlarged rather than the same hairlines on a larger canvas.
+// The one place where the drawing's size factor is decided.
+double LineScale(int width_px, int height_px);
+
 // Paints the chart into cr with its top-left corner at the current origin,
 // width_px by height_px pixels. Draws nothing when either size is 0 or less.
 // Never fails: data and settings the chart cannot show are drawn as well as
@@ -30,6 +37,7 @@ enum class TextRole {
   kValueLabel,     // Y and second Y axis tick labels
   kSeriesLabel,    // Z axis labels of 3-D charts (column labels)
   kPieLabel,       // the row label under each pie
+  kSliceLabel,     // a slice's share of its pie, in percent
 };
 
 struct Point {

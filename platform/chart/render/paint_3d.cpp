@@ -18,6 +18,8 @@ constexpr Rgb kWallColor{246, 246, 246};
 constexpr Rgb kFloorColor{232, 232, 232};
 constexpr Rgb kWallEdge{170, 170, 170};
 constexpr Rgb kWallGrid{214, 214, 214};
+constexpr Rgb kZeroPlane{120, 130, 140};
+constexpr Rgb kZeroEdge{110, 110, 110};
 
 struct V3 {
   double x = 0, y = 0, z = 0;
@@ -151,7 +153,7 @@ void Chart3D(Painter& p, Box area) {
   int depth_rows = stacked ? 1 : std::max(1, cols);
   double extent_x = std::max(1, rows);
   double extent_z = depth_rows;
-  double extent_y = 0.55 * std::max({extent_x, extent_z, 4.0});
+  double extent_y = 0.55 * std::max({extent_x, extent_z, 4.0});  // refitted below
   View view(s.rotation, extent_x, extent_z);
 
   const AxisState& ax = s.axes[kAxisX];
@@ -184,8 +186,9 @@ void Chart3D(Painter& p, Box area) {
   Scale scale = ResolveScale(ay.scale, p.ValueRange(), zero, target);
   double max_lab = body.w * 0.2;
   double vw = 0;
+  if (show_y) p.ChooseTickForm(scale, ay.label_font, p.TickBudget());
   for (int i = 0; i <= scale.divisions && show_y && i <= 200; ++i) {
-    vw = std::max<double>(vw, p.Shape(ay.label_font, FormatTick(scale.TickValue(i), scale),
+    vw = std::max<double>(vw, p.Shape(ay.label_font, p.TickLabel(scale.TickValue(i), scale),
                                       Fit::kEllipsis, static_cast<int>(max_lab))
                                   .width);
   }
@@ -201,6 +204,29 @@ void Chart3D(Painter& p, Box area) {
   double x_far = view.Away({0, 0, 0}) > view.Away({extent_x, 0, 0}) ? 0 : extent_x;
   double z_far = view.Away({0, 0, 0}) > view.Away({0, 0, extent_z}) ? 0 : extent_z;
   double x_near = x_far == 0 ? extent_x : 0;
+  // Each series' row in depth: the series with the most to show stands at
+  // the back and the smallest at the front, so that the front rows do not
+  // hide the back ones. Stacked series share one row.
+  std::vector<int> slot(static_cast<std::size_t>(cols), 0);
+  if (!stacked) {
+    std::vector<double> mass(static_cast<std::size_t>(cols), 0);
+    for (int c = 0; c < cols; ++c) {
+      for (int r = 0; r < rows; ++r) {
+        auto v = g.at(r, c);
+        if (v) mass[static_cast<std::size_t>(c)] += std::fabs(*v) / rows;
+      }
+    }
+    std::vector<int> order(static_cast<std::size_t>(cols));
+    for (int c = 0; c < cols; ++c) order[static_cast<std::size_t>(c)] = c;
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+      return mass[static_cast<std::size_t>(a)] > mass[static_cast<std::size_t>(b)];
+    });
+    for (int rank = 0; rank < cols; ++rank) {
+      slot[static_cast<std::size_t>(order[static_cast<std::size_t>(rank)])] =
+          z_far == 0 ? rank : cols - 1 - rank;
+    }
+  }
+  auto slot_of = [&](int c) { return static_cast<double>(slot[static_cast<std::size_t>(c)]); };
   bool series_left = view.Across({x_near, 0, 0}) < view.Across({x_far, 0, 0});
   double left_room = show_y && !series_left ? vw + p.gap_ : 0;
   double right_room = show_y && series_left ? vw + p.gap_ : 0;
@@ -211,6 +237,25 @@ void Chart3D(Painter& p, Box area) {
   fit.y += show_y ? std::ceil(label_h / 2) : 0;
   fit.h -= (show_y ? std::ceil(label_h / 2) : 0) + (show_x ? cat_h + p.gap_ : 0);
   if (fit.w < 4 || fit.h < 4) return;
+  {
+    // The value axis is as tall as makes the scene fill its box: a long row
+    // of categories keeps the plot's size instead of shrinking into a strip.
+    double lo = 1e300, hi = -1e300, west = 1e300, east = -1e300;
+    for (V3 c : {V3{0, 0, 0}, V3{extent_x, 0, 0}, V3{0, 0, extent_z}, V3{extent_x, 0, extent_z}}) {
+      lo = std::min(lo, view.Up(c));
+      hi = std::max(hi, view.Up(c));
+      west = std::min(west, view.Across(c));
+      east = std::max(east, view.Across(c));
+    }
+    double floor_w = east - west, floor_h = hi - lo;
+    double longest = std::max({extent_x, extent_z, 4.0});
+    double fill = (fit.h / fit.w * floor_w - floor_h) / std::cos(kElevation);
+    // Never lower than a short scene's usual proportion, so that a view
+    // along the rows keeps its bars tall.
+    double usual = 0.55 * std::max({std::min(extent_x, 12.0), extent_z, 4.0});
+    if (std::isfinite(fill)) extent_y = std::clamp(fill, usual, std::max(usual, 0.75 * longest));
+    extent_y = std::max(extent_y, 1.0);
+  }
   std::vector<V3> corners;
   for (double x : {0.0, extent_x})
     for (double y : {0.0, extent_y})
@@ -239,7 +284,7 @@ void Chart3D(Painter& p, Box area) {
   // Floor and the two walls behind the scene, with the value gridlines.
   if (cr) {
     cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
-    cairo_set_line_width(cr, 1);
+    cairo_set_line_width(cr, p.hair_);
     std::vector<V3> floor{{0, 0, 0}, {extent_x, 0, 0}, {extent_x, 0, extent_z}, {0, 0, extent_z}};
     std::vector<V3> back{
         {0, 0, z_far}, {extent_x, 0, z_far}, {extent_x, extent_y, z_far}, {0, extent_y, z_far}};
@@ -272,6 +317,20 @@ void Chart3D(Painter& p, Box area) {
       path(*wall);
       cairo_stroke(cr);
     }
+    if (scale.minimum < 0 && scale.maximum > 0) {
+      // Values of both signs: a tinted plane at zero, edged darker, which
+      // bars rise from and hang below.
+      double y = to_y(0);
+      std::vector<V3> plane{{0, y, 0}, {extent_x, y, 0}, {extent_x, y, extent_z}, {0, y, extent_z}};
+      path(plane);
+      p.SetColor(kZeroPlane, 0.22);
+      cairo_fill(cr);
+      path(plane);
+      p.SetColor(kZeroEdge);
+      cairo_set_line_width(cr, 1.5 * p.hair_);
+      cairo_stroke(cr);
+      cairo_set_line_width(cr, p.hair_);
+    }
   }
 
   // The solids.
@@ -289,8 +348,9 @@ void Chart3D(Painter& p, Box area) {
     return sd;
   };
   if (kind == Kind::kBar || kind == Kind::kStep) {
-    double inset = kind == Kind::kBar ? 0.2 : 0.0;
-    double zin = kind == Kind::kBar ? 0.2 : 0.15;
+    // Bars leave wide lanes between rows, through which the back rows show.
+    double inset = kind == Kind::kBar ? 0.22 : 0.0;
+    double zin = kind == Kind::kBar ? (stacked ? 0.2 : 0.27) : 0.15;
     for (int r = 0; r < rows; r += stride) {
       double pos = 0, neg = 0;
       for (int c = 0; c < cols; ++c) {
@@ -307,7 +367,7 @@ void Chart3D(Painter& p, Box area) {
         }
         double y0 = to_y(from), y1 = to_y(to);
         if (std::fabs(y1 - y0) < 1e-9) continue;
-        double z0 = (stacked ? 0 : c) + zin, z1 = (stacked ? 1 : c + 1) - zin;
+        double z0 = slot_of(c) + zin, z1 = (stacked ? 1 : slot_of(c) + 1) - zin;
         double span = std::min(stride, rows - r);
         Solid sd = solid_at(r + span / 2, (z0 + z1) / 2, std::min(y0, y1));
         AddBox(view, sd, {r + inset * span, y0, z0}, {r + span - inset * span, y1, z1}, g.Fill(c),
@@ -315,32 +375,46 @@ void Chart3D(Painter& p, Box area) {
         solids.push_back(std::move(sd));
       }
     }
-  } else if (kind == Kind::kLine) {
-    for (int c = 0; c < cols; ++c) {
-      double z0 = c + 0.25, z1 = c + 0.75;
-      for (int r = 0; r + stride < rows; r += stride) {
-        const auto& a = values[static_cast<std::size_t>(r)][static_cast<std::size_t>(c)];
-        const auto& b = values[static_cast<std::size_t>(r + stride)][static_cast<std::size_t>(c)];
-        if (!a || !b) continue;
-        double xa = r + 0.5, xb = r + stride + 0.5, ya = to_y(*a), yb = to_y(*b);
-        Solid sd = solid_at((xa + xb) / 2, (z0 + z1) / 2, std::min(ya, yb));
-        AddFace(view, sd, {{xa, ya, z0}, {xb, yb, z0}, {xb, yb, z1}, {xa, ya, z1}}, {0, 1, 0},
-                g.Pen(c), c, true);
-        solids.push_back(std::move(sd));
+  } else if (kind == Kind::kLine && cr) {
+    // Ribbons: each series a band of one on-screen thickness at its row's
+    // depth, back row first, so that steep and flat stretches read alike.
+    double band = std::clamp(view.scale() * 0.22, 3 * p.line_, 9 * p.line_);
+    std::vector<int> back_first(static_cast<std::size_t>(cols));
+    for (int c = 0; c < cols; ++c) back_first[static_cast<std::size_t>(c)] = c;
+    std::stable_sort(back_first.begin(), back_first.end(), [&](int a, int b) {
+      return view.Away({0, 0, slot_of(a) + 0.5}) > view.Away({0, 0, slot_of(b) + 0.5});
+    });
+    cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
+    cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
+    for (int c : back_first) {
+      double z = slot_of(c) + 0.5;
+      bool open = false;
+      for (int r = 0; r < rows; r += stride) {
+        const auto& v = values[static_cast<std::size_t>(r)][static_cast<std::size_t>(c)];
+        if (!v) {
+          open = false;
+          continue;
+        }
+        Point q = view.Screen({r + 0.5, to_y(*v), z});
+        if (!open) {
+          cairo_move_to(cr, q.x, q.y);
+          open = true;
+        }
+        cairo_line_to(cr, q.x, q.y);  // a lone point still draws as a dot
       }
-      if (rows == 1 && values[0][static_cast<std::size_t>(c)]) {
-        double y = to_y(*values[0][static_cast<std::size_t>(c)]);
-        Solid sd = solid_at(0.5, (z0 + z1) / 2, y);
-        AddFace(view, sd, {{0.2, y, z0}, {0.8, y, z0}, {0.8, y, z1}, {0.2, y, z1}}, {0, 1, 0},
-                g.Pen(c), c, true);
-        solids.push_back(std::move(sd));
-      }
+      // A darker rim under the band gives it an edge against the walls.
+      p.SetShade(g.Pen(c), 0.7);
+      cairo_set_line_width(cr, band + 2 * p.line_);
+      cairo_stroke_preserve(cr);
+      p.SetColor(g.Pen(c));
+      cairo_set_line_width(cr, band);
+      cairo_stroke(cr);
     }
   } else {  // areas
     int points = rows == 1 ? 2 : rows;
     auto x_of = [&](int i) { return rows == 1 ? (i == 0 ? 0.0 : 1.0) : i + 0.5; };
     for (int c = 0; c < cols; ++c) {
-      double z0 = (stacked ? 0 : c) + 0.15, z1 = (stacked ? 1 : c + 1) - 0.15;
+      double z0 = slot_of(c) + 0.15, z1 = (stacked ? 1 : slot_of(c) + 1) - 0.15;
       auto top_of = [&](int i) {
         const auto& v =
             values[static_cast<std::size_t>(rows == 1 ? 0 : i)][static_cast<std::size_t>(c)];
@@ -390,12 +464,12 @@ void Chart3D(Painter& p, Box area) {
         if (kind == Kind::kArea) {
           // Segments of one slab join without a seam: no edge between them.
           cairo_fill_preserve(cr);
-          cairo_set_line_width(cr, 0.8);
+          cairo_set_line_width(cr, 0.8 * p.line_);
           cairo_stroke(cr);
         } else if (kind == Kind::kLine) {
           cairo_fill_preserve(cr);
           p.SetShade(f.color, 0.7);
-          cairo_set_line_width(cr, 1);
+          cairo_set_line_width(cr, p.line_);
           cairo_stroke(cr);
         } else {
           cairo_fill_preserve(cr);
@@ -422,7 +496,7 @@ void Chart3D(Painter& p, Box area) {
     for (int i = 0; i <= scale.divisions; ++i) {
       double v = scale.TickValue(i);
       Point q = view.Screen({left_edge.x, to_y(v), left_edge.z});
-      std::string label = FormatTick(v, scale);
+      std::string label = p.TickLabel(v, scale);
       ShapedText t =
           p.Shape(ay.label_font, label, Fit::kEllipsis, static_cast<int>(std::max(8.0, max_lab)));
       if (std::fabs(last_y - q.y) < t.height + 1) continue;
@@ -451,27 +525,129 @@ void Chart3D(Painter& p, Box area) {
     p.DrawCategories(plan, xs, 0, area.x, area.right(), ys);
   }
   if (show_z) {
+    // Series labels along the side edge. Rows closer than a label's height
+    // spread their labels apart, each joined to its row by a short leader;
+    // only when the spread would not fit beside the scene are they thinned,
+    // as category labels are. A label in the way of another text moves out
+    // from the scene rather than being dropped.
     bool on_right = !series_left;
-    double last_y = 1e300;
-    for (int c = 0; c < depth_rows && c < cols; ++c) {
-      Point q = view.Screen({x_near, 0, c + 0.5});
-      std::string_view label = g.ColumnLabel(c);
-      if (label.empty()) continue;
+    double line = p.Shape(az.label_font, "Ag").height + 1;
+    std::vector<int> by_slot(static_cast<std::size_t>(depth_rows), -1);
+    for (int c = 0; c < cols; ++c)
+      by_slot[static_cast<std::size_t>(slot[static_cast<std::size_t>(c)])] = c;
+    int every =
+        std::max(1, static_cast<int>(std::ceil(depth_rows * line / std::max(fit.h * 0.8, line))));
+    struct Entry {
+      int column;
+      Point at;  // the row's point on the edge
+      double y;  // where its label stands
+    };
+    std::vector<Entry> entries;
+    for (int k = 0; k < depth_rows; k += every) {
+      int c = by_slot[static_cast<std::size_t>(k)];
+      if (c < 0 || g.ColumnLabel(c).empty()) continue;
+      Point q = view.Screen({x_near, 0, k + 0.5});
+      entries.push_back({c, q, q.y});
+    }
+    std::sort(entries.begin(), entries.end(),
+              [](const Entry& a, const Entry& b) { return a.at.y < b.at.y; });
+    bool spread = false;
+    for (std::size_t i = 1; i < entries.size(); ++i)
+      spread = spread || entries[i].at.y - entries[i - 1].at.y < line;
+    if (spread) {
+      double mean = 0;
+      for (const Entry& e : entries) mean += e.at.y / static_cast<double>(entries.size());
+      double first = mean - line * (static_cast<double>(entries.size()) - 1) / 2;
+      first = std::clamp(first, line / 2,
+                         std::max(line / 2, p.height_ - line / 2 - line * (entries.size() - 1)));
+      for (std::size_t i = 0; i < entries.size(); ++i)
+        entries[i].y = first + line * static_cast<double>(i);
+    }
+    double lead = spread ? 3 * p.gap_ : p.gap_;
+    for (const Entry& e : entries) {
+      std::string_view label = g.ColumnLabel(e.column);
       ShapedText t =
           p.Shape(az.label_font, label, Fit::kEllipsis, static_cast<int>(std::max(8.0, max_lab)));
-      if (std::fabs(last_y - q.y) < t.height) continue;
-      last_y = q.y;
-      p.TryDrawText(TextRole::kSeriesLabel, t, label, on_right ? q.x + p.gap_ : q.x - p.gap_, q.y,
-                    on_right ? Anchor::kLeft : Anchor::kRight, 0, az.label_font.color);
+      for (int step = 0; step < 4; ++step) {
+        double dx = lead + step * line;
+        double x = on_right ? e.at.x + dx : e.at.x - dx;
+        if (!p.TryDrawText(TextRole::kSeriesLabel, t, label, x, e.y,
+                           on_right ? Anchor::kLeft : Anchor::kRight, 0, az.label_font.color)) {
+          continue;
+        }
+        if (spread && cr) {
+          p.SetColor(kWallEdge);
+          cairo_set_line_width(cr, p.hair_);
+          cairo_move_to(cr, e.at.x + (on_right ? 2 : -2), e.at.y);
+          cairo_line_to(cr, x + (on_right ? -2 : 2), e.y);
+          cairo_stroke(cr);
+        }
+        break;
+      }
     }
   }
-  p.DrawAxisTitle(xt, Painter::Side::kBottom, area.bottom(), fit.x, fit.right());
+  // Axis titles beside what they name: the X title under the category
+  // labels, the value and series titles just outside their labels.
+  auto extent_of = [&](TextRole role, double* x0, double* y0, double* x1, double* y1) {
+    bool any = false;
+    *x0 = *y0 = 1e300;
+    *x1 = *y1 = -1e300;
+    for (const PlacedText& t : p.layout_.texts) {
+      if (t.role != role) continue;
+      for (const Point& c : t.Corners()) {
+        *x0 = std::min(*x0, c.x);
+        *x1 = std::max(*x1, c.x);
+        *y0 = std::min(*y0, c.y);
+        *y1 = std::max(*y1, c.y);
+      }
+      any = true;
+    }
+    return any;
+  };
+  double x0, y0, x1, y1;
+  if (xt.present) {
+    double front_a = view.Screen({0, 0, z_far == 0 ? extent_z : 0}).x;
+    double front_b = view.Screen({extent_x, 0, z_far == 0 ? extent_z : 0}).x;
+    double lo = std::min(front_a, front_b), hi = std::max(front_a, front_b);
+    double under = fit.bottom() + p.gap_ / 2;
+    if (extent_of(TextRole::kCategoryLabel, &x0, &y0, &x1, &y1)) {
+      lo = std::max(lo, x0);
+      hi = std::min(hi, x1);
+      if (lo > hi) lo = hi = (x0 + x1) / 2;
+    }
+    double mid = std::clamp((lo + hi) / 2, area.x + xt.block_w / 2, area.right() - xt.block_w / 2);
+    // Just under the labels that stand above the title's own span: on a
+    // turned floor the labels descend along it, and the title follows.
+    bool any = false;
+    for (const PlacedText& t : p.layout_.texts) {
+      if (t.role != TextRole::kCategoryLabel) continue;
+      double a0 = 1e300, a1 = -1e300, bottom_y = -1e300;
+      for (const Point& c : t.Corners()) {
+        a0 = std::min(a0, c.x);
+        a1 = std::max(a1, c.x);
+        bottom_y = std::max(bottom_y, c.y);
+      }
+      if (a1 < mid - xt.block_w / 2 - p.gap_ || a0 > mid + xt.block_w / 2 + p.gap_) continue;
+      under = any ? std::max(under, bottom_y + p.gap_ / 2) : bottom_y + p.gap_ / 2;
+      any = true;
+    }
+    double edge = std::min(area.bottom(), under + xt.block_h);
+    p.DrawAxisTitle(xt, Painter::Side::kBottom, edge, mid, mid);
+  }
+  double value_lo = view.Screen({0, extent_y, 0}).y, value_hi = view.Screen({0, 0, 0}).y;
   if (yt.present) {
     if (yt_above) {
       p.DrawText(TextRole::kAxisTitle, yt.text, yt.str, area.x, area.y, Anchor::kTopLeft, 0,
                  yt.color);
     } else {
-      p.DrawAxisTitle(yt, Painter::Side::kLeft, area.x, fit.y, fit.bottom());
+      double edge = area.x;
+      bool labels = extent_of(TextRole::kValueLabel, &x0, &y0, &x1, &y1);
+      if (labels) {
+        value_lo = y0;
+        value_hi = y1;
+      }
+      if (labels && !series_left) edge = std::max(area.x, x0 - p.gap_ / 2 - yt.block_w);
+      p.DrawAxisTitle(yt, Painter::Side::kLeft, edge, value_lo, value_hi);
     }
   }
   if (zt.present) {
@@ -479,7 +655,14 @@ void Chart3D(Painter& p, Box area) {
       p.DrawText(TextRole::kAxisTitle, zt.text, zt.str, area.right(), area.y, Anchor::kTopRight, 0,
                  zt.color);
     } else {
-      p.DrawAxisTitle(zt, Painter::Side::kRight, area.right(), fit.y, fit.bottom());
+      double edge = area.right();
+      double lo = fit.y, hi = fit.bottom();
+      if (extent_of(TextRole::kSeriesLabel, &x0, &y0, &x1, &y1)) {
+        if (!series_left) edge = std::min(area.right(), x1 + p.gap_ / 2 + zt.block_w);
+        lo = y0;
+        hi = y1;
+      }
+      p.DrawAxisTitle(zt, Painter::Side::kRight, edge, lo, hi);
     }
   }
 }

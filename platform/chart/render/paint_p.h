@@ -71,6 +71,8 @@ class Painter {
   double gap_;      // pixels between neighbouring elements
   double tick_;     // tick mark length
   bool thumbnail_;  // too small for axis titles and a legend
+  double line_;     // LineScale of the chart's size
+  double hair_;     // the width of axis lines, gridlines and hairline edges: whole pixels
   ChartLayout layout_;
 
   ShapedText Shape(const FontState& f, std::string_view text, Fit fit = Fit::kNone,
@@ -85,7 +87,9 @@ class Painter {
                    Anchor anchor, double angle, Rgb color);
   void SetColor(Rgb c, double alpha = 1);
   void SetShade(Rgb c, double factor);
-  // 1-pixel lines on pixel centres.
+  // The widest a value label may be before the scale's labels are shortened.
+  double TickBudget() const { return std::max(24.0, 0.14 * width_); }
+  // Hairlines (hair_ wide) on whole pixels.
   void HLine(double x0, double x1, double y, Rgb c);
   void VLine(double x, double y0, double y1, Rgb c);
   void FillBox(const Box& b, Rgb c);
@@ -95,6 +99,12 @@ class Painter {
   double ShadowOffset() const;
   // Strokes the current path with an edge pen: width 0 is a hairline.
   void StrokeEdge(Rgb color, double width);
+
+  // Value labels are written in full unless the widest would take more than
+  // budget pixels; then every label of the scale takes the shortened form.
+  void ChooseTickForm(const Scale& scale, const FontState& font, double budget);
+  std::string TickLabel(double value, const Scale& scale) const;
+  bool short_ticks_ = false;
 
   Kind kind() const { return kind_; }
   bool LineKind() const { return kind_ == Kind::kLine; }
@@ -135,8 +145,22 @@ class Painter {
  private:
   Box Title(Box inner);
   Box Legend(Box inner);
+  // The legend's mark for a series: a short line, or a square drawn as the series is.
+  void LegendSwatch(int column, double x, double cy, double size);
   void Chart2D(Box area);
   void Pie(Box area);
+  // Each slice's share in percent, inside the slice where it fits, else
+  // beside it with a leader line while it stays in the pie's cell.
+  void SliceLabels(int row, double total, double cx, double cy, double radius, const Box& cell);
+  struct SliceText {
+    int column = 0;
+    double mid = 0, sweep = 0;  // radians, clockwise from three o'clock
+    std::string text;
+    ShapedText shaped;
+    bool inside = false;  // fits inside its slice at the radius asked about
+  };
+  // The labelled slices of a pie of the given radius.
+  std::vector<SliceText> PlanSlices(int row, double total, double radius);
   void Bars2D(const Box& plot, const Scale& scale);
   void Lines2D(const Box& plot, const Scale& scale);
   void Areas2D(const Box& plot, const Scale& scale);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <string_view>
 
 namespace qz::chart::render {
 namespace {
@@ -138,35 +139,95 @@ Scale ResolveScale(const ValueScaleState& state, const DataRange& data, Zero zer
   return s;
 }
 
+namespace {
+
+constexpr std::string_view kMinus = "\u2212";
+
+// "%g" and "%e" texts with the true minus sign.
+std::string WithMinus(const char* text) {
+  std::string out;
+  for (const char* p = text; *p; ++p) {
+    if (*p == '-')
+      out.append(kMinus);
+    else
+      out.push_back(*p);
+  }
+  return out;
+}
+
+std::string Exponent(double value, const Scale& scale) {
+  double magnitude = std::max(std::fabs(scale.minimum), std::fabs(scale.maximum));
+  double step = std::fabs(scale.step);
+  // Enough significant digits to tell neighbouring ticks apart.
+  int digits = 1;
+  if (step > 0 && magnitude > 0) {
+    digits = static_cast<int>(std::floor(std::log10(magnitude)) - std::floor(std::log10(step))) + 2;
+  }
+  digits = std::clamp(digits, 1, 15);
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.*g", digits, value);
+  return WithMinus(buf);
+}
+
+bool NeedsExponent(const Scale& scale) {
+  double magnitude = std::max(std::fabs(scale.minimum), std::fabs(scale.maximum));
+  double step = std::fabs(scale.step);
+  return magnitude >= 1e15 || (step > 0 && step < 1e-5);
+}
+
+}  // namespace
+
+std::string FormatNumber(double value, int decimals) {
+  if (!std::isfinite(value)) return "";
+  decimals = std::clamp(decimals, 0, 15);
+  char buf[400];
+  std::snprintf(buf, sizeof buf, "%.*f", decimals, std::fabs(value));
+  std::string_view digits(buf);
+  std::size_t point = digits.find('.');
+  std::string_view whole = digits.substr(0, point);
+  bool zero = digits.find_first_not_of("0.") == std::string_view::npos;
+  std::string out;
+  out.reserve(digits.size() + digits.size() / 3 + 4);
+  if (value < 0 && !zero) out.append(kMinus);
+  for (std::size_t i = 0; i < whole.size(); ++i) {
+    if (i > 0 && (whole.size() - i) % 3 == 0) out.push_back(',');
+    out.push_back(whole[i]);
+  }
+  if (point != std::string_view::npos) out.append(digits.substr(point));
+  return out;
+}
+
+int DecimalsForStep(double step) {
+  step = std::fabs(step);
+  if (!(step > 0) || !std::isfinite(step)) return 0;
+  int decimals = 0;
+  if (step < 1) decimals = static_cast<int>(std::ceil(-std::log10(step) - 1e-9));
+  // A step of 2.5 x 10^k needs one decimal more than its power.
+  for (; decimals < 15; ++decimals) {
+    double scaled = step * std::pow(10.0, decimals);
+    if (std::fabs(scaled - std::round(scaled)) <= 1e-6 * std::max(1.0, scaled)) break;
+  }
+  return decimals;
+}
+
 std::string FormatTick(double value, const Scale& scale) {
   if (!std::isfinite(value)) return "";
   if (value == 0) return "0";
+  if (NeedsExponent(scale)) return Exponent(value, scale);
+  return FormatNumber(value, DecimalsForStep(scale.step));
+}
+
+std::string FormatTickShort(double value, const Scale& scale) {
+  if (!std::isfinite(value)) return "";
+  if (value == 0) return "0";
   double magnitude = std::max(std::fabs(scale.minimum), std::fabs(scale.maximum));
-  double step = std::fabs(scale.step);
-  char buf[64];
-  if (magnitude >= 1e9 || (step > 0 && step < 1e-5)) {
-    // Enough significant digits to tell neighbouring ticks apart.
-    int digits = 1;
-    if (step > 0) {
-      digits =
-          static_cast<int>(std::floor(std::log10(magnitude)) - std::floor(std::log10(step))) + 2;
-    }
-    digits = std::clamp(digits, 1, 15);
-    std::snprintf(buf, sizeof buf, "%.*g", digits, value);
-    return buf;
-  }
-  int decimals = 0;
-  if (step > 0 && step < 1) {
-    decimals = static_cast<int>(std::ceil(-std::log10(step) - 1e-9));
-    // A step of 2.5 x 10^k needs one decimal more than its power.
-    double scaled = step * std::pow(10.0, decimals);
-    if (std::fabs(scaled - std::round(scaled)) > 1e-6) ++decimals;
-  } else if (step >= 1 && std::fabs(step - std::round(step)) > 1e-9) {
-    decimals = 1;
-  }
-  decimals = std::clamp(decimals, 0, 10);
-  std::snprintf(buf, sizeof buf, "%.*f", decimals, value);
-  return buf;
+  if (NeedsExponent(scale) || magnitude < 1000) return FormatTick(value, scale);
+  static constexpr const char* kSuffixes[] = {"K", "M", "B", "T"};
+  int group = std::clamp(static_cast<int>(std::floor(std::log10(magnitude) / 3)), 1, 4);
+  double unit = std::pow(1000.0, group);
+  std::string out = FormatNumber(value / unit, DecimalsForStep(scale.step / unit));
+  out.append(kSuffixes[group - 1]);
+  return out;
 }
 
 }  // namespace qz::chart::render

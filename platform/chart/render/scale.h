@@ -44,8 +44,23 @@ Scale AutoScale(const DataRange& data, Zero zero, int target_divisions);
 Scale ResolveScale(const ValueScaleState& state, const DataRange& data, Zero zero,
                    int target_divisions);
 
-// The label of a tick value on a scale: as few decimals as the step needs,
-// exponent notation for very large or very small magnitudes.
+// Number texts as chart readers expect them whatever the server's locale:
+// thousands grouped with commas, a decimal point, and a true minus sign
+// (U+2212) rather than a hyphen. Rounds to the given decimals (0 to 15);
+// a value that rounds to zero loses its sign. Not finite gives "".
+std::string FormatNumber(double value, int decimals);
+
+// As few decimals as labels a step apart need to stay distinct (0 to 15).
+int DecimalsForStep(double step);
+
+// The label of a tick value on a scale, written in full: grouped digits with
+// as few decimals as the step needs, exponent notation for magnitudes from
+// 1e15 up or steps below 1e-5.
 std::string FormatTick(double value, const Scale& scale);
+
+// The same label shortened by a suffix (K thousands, M millions, B billions,
+// T trillions: "12.5M"), for axes whose full labels would not fit. Scales
+// below a thousand, or past the suffixes, read as FormatTick.
+std::string FormatTickShort(double value, const Scale& scale);
 
 }  // namespace qz::chart::render

@@ -3,9 +3,11 @@
 #include <fontconfig/fontconfig.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <mutex>
+#include <set>
 #include <unordered_map>
 
 namespace qz::chart::render {
@@ -64,13 +66,92 @@ struct FontOptionsDeleter {
 struct Entry {
   GPtr<PangoLayout> layout;
   int width = 0, height = 0, x_offset = 0;
+  std::vector<std::uint32_t> missing;
 };
+
+// Code points that need no glyph of their own: controls, whitespace and
+// invisible format characters, which Pango may flag without any font at fault.
+bool NeedsNoGlyph(gunichar c) {
+  return c < 0x20 || (c >= 0x7F && c < 0xA0) || g_unichar_isspace(c) ||
+         g_unichar_type(c) == G_UNICODE_FORMAT || g_unichar_iszerowidth(c);
+}
+
+// The code points Pango shaped with no font's glyph, in order, each once.
+std::vector<std::uint32_t> MissingGlyphs(PangoLayout* layout) {
+  std::vector<std::uint32_t> out;
+  PangoLayoutIter* it = pango_layout_get_iter(layout);
+  if (!it) return out;
+  do {
+    PangoLayoutRun* run = pango_layout_iter_get_run_readonly(it);
+    if (!run || !run->glyphs) continue;
+    for (int i = 0; i < run->glyphs->num_glyphs; ++i) {
+      PangoGlyph g = run->glyphs->glyphs[i].glyph;
+      if (g == PANGO_GLYPH_EMPTY || g == PANGO_GLYPH_INVALID_INPUT) continue;
+      if (!(g & PANGO_GLYPH_UNKNOWN_FLAG)) continue;
+      gunichar c = g & ~PANGO_GLYPH_UNKNOWN_FLAG;
+      if (NeedsNoGlyph(c)) continue;
+      if (std::find(out.begin(), out.end(), c) == out.end()) out.push_back(c);
+      if (out.size() >= 16) break;
+    }
+  } while (out.size() < 16 && pango_layout_iter_next_run(it));
+  pango_layout_iter_free(it);
+  return out;
+}
+
+std::atomic<WarningSink> g_sink{nullptr};
 
 // Layouts kept per thread before the cache starts over. A chart has a few
 // dozen texts; this holds several charts' worth.
 constexpr std::size_t kMaxEntries = 1024;
 
 }  // namespace
+
+}  // namespace qz::chart::render
+
+// The sink's storage, exported so that every copy of the renderer in the
+// process (the host's and a loaded library's) shares the host's.
+extern "C" __attribute__((visibility("default"))) void QzChartSetWarningSink(
+    qz::chart::render::WarningSink sink) {
+  qz::chart::render::g_sink.store(sink);
+}
+
+extern "C" __attribute__((visibility("default"))) void QzChartWarn(const char* line) {
+  qz::chart::render::WarningSink sink = qz::chart::render::g_sink.load();
+  if (sink && line) sink(line);
+}
+
+namespace qz::chart::render {
+
+void SetWarningSink(WarningSink sink) {
+  QzChartSetWarningSink(sink);
+}
+
+void Warn(std::string_view line) {
+  std::string copy(line);
+  QzChartWarn(copy.c_str());
+}
+
+void WarnMissingGlyphs(std::string_view role, const std::vector<std::uint32_t>& code_points) {
+  if (code_points.empty()) return;
+  std::string line(role);
+  line.append(": no installed font has a glyph for");
+  for (std::uint32_t c : code_points) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, " U+%04X", static_cast<unsigned>(c));
+    line.append(buf);
+  }
+  // Each pair once: a page drawn a thousand times logs its missing glyph once.
+  static std::mutex mutex;
+  static std::set<std::string> seen;
+  constexpr std::size_t kMaxRemembered = 4096;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (seen.count(line)) return;
+    if (seen.size() >= kMaxRemembered) seen.clear();
+    seen.insert(line);
+  }
+  Warn(line);
+}
 
 void EnsureFontAliases() {
   static std::once_flag once;
@@ -183,14 +264,15 @@ ShapedText TextCache::Shape(const TextRequest& request) {
   char head[96];
   std::snprintf(head, sizeof head, "|%.2f|%d%d%d%d|%d|%d|%d|", px, f.bold, f.italic, f.underline,
                 f.strikethrough, static_cast<int>(r.fit), r.fit == Fit::kNone ? 0 : max_width,
-                r.fit == Fit::kWrap ? max_lines : 0);
+                r.fit == Fit::kWrap || r.fit == Fit::kWrapStart ? max_lines : 0);
   key.assign(f.name);
   key.append(head);
   key.append(r.text);
   auto it = impl_->entries.find(key);
   if (it != impl_->entries.end()) {
     const Entry& e = it->second;
-    return {e.layout.get(), e.width, e.height, e.x_offset};
+    return {e.layout.get(), e.width, e.height, e.x_offset,
+            e.missing.empty() ? nullptr : &e.missing};
   }
 
   GPtr<PangoLayout> layout(pango_layout_new(impl_->context.get()));
@@ -204,7 +286,8 @@ ShapedText TextCache::Shape(const TextRequest& request) {
     pango_layout_set_attributes(l, attrs);
     pango_attr_list_unref(attrs);
   }
-  pango_layout_set_single_paragraph_mode(l, r.fit != Fit::kWrap);
+  bool wrap = r.fit == Fit::kWrap || r.fit == Fit::kWrapStart;
+  pango_layout_set_single_paragraph_mode(l, !wrap);
   switch (r.fit) {
     case Fit::kNone:
       break;
@@ -213,11 +296,12 @@ ShapedText TextCache::Shape(const TextRequest& request) {
       pango_layout_set_ellipsize(l, PANGO_ELLIPSIZE_END);
       break;
     case Fit::kWrap:
+    case Fit::kWrapStart:
       pango_layout_set_width(l, max_width * PANGO_SCALE);
       pango_layout_set_wrap(l, PANGO_WRAP_WORD_CHAR);
       pango_layout_set_ellipsize(l, PANGO_ELLIPSIZE_END);
       pango_layout_set_height(l, -max_lines);
-      pango_layout_set_alignment(l, PANGO_ALIGN_CENTER);
+      pango_layout_set_alignment(l, r.fit == Fit::kWrap ? PANGO_ALIGN_CENTER : PANGO_ALIGN_LEFT);
       break;
   }
   // Invalid UTF-8 would make Pango warn and show nothing useful; the text
@@ -235,10 +319,12 @@ ShapedText TextCache::Shape(const TextRequest& request) {
   e.width = std::max(0, logical.width);
   e.height = std::max(0, logical.height);
   e.x_offset = logical.x;
+  e.missing = MissingGlyphs(l);
   e.layout = std::move(layout);
-  ShapedText out{e.layout.get(), e.width, e.height, e.x_offset};
-  impl_->entries.emplace(key, std::move(e));
-  return out;
+  auto placed = impl_->entries.emplace(key, std::move(e)).first;
+  const Entry& stored = placed->second;
+  return {stored.layout.get(), stored.width, stored.height, stored.x_offset,
+          stored.missing.empty() ? nullptr : &stored.missing};
 }
 
 }  // namespace qz::chart::render

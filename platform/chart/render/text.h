@@ -6,9 +6,11 @@
 #include <pango/pangocairo.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/chart/chart_state.h"
 
@@ -23,9 +25,10 @@ void EnsureFontAliases();
 
 // How a text may be fitted into a width.
 enum class Fit {
-  kNone,      // one line, as wide as it is
-  kEllipsis,  // one line, cut with an ellipsis at max_width
-  kWrap,      // wrapped at words into at most max_lines lines, the last cut with an ellipsis
+  kNone,       // one line, as wide as it is
+  kEllipsis,   // one line, cut with an ellipsis at max_width
+  kWrap,       // wrapped at words into at most max_lines lines, the last cut with an ellipsis
+  kWrapStart,  // as kWrap, the lines aligned at their start rather than centred
 };
 
 struct TextRequest {
@@ -54,7 +57,28 @@ struct ShapedText {
   PangoLayout* layout = nullptr;
   int width = 0, height = 0;  // logical size in pixels
   int x_offset = 0;           // logical rectangle's left edge relative to the layout origin
+  // The code points of the shown text that no installed font has a glyph
+  // for (Pango drew them as boxes), each once in order of appearance; null
+  // when there are none.
+  const std::vector<std::uint32_t>* missing = nullptr;
 };
+
+// Where the renderer's warnings go: one line of text per call, no newline.
+// The sink may be called from any thread that paints and must not throw.
+using WarningSink = void (*)(const char* line);
+
+// Installs the process's warning sink; null (the default) drops warnings.
+// The sink lives behind exported C functions, so that a library loaded into
+// a host that installed one reports into the host's sink, not a copy.
+void SetWarningSink(WarningSink sink);
+
+// Sends one warning line to the sink, if any.
+void Warn(std::string_view line);
+
+// Warns once per process for each distinct role and set of code points:
+// "<role>: no installed font has a glyph for U+XXXX ...". Later calls with
+// the same pair are dropped; the memory of pairs is bounded.
+void WarnMissingGlyphs(std::string_view role, const std::vector<std::uint32_t>& code_points);
 
 // Effective pixel size of a font at a scale, clamped to a drawable range.
 double FontPixels(const FontState& font, double scale);

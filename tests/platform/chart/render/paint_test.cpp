@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <functional>
@@ -400,6 +401,364 @@ TEST(PaintChart, RepaintReusesTheThreadsLayouts) {
   std::size_t cached = TextCache::ForThread().size();
   Render(s);
   EXPECT_EQ(TextCache::ForThread().size(), cached);
+}
+
+// Pixels within tolerance of a colour inside a box.
+int CountNear(const Pixels& px, Rgb c, const Box& b, int tolerance = 12) {
+  int n = 0;
+  for (int y = std::max(0, static_cast<int>(b.y)); y < std::min(px.h, static_cast<int>(b.bottom()));
+       ++y) {
+    for (int x = std::max(0, static_cast<int>(b.x));
+         x < std::min(px.w, static_cast<int>(b.right())); ++x) {
+      Rgb p = px.at(x, y);
+      n += std::abs(p.r - c.r) <= tolerance && std::abs(p.g - c.g) <= tolerance &&
+           std::abs(p.b - c.b) <= tolerance;
+    }
+  }
+  return n;
+}
+
+TEST(PaintChart, MarkersAtTheLimitsOfAManualScaleStayWhole) {
+  ChartState s = SampleChart(kLine2D, 5, 1);
+  const Rgb pen{200, 30, 40};
+  s.series[0].pen_color = pen;
+  s.legend_visible = false;
+  const double values[] = {10, 40, 25, 40, 10};
+  for (int r = 0; r < 5; ++r) SetCell(s, r + 1, 1, values[r]);
+  s.axes[kAxisY].scale = {false, 10, 40, 3};
+  ChartLayout layout = LayoutChart(s, 576, 384);
+  Pixels px = Render(s);
+  double slot = layout.plot.w / 5;
+  int top = static_cast<int>(layout.plot.y);
+  int bottom = static_cast<int>(layout.plot.bottom());
+  for (int r : {1, 3}) {
+    int x = static_cast<int>(layout.plot.x + slot * (r + 0.5));
+    // The marker's upper half (3.5 pixels) stands above the plot's top edge.
+    int above = 0;
+    for (int y = top - 8; y < top; ++y)
+      above += CountNear(px, pen, {x - 6.0, double(y), 13, 1}) > 0;
+    EXPECT_GE(above, 3) << "marker of row " << r << " cut at the top";
+  }
+  for (int r : {0, 4}) {
+    int x = static_cast<int>(layout.plot.x + slot * (r + 0.5));
+    int under = 0;  // below the axis line, which covers the marker's middle row
+    for (int y = bottom + 1; y < bottom + 8; ++y)
+      under += CountNear(px, pen, {x - 6.0, double(y), 13, 1}) > 0;
+    EXPECT_GE(under, 2) << "marker of row " << r << " cut at the bottom";
+  }
+}
+
+TEST(PaintChart, EverySeriesOfAnUnstackedAreaChartShows) {
+  // Each later series larger than the one before, then smaller: drawn in
+  // column order with opaque fills, the last would hide the others.
+  ChartState s = SampleChart(kArea2D, 6, 3);
+  for (int r = 0; r < 6; ++r) {
+    SetCell(s, r + 1, 1, 10.0 + r);
+    SetCell(s, r + 1, 2, 30.0 + r);
+    SetCell(s, r + 1, 3, 20.0 - r);
+  }
+  ChartLayout layout = LayoutChart(s, 576, 384);
+  Pixels px = Render(s);
+  for (int c = 0; c < 3; ++c) {
+    EXPECT_GT(CountNear(px, s.series[static_cast<std::size_t>(c)].fill_color, layout.plot), 150)
+        << "series " << c;
+  }
+  // The legend's swatch is the fill as drawn: translucent, edged solid.
+  ASSERT_TRUE(layout.legend_shown);
+  for (int c = 0; c < 3; ++c) {
+    Rgb fill = s.series[static_cast<std::size_t>(c)].fill_color;
+    EXPECT_GT(CountNear(px, fill, layout.legend, 2), 10) << "swatch edge " << c;
+    Rgb light{static_cast<std::int16_t>(255 - (255 - fill.r) * 0.45),
+              static_cast<std::int16_t>(255 - (255 - fill.g) * 0.45),
+              static_cast<std::int16_t>(255 - (255 - fill.b) * 0.45)};
+    EXPECT_GT(CountNear(px, light, layout.legend, 3), 4) << "swatch fill " << c;
+  }
+}
+
+// The ink of a horizontal line crossing column x inside the box, in pixels
+// of full coverage: the sum over the column of how far each pixel is from
+// white towards the pen's green channel.
+double InkAcross(const Pixels& px, int x, const Box& b, Rgb pen) {
+  double ink = 0;
+  for (int y = static_cast<int>(b.y) + 2; y < static_cast<int>(b.bottom()) - 2; ++y) {
+    Rgb p = px.at(x, y);
+    if (std::abs(p.r - p.b) < 8 && std::abs(p.r - p.g) < 8) continue;  // grey: grid or text
+    ink += (255.0 - p.g) / (255.0 - pen.g);
+  }
+  return ink;
+}
+
+TEST(PaintChart, LinesGrowWithThePicture) {
+  EXPECT_DOUBLE_EQ(LineScale(576, 384), 1);
+  EXPECT_DOUBLE_EQ(LineScale(1152, 768), 2);
+  EXPECT_DOUBLE_EQ(LineScale(1152, 384), 1);  // the smaller ratio rules
+  EXPECT_GT(LineScale(96, 64), 0);
+  EXPECT_EQ(LineScale(0, 0), LineScale(0, 0));  // finite
+  ChartState s = SampleChart(kLine2D, 4, 1);
+  const Rgb pen{200, 30, 40};
+  s.series[0].pen_color = pen;
+  for (int r = 1; r <= 4; ++r) SetCell(s, r, 1, 3.3);
+  s.axes[kAxisY].scale = {false, 0, 10, 2};
+  double ink[2];
+  int i = 0;
+  for (int scale : {1, 2}) {
+    int w = 576 * scale, h = 384 * scale;
+    ChartLayout layout = LayoutChart(s, w, h);
+    Pixels px = Render(s, w, h);
+    // Halfway between the first two points: no marker there.
+    int x = static_cast<int>(layout.plot.x + layout.plot.w / 4);
+    ink[i++] = InkAcross(px, x, layout.plot, pen);
+  }
+  EXPECT_GT(ink[0], 1.5);
+  EXPECT_NEAR(ink[1] / ink[0], 2.0, 0.25) << ink[0] << " " << ink[1];
+  // Gridlines and axis lines grow the same way.
+  ChartState bars = SampleChart(kBar2D);
+  const Rgb axis{96, 96, 96};
+  EXPECT_NEAR(
+      static_cast<double>(Render(bars, 1152, 768).Count(axis)) / Render(bars, 576, 384).Count(axis),
+      4.0, 1.0);  // twice as long and twice as wide
+}
+
+TEST(Layout, PieSlicesCarryTheirShare) {
+  ChartState s = SampleChart(kPie2D, 1, 4);
+  SetCell(s, 1, 1, 50.0);
+  SetCell(s, 1, 2, 30.0);
+  SetCell(s, 1, 3, 19.5);
+  SetCell(s, 1, 4, 0.5);  // too thin to carry a label
+  ChartLayout l = LayoutChart(s, 576, 384);
+  std::vector<std::string> shares;
+  for (const auto& t : l.texts) {
+    if (t.role == TextRole::kSliceLabel) shares.push_back(t.text);
+  }
+  EXPECT_EQ(shares, (std::vector<std::string>{"50%", "30%", "20%"}));
+  // A slice too narrow for its label inside has it beside, farther out.
+  SetCell(s, 1, 3, 17.5);
+  SetCell(s, 1, 4, 2.5);
+  ChartLayout beside = LayoutChart(s, 576, 384);
+  const PlacedText *big = nullptr, *narrow = nullptr;
+  for (const auto& t : beside.texts) {
+    if (t.role == TextRole::kSliceLabel && t.text == "50%") big = &t;
+    if (t.role == TextRole::kSliceLabel && t.text == "2.5%") narrow = &t;
+  }
+  ASSERT_TRUE(big && narrow);
+  double cx = beside.plot.x + beside.plot.w / 2, cy = beside.plot.y + beside.plot.h / 2;
+  EXPECT_GT(std::hypot(narrow->cx - cx, narrow->cy - cy),
+            1.4 * std::hypot(big->cx - cx, big->cy - cy));
+  // Small pies: labels that fit stay apart from each other and the picture's edges.
+  ChartState many = SampleChart(kPie2D, 6, 3);
+  ExpectTextsApartAndInside(many, 576, 384, "six pies");
+  int labelled = 0;
+  for (const auto& t : LayoutChart(many, 576, 384).texts)
+    labelled += t.role == TextRole::kSliceLabel;
+  EXPECT_GE(labelled, 12);
+  // A pie slice label is drawn, in a colour that reads on its slice.
+  Pixels px = Render(s);
+  EXPECT_GT(px.Count({255, 255, 255}), 0);
+}
+
+TEST(Layout, LongLegendEntriesWrapAndTheBoxStaysInside) {
+  ChartState s = SampleChart(kBar2D);
+  s.column_labels[0] = "North, including the islands and the far northern territories";
+  ChartLayout l = LayoutChart(s, 576, 384);
+  double one_line = 0, first = 0;
+  for (const auto& t : l.texts) {
+    if (t.role != TextRole::kLegend) continue;
+    if (t.text == s.column_labels[0]) first = t.height;
+    if (t.text == "South") one_line = t.height;
+  }
+  ASSERT_GT(one_line, 0);
+  EXPECT_GT(first, one_line * 1.6) << "the long entry takes a second line";
+  for (std::int32_t loc = kTopLeft; loc <= kCustom; ++loc) {
+    for (auto [w, h] : {std::pair{576, 384}, std::pair{300, 200}, std::pair{1200, 300}}) {
+      s.legend_location = loc;
+      ChartLayout lay = LayoutChart(s, w, h);
+      if (!lay.legend_shown) continue;
+      EXPECT_GE(lay.legend.x, 0) << loc << " " << w;
+      EXPECT_GE(lay.legend.y, 0) << loc << " " << w;
+      EXPECT_LE(lay.legend.right(), w) << loc << " " << w;
+      EXPECT_LE(lay.legend.bottom(), h) << loc << " " << w;
+      ExpectTextsApartAndInside(s, w, h, "legend " + std::to_string(loc));
+    }
+  }
+}
+
+TEST(Layout, LargeValuesAreGroupedOrShortenedToFit) {
+  ChartState s = SampleChart(kBar2D, 3, 1);
+  SetCell(s, 1, 1, 5000000.0);
+  SetCell(s, 2, 1, -15000.0);
+  SetCell(s, 3, 1, 7000000.0);
+  std::vector<std::string> labels;
+  for (const auto& t : LayoutChart(s, 576, 384).texts)
+    if (t.role == TextRole::kValueLabel) labels.push_back(t.text);
+  ASSERT_FALSE(labels.empty());
+  EXPECT_NE(std::find(labels.begin(), labels.end(), "6,000,000"), labels.end());
+  // A narrow chart has no room for seven digits: the same scale in millions.
+  labels.clear();
+  for (const auto& t : LayoutChart(s, 200, 300).texts)
+    if (t.role == TextRole::kValueLabel) labels.push_back(t.text);
+  ASSERT_FALSE(labels.empty());
+  for (const auto& l : labels) EXPECT_TRUE(l == "0" || l.back() == 'M') << l;
+}
+
+std::vector<std::string>& PaintWarnings() {
+  static std::vector<std::string> lines;
+  return lines;
+}
+
+TEST(PaintChart, ATitleInEveryScriptDrawsAndAMissingGlyphIsLoggedOnce) {
+  ChartState s = SampleChart(kBar2D);
+  s.title_text = "销售 売上高 매출 المبيعات बिक्री 📈";
+  PaintWarnings().clear();
+  SetWarningSink([](const char* line) { PaintWarnings().push_back(line); });
+  Pixels px = Render(s);
+  EXPECT_TRUE(PaintWarnings().empty()) << PaintWarnings().front();
+  // The emoji draws in colour from its own font, where the title's text is dark.
+  ChartLayout l = LayoutChart(s, 576, 384);
+  ASSERT_FALSE(l.texts.empty());
+  const PlacedText& title = l.texts[0];
+  ASSERT_EQ(title.role, TextRole::kTitle);
+  int coloured = 0;
+  for (int y = static_cast<int>(title.cy - title.height / 2); y < title.cy + title.height / 2;
+       ++y) {
+    for (int x = static_cast<int>(title.cx - title.width / 2); x < title.cx + title.width / 2;
+         ++x) {
+      Rgb p = px.at(x, y);
+      coloured += std::abs(p.r - p.b) > 60 || std::abs(p.g - p.b) > 60;
+    }
+  }
+  EXPECT_GT(coloured, 20);
+  s.column_labels[1] = "South \U0010FFFD";
+  Render(s);
+  Render(s);
+  LayoutChart(s, 576, 384);  // laying out draws nothing and reports nothing
+  SetWarningSink(nullptr);
+  ASSERT_EQ(PaintWarnings().size(), 1u);
+  EXPECT_EQ(PaintWarnings()[0], "legend entry: no installed font has a glyph for U+10FFFD");
+}
+
+std::vector<const PlacedText*> Texts(const ChartLayout& l, TextRole role) {
+  std::vector<const PlacedText*> out;
+  for (const auto& t : l.texts)
+    if (t.role == role) out.push_back(&t);
+  return out;
+}
+
+// The smallest distance between the boxes of two upright texts (0 when they touch).
+double Gap(const PlacedText& a, const PlacedText& b) {
+  double ax0 = 1e300, ax1 = -1e300, ay0 = 1e300, ay1 = -1e300;
+  double bx0 = 1e300, bx1 = -1e300, by0 = 1e300, by1 = -1e300;
+  for (const Point& p : a.Corners()) {
+    ax0 = std::min(ax0, p.x), ax1 = std::max(ax1, p.x);
+    ay0 = std::min(ay0, p.y), ay1 = std::max(ay1, p.y);
+  }
+  for (const Point& p : b.Corners()) {
+    bx0 = std::min(bx0, p.x), bx1 = std::max(bx1, p.x);
+    by0 = std::min(by0, p.y), by1 = std::max(by1, p.y);
+  }
+  double dx = std::max({0.0, bx0 - ax1, ax0 - bx1}), dy = std::max({0.0, by0 - ay1, ay0 - by1});
+  return std::hypot(dx, dy);
+}
+
+ChartState Crowded3D() {
+  ChartState s = SampleChart(kBar3D, 40, 3);
+  for (int r = 0; r < 40; ++r)
+    for (int c = 0; c < 3; ++c) SetCell(s, r + 1, c + 1, 15 * std::sin(r * 0.3 + c * 1.7) + 4 * c);
+  return s;
+}
+
+TEST(Layout, ThreeDAxisTitlesStandNextToTheirAxes) {
+  for (const ChartState& s : {SampleChart(kBar3D), SampleChart(kLine3D), Crowded3D()}) {
+    ChartLayout l = LayoutChart(s, 576, 384);
+    auto titles = Texts(l, TextRole::kAxisTitle);
+    auto categories = Texts(l, TextRole::kCategoryLabel);
+    auto values = Texts(l, TextRole::kValueLabel);
+    ASSERT_EQ(titles.size(), 2u);
+    ASSERT_FALSE(categories.empty());
+    ASSERT_FALSE(values.empty());
+    const PlacedText& x_title = *titles[0];
+    const PlacedText& y_title = *titles[1];
+    ASSERT_EQ(x_title.text, "Month");
+    double nearest = 1e300;
+    for (const PlacedText* c : categories) nearest = std::min(nearest, Gap(x_title, *c));
+    EXPECT_LE(nearest, 10) << "X title " << nearest << " pixels from its labels";
+    nearest = 1e300;
+    for (const PlacedText* v : values) nearest = std::min(nearest, Gap(y_title, *v));
+    EXPECT_LE(nearest, 10) << "Y title " << nearest << " pixels from its labels";
+  }
+}
+
+TEST(Layout, ThreeDSeriesLabelsAreNeverDropped) {
+  for (std::int32_t kind : {kBar3D, kLine3D, kArea3D, kStep3D}) {
+    for (int rotation = 0; rotation < 360; rotation += 15) {
+      ChartState s = SampleChart(kind);
+      s.rotation = static_cast<float>(rotation);
+      ChartLayout l = LayoutChart(s, 576, 384);
+      EXPECT_EQ(Texts(l, TextRole::kSeriesLabel).size(), 3u)
+          << "kind " << kind << " rotation " << rotation;
+    }
+  }
+  // Rows closer than a label's height spread their labels, all of them.
+  EXPECT_EQ(Texts(LayoutChart(Crowded3D(), 576, 384), TextRole::kSeriesLabel).size(), 3u);
+  ExpectTextsApartAndInside(Crowded3D(), 576, 384, "40 categories in 3-D");
+  // Many series are thinned, not cut off at one end.
+  ChartState many = SampleChart(kBar3D, 4, 40);
+  ChartLayout many_layout = LayoutChart(many, 576, 384);
+  auto labels = Texts(many_layout, TextRole::kSeriesLabel);
+  EXPECT_GE(labels.size(), 5u);
+  EXPECT_LT(labels.size(), 40u);
+}
+
+TEST(Layout, ThreeDPlotKeepsItsSizeWithManyCategories) {
+  auto value_span = [](const ChartState& s) {
+    double lo = 1e300, hi = -1e300;
+    ChartLayout layout = LayoutChart(s, 576, 384);
+    for (const PlacedText* t : Texts(layout, TextRole::kValueLabel)) {
+      lo = std::min(lo, t->cy);
+      hi = std::max(hi, t->cy);
+    }
+    return hi - lo;
+  };
+  double few = value_span(SampleChart(kBar3D));
+  double many = value_span(Crowded3D());
+  EXPECT_GT(few, 150);
+  EXPECT_GT(many, few * 0.8) << few << " " << many;
+}
+
+// Pixels inside b that show a shade of c (c times a factor from 0.5 to 1),
+// as 3-D faces lit from the upper left do.
+int CountShades(const Pixels& px, Rgb c, const Box& b) {
+  int n = 0;
+  int top = std::max({c.r, c.g, c.b});
+  for (int y = std::max(0, static_cast<int>(b.y)); y < std::min(px.h, static_cast<int>(b.bottom()));
+       ++y) {
+    for (int x = std::max(0, static_cast<int>(b.x));
+         x < std::min(px.w, static_cast<int>(b.right())); ++x) {
+      Rgb p = px.at(x, y);
+      int ptop = c.r == top ? p.r : c.g == top ? p.g : p.b;
+      double f = static_cast<double>(ptop) / top;
+      if (f < 0.5 || f > 1.0) continue;
+      n += std::abs(p.r - c.r * f) <= 4 && std::abs(p.g - c.g * f) <= 4 &&
+           std::abs(p.b - c.b * f) <= 4;
+    }
+  }
+  return n;
+}
+
+TEST(PaintChart, ThreeDFrontRowsLeaveTheBackRowsInView) {
+  // The first series the tallest: in column order it would stand in front
+  // of the other two in the default view.
+  ChartState s = SampleChart(kBar3D);
+  for (int r = 1; r <= 6; ++r) {
+    SetCell(s, r, 1, 30.0 + r);
+    SetCell(s, r, 2, 18.0 + r);
+    SetCell(s, r, 3, 8.0 + r);
+  }
+  ChartLayout l = LayoutChart(s, 576, 384);
+  Pixels px = Render(s);
+  int shown[3];
+  for (int c = 0; c < 3; ++c)
+    shown[c] = CountShades(px, s.series[static_cast<std::size_t>(c)].fill_color, l.plot);
+  for (int c = 0; c < 3; ++c) EXPECT_GT(shown[c], shown[0] / 4) << "series " << c;
 }
 
 TEST(PaintChart, HugeTextsDrawAsTheirCut) {

@@ -94,8 +94,53 @@ TEST(FormatTick, DecimalsFollowTheStep) {
   Scale big{0, 1e300, 2e299, 5};
   EXPECT_EQ(FormatTick(4e299, big), "4e+299");
   Scale tiny{0, 5e-300, 1e-300, 5};
-  EXPECT_EQ(FormatTick(2e-300, tiny), "2e-300");
+  EXPECT_EQ(FormatTick(2e-300, tiny), "2e\u2212300");
   EXPECT_EQ(FormatTick(NAN, t), "");
+  Scale quarter{0, 10, 2.5, 4};
+  EXPECT_EQ(FormatTick(5, quarter), "5.0");
+  Scale eighth{0, 1, 0.125, 8};
+  EXPECT_EQ(FormatTick(0.5, eighth), "0.500");
+}
+
+TEST(FormatNumber, GroupsThousandsWithATrueMinus) {
+  EXPECT_EQ(FormatNumber(700000000, 0), "700,000,000");
+  EXPECT_EQ(FormatNumber(5000000, 0), "5,000,000");
+  EXPECT_EQ(FormatNumber(-15000, 0), "\u221215,000");
+  EXPECT_EQ(FormatNumber(999, 0), "999");
+  EXPECT_EQ(FormatNumber(1000, 0), "1,000");
+  EXPECT_EQ(FormatNumber(-1234567.891, 2), "\u22121,234,567.89");
+  EXPECT_EQ(FormatNumber(0.25, 2), "0.25");
+  // Rounding to zero drops the sign; rounding up may add a group.
+  EXPECT_EQ(FormatNumber(-0.004, 2), "0.00");
+  EXPECT_EQ(FormatNumber(999999.6, 0), "1,000,000");
+  EXPECT_EQ(FormatNumber(NAN, 0), "");
+  EXPECT_EQ(FormatNumber(1e300, 0).size(), 301u + 100u);  // every digit grouped
+}
+
+TEST(FormatTick, AxisTextsOfLargeAndNegativeScales) {
+  Scale money{-20000, 100000, 20000, 6};
+  EXPECT_EQ(FormatTick(-20000, money), "\u221220,000");
+  EXPECT_EQ(FormatTick(100000, money), "100,000");
+  Scale big{0, 800000000, 100000000, 8};
+  EXPECT_EQ(FormatTick(700000000, big), "700,000,000");
+  // Below 1e15 values stay written out; only the shortened form uses suffixes.
+  Scale trillions{0, 5e14, 1e14, 5};
+  EXPECT_EQ(FormatTick(3e14, trillions), "300,000,000,000,000");
+  EXPECT_EQ(FormatTickShort(3e14, trillions), "300T");
+}
+
+TEST(FormatTickShort, SuffixesWithDecimalsForTheStep) {
+  Scale s{0, 15e6, 2.5e6, 6};
+  EXPECT_EQ(FormatTickShort(12.5e6, s), "12.5M");
+  EXPECT_EQ(FormatTickShort(5e6, s), "5.0M");
+  EXPECT_EQ(FormatTickShort(0, s), "0");
+  Scale k{-5000, 5000, 1000, 10};
+  EXPECT_EQ(FormatTickShort(-3000, k), "\u22123K");
+  Scale b{0, 4e9, 1e9, 4};
+  EXPECT_EQ(FormatTickShort(2e9, b), "2B");
+  // Small scales are not shortened.
+  Scale small{0, 500, 100, 5};
+  EXPECT_EQ(FormatTickShort(300, small), "300");
 }
 
 }  // namespace

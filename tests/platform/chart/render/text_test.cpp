@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace qz::chart::render {
 namespace {
@@ -77,6 +79,65 @@ TEST(TextCache, FitsAndReusesLayouts) {
                                 "cd",
                                 Fit::kNone, 0, 1});
   EXPECT_GT(bad.width, 0);
+}
+
+// Counts the glyphs Pango drew as boxes through its unknown-glyph flag,
+// leaving out invisible characters as the cache does.
+int TofuCount(PangoLayout* layout) {
+  int n = 0;
+  PangoLayoutIter* it = pango_layout_get_iter(layout);
+  do {
+    PangoLayoutRun* run = pango_layout_iter_get_run_readonly(it);
+    if (!run) continue;
+    for (int i = 0; i < run->glyphs->num_glyphs; ++i) {
+      PangoGlyph g = run->glyphs->glyphs[i].glyph;
+      n += g != PANGO_GLYPH_EMPTY && (g & PANGO_GLYPH_UNKNOWN_FLAG) != 0;
+    }
+  } while (pango_layout_iter_next_run(it));
+  pango_layout_iter_free(it);
+  return n;
+}
+
+TEST(Fonts, EveryScriptOfATitleHasGlyphs) {
+  const char* title = "销售 売上高 매출 المبيعات बिक्री 📈 Sales";
+  for (const char* name : {"Arial", "Verdana", "Times New Roman", "NoSuchFont"}) {
+    FontState f;
+    f.name = name;
+    f.size = 14;
+    ShapedText t = TextCache::ForThread().Shape({&f, 1, title, Fit::kNone, 0, 1});
+    ASSERT_NE(t.layout, nullptr);
+    EXPECT_EQ(TofuCount(t.layout), 0) << name;
+    EXPECT_EQ(t.missing, nullptr) << name;
+  }
+}
+
+std::vector<std::string>& Warnings() {
+  static std::vector<std::string> lines;
+  return lines;
+}
+
+TEST(Fonts, AGlyphNoFontHasIsReportedOncePerRole) {
+  Warnings().clear();
+  SetWarningSink([](const char* line) { Warnings().push_back(line); });
+  FontState f;
+  f.name = "Arial";
+  // U+10FFFD (a private-use code point of the last plane) is in no font.
+  ShapedText t =
+      TextCache::ForThread().Shape({&f, 1, "A\U0010FFFD b \U0010FFFD", Fit::kNone, 0, 1});
+  ASSERT_NE(t.missing, nullptr);
+  EXPECT_EQ(*t.missing, (std::vector<std::uint32_t>{0x10FFFD}));
+  ShapedText fine = TextCache::ForThread().Shape({&f, 1, "plain\ttext\n", Fit::kNone, 0, 1});
+  EXPECT_EQ(fine.missing, nullptr);  // controls and spaces need no glyph
+  // Roles of this test's own, since the memory of reported pairs is the process's.
+  WarnMissingGlyphs("first role", *t.missing);
+  WarnMissingGlyphs("first role", *t.missing);
+  WarnMissingGlyphs("second role", *t.missing);
+  ASSERT_EQ(Warnings().size(), 2u);
+  EXPECT_EQ(Warnings()[0], "first role: no installed font has a glyph for U+10FFFD");
+  EXPECT_EQ(Warnings()[1], "second role: no installed font has a glyph for U+10FFFD");
+  SetWarningSink(nullptr);
+  WarnMissingGlyphs("third role", *t.missing);
+  EXPECT_EQ(Warnings().size(), 2u);
 }
 
 TEST(CutForShaping, KeepsShortTextsAndCutsAtCharacters) {
