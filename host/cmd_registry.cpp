@@ -117,36 +117,12 @@ class ScratchRegistry {
   std::optional<std::string> old_;
 };
 
-std::string TypeName(ParamType t) {
-  switch (t) {
-    case ParamType::None:
-      return "none";
-    case ParamType::Variant:
-      return "Variant";
-    case ParamType::I2:
-      return "Integer";
-    case ParamType::I4:
-      return "Long";
-    case ParamType::R4:
-      return "Single";
-    case ParamType::R8:
-      return "Double";
-    case ParamType::Bool:
-      return "Boolean";
-    case ParamType::String:
-      return "String";
-    case ParamType::Object:
-      return "Object";
-  }
-  return "?";
-}
-
 std::string Params(std::span<const ParamInfo> params) {
   std::string text = "(";
   for (std::size_t i = 0; i < params.size(); ++i) {
     if (i > 0) text += ", ";
     text += params[i].pass == PassBy::Reference ? "ByRef " : "ByVal ";
-    text += std::string(params[i].name) + " As " + TypeName(params[i].type);
+    text += std::string(params[i].name) + " As " + std::string(ParamTypeName(params[i].type));
   }
   return text + ")";
 }
@@ -168,7 +144,7 @@ void PrintInterface(const TypeInfo& info) {
     if (r.front()->kind == MemberKind::Method) {
       const MemberInfo& m = *r.front();
       std::cout << "method   " << m.name << Params(m.params);
-      if (m.result != ParamType::None) std::cout << " As " << TypeName(m.result);
+      if (m.result != ParamType::None) std::cout << " As " << ParamTypeName(m.result);
       std::cout << "\n";
       continue;
     }
@@ -194,7 +170,7 @@ void PrintInterface(const TypeInfo& info) {
       }
       access += (access.empty() ? "" : ", ") + kind;
     }
-    std::cout << "property " << r.front()->name << " As " << TypeName(type) << " (" << access
+    std::cout << "property " << r.front()->name << " As " << ParamTypeName(type) << " (" << access
               << ")\n";
   }
 }

@@ -21,6 +21,31 @@ enum class MemberKind : std::uint8_t {
 // A parameter's or result's declared type. Variant takes any value as it is.
 enum class ParamType : std::uint8_t { None, Variant, I2, I4, R4, R8, Bool, String, Object };
 
+// The type's name as a script's type library writes it ("Integer" for I2).
+constexpr std::string_view ParamTypeName(ParamType t) {
+  switch (t) {
+    case ParamType::None:
+      return "none";
+    case ParamType::Variant:
+      return "Variant";
+    case ParamType::I2:
+      return "Integer";
+    case ParamType::I4:
+      return "Long";
+    case ParamType::R4:
+      return "Single";
+    case ParamType::R8:
+      return "Double";
+    case ParamType::Bool:
+      return "Boolean";
+    case ParamType::String:
+      return "String";
+    case ParamType::Object:
+      return "Object";
+  }
+  return "?";
+}
+
 enum class PassBy : std::uint8_t { Value, Reference };
 
 struct ParamInfo {

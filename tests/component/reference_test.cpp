@@ -17,30 +17,6 @@
 namespace qz {
 namespace {
 
-std::string TypeName(ParamType t) {
-  switch (t) {
-    case ParamType::None:
-      return "none";
-    case ParamType::Variant:
-      return "Variant";
-    case ParamType::I2:
-      return "Integer";
-    case ParamType::I4:
-      return "Long";
-    case ParamType::R4:
-      return "Single";
-    case ParamType::R8:
-      return "Double";
-    case ParamType::Bool:
-      return "Boolean";
-    case ParamType::String:
-      return "String";
-    case ParamType::Object:
-      return "Object";
-  }
-  return "?";
-}
-
 struct Row {
   std::string id, name, kind, type;
   friend bool operator==(const Row&, const Row&) = default;
@@ -65,18 +41,19 @@ std::vector<Row> RowsOfTypeInfo(const TypeInfo& info) {
       for (std::size_t i = 0; i < m.params.size(); ++i) {
         if (i > 0) sig += ", ";
         sig += m.params[i].pass == PassBy::Reference ? "ByRef " : "ByVal ";
-        sig += std::string(m.params[i].name) + " As " + TypeName(m.params[i].type);
+        sig +=
+            std::string(m.params[i].name) + " As " + std::string(ParamTypeName(m.params[i].type));
       }
       sig += ")";
-      if (m.result != ParamType::None) sig += " As " + TypeName(m.result);
+      if (m.result != ParamType::None) sig += " As " + std::string(ParamTypeName(m.result));
       row.kind = "method";
       row.type = sig;
     } else {
       row.kind = "property";
       if (m.kind == MemberKind::PropertyGet) {
-        row.type = TypeName(m.result);
+        row.type = std::string(ParamTypeName(m.result));
       } else if (row.type.empty() && m.kind == MemberKind::PropertyPut && !m.params.empty()) {
-        row.type = TypeName(m.params.back().type);
+        row.type = std::string(ParamTypeName(m.params.back().type));
       }
     }
   }
