@@ -72,6 +72,9 @@ constexpr MemberInfo kMembers[] = {
     MemberInfo{"GetTmpPath", kDispGetTmpPath, MemberKind::Method, {}, ParamType::Variant},
     MemberInfo{"PastePicture", kDispPastePicture, MemberKind::Method, kPastePictureParams},
     MemberInfo{"SaveChart", kDispSaveChart, MemberKind::Method, kSaveChartParams},
+    // Extensions.
+    MemberInfo{"Resolution", kDispResolution, MemberKind::PropertyGet, {}, ParamType::I2},
+    MemberInfo{"Resolution", kDispResolution, MemberKind::PropertyPut, kI2Value},
 };
 // clang-format on
 #undef QZ_ROWS_V
@@ -175,6 +178,7 @@ const MemberBinding<QuenzaChart> QuenzaChart::kBindings[] = {
     BindMethod<&QuenzaChart::DoGetTmpPath>(kDispGetTmpPath),
     BindMethod<&QuenzaChart::DoPastePicture>(kDispPastePicture),
     BindMethod<&QuenzaChart::DoSaveChart>(kDispSaveChart),
+    QZ_BIND_SETTING(Resolution)
 };
 #undef QZ_BIND_SETTING
 // clang-format on

@@ -36,7 +36,7 @@ inline constexpr GUID LIBID_Quenza = {
     0x71D71C3E, 0x3937, 0x42D5, {0x83, 0x73, 0xA6, 0xB1, 0x0B, 0x95, 0x73, 0x91}};
 
 // Dispatch identifiers: the settings 1..46 in interface order, then the
-// methods.
+// methods, then the extensions.
 enum QuenzaChartDispId : DISPID {
   kDispNone = 0,
 #define QZ_DISPID(name) kDisp##name,
@@ -60,6 +60,8 @@ enum QuenzaChartDispId : DISPID {
   kDispGetTmpPath,
   kDispPastePicture,
   kDispSaveChart,
+  // Extensions, after every member above: no earlier identifier moves.
+  kDispResolution,
 };
 
 // The member table of _QuenzaChart (hidden, non-extensible, dual).
@@ -107,6 +109,9 @@ class _QuenzaChart : public IDispatch {
   virtual HRESULT GetTmpPath(Variant* result) = 0;
   virtual HRESULT PastePicture(std::int16_t x1, std::int16_t y1, std::string_view PName) = 0;
   virtual HRESULT SaveChart(std::string_view mSaveFile) = 0;
+  // Extensions: new slots only after the old ones.
+  virtual HRESULT get_Resolution(std::int16_t* value) = 0;
+  virtual HRESULT put_Resolution(std::int16_t value) = 0;
 
  protected:
   ~_QuenzaChart() = default;
@@ -183,6 +188,13 @@ class QuenzaChart final
   HRESULT GetTmpPath(Variant* result) override;
   HRESULT PastePicture(std::int16_t x1, std::int16_t y1, std::string_view PName) override;
   HRESULT SaveChart(std::string_view mSaveFile) override;
+  HRESULT get_Resolution(std::int16_t* value) override {
+    return Get(state_.settings.Resolution, value);
+  }
+  HRESULT put_Resolution(std::int16_t value) override {
+    state_.settings.Resolution = value;
+    return S_OK;
+  }
 
   // ObjectControl.
   HRESULT Activate() override;

@@ -1237,17 +1237,64 @@ bool Overlap(const PlacedText& a, const PlacedText& b) {
   return true;
 }
 
+int DotsPerInch(const ChartState& state) {
+  return std::clamp<int>(state.resolution, kMinResolution, kMaxResolution);
+}
+
+double DeviceScale(const ChartState& state) {
+  return DotsPerInch(state) / static_cast<double>(kBaseResolution);
+}
+
+float DeviceTwips(float twips, const ChartState& state) {
+  if (state.resolution == kBaseResolution) return twips;
+  return static_cast<float>(static_cast<double>(twips) * DeviceScale(state));
+}
+
+PixelSize ChartPixelSize(const ChartState& state) {
+  return {PixelsFromTwips(DeviceTwips(state.width_twips, state)),
+          PixelsFromTwips(DeviceTwips(state.height_twips, state))};
+}
+
+namespace {
+
+// The size the painter lays out: the picture's over the device scale.
+int LayoutPixels(int device_px, double scale) {
+  return std::max(1, static_cast<int>(std::lround(device_px / scale)));
+}
+
+void ScaleLayout(ChartLayout& layout, double k) {
+  if (k == 1) return;
+  for (PlacedText& t : layout.texts) {
+    t.cx *= k;
+    t.cy *= k;
+    t.width *= k;
+    t.height *= k;
+  }
+  for (Box* b : {&layout.plot, &layout.legend}) *b = {b->x * k, b->y * k, b->w * k, b->h * k};
+  for (DataShape& shape : layout.shapes)
+    for (Point& p : shape.outline) p = {p.x * k, p.y * k};
+}
+
+}  // namespace
+
 void PaintChart(const ChartState& state, cairo_t* cr, int width_px, int height_px) {
   if (!cr || width_px <= 0 || height_px <= 0 || cairo_status(cr) != CAIRO_STATUS_SUCCESS) return;
-  detail::Painter painter(state, cr, width_px, height_px);
+  const double k = DeviceScale(state);
+  cairo_save(cr);
+  if (k != 1) cairo_scale(cr, k, k);
+  detail::Painter painter(state, cr, LayoutPixels(width_px, k), LayoutPixels(height_px, k));
   painter.Run();
+  cairo_restore(cr);
 }
 
 ChartLayout LayoutChart(const ChartState& state, int width_px, int height_px) {
   if (width_px <= 0 || height_px <= 0) return {};
-  detail::Painter painter(state, nullptr, width_px, height_px);
+  const double k = DeviceScale(state);
+  detail::Painter painter(state, nullptr, LayoutPixels(width_px, k), LayoutPixels(height_px, k));
   painter.Run();
-  return std::move(painter.layout());
+  ChartLayout layout = std::move(painter.layout());
+  ScaleLayout(layout, k);
+  return layout;
 }
 
 }  // namespace qz::chart::render

@@ -15,11 +15,28 @@ namespace qz::chart::render {
 // pixel), 0 for a size that is not positive or not finite.
 int PixelsFromTwips(float twips);
 
+// Resolution. The painter lays a chart out at 96 dots per inch and draws it
+// magnified by DeviceScale, so that a chart at 192 is the chart at 96 with
+// twice the pixels: text in points, line widths, markers and gaps all grow
+// together. This is the one place the picture's scale is decided; whatever
+// else should scale the drawing belongs here too.
+struct PixelSize {
+  int width = 0, height = 0;
+};
+int DotsPerInch(const ChartState& state);     // state.resolution, kept in range
+double DeviceScale(const ChartState& state);  // DotsPerInch / 96
+// A size in twips as the twips of a picture at 96 that has the chart's
+// pixels at its resolution (what the picture surface is sized to).
+float DeviceTwips(float twips, const ChartState& state);
+// The picture's size in pixels at the chart's resolution.
+PixelSize ChartPixelSize(const ChartState& state);
+
 // Paints the chart into cr with its top-left corner at the current origin,
-// width_px by height_px pixels. Draws nothing when either size is 0 or less.
-// Never fails: data and settings the chart cannot show are drawn as well as
-// they can be (see LayoutChart). cr's state is restored on return. Text
-// layouts are cached per calling thread.
+// width_px by height_px pixels of the picture (ChartPixelSize at the chart's
+// resolution, whose DeviceScale magnifies the drawing). Draws nothing when
+// either size is 0 or less. Never fails: data and settings the chart cannot
+// show are drawn as well as they can be (see LayoutChart). cr's state is
+// restored on return. Text layouts are cached per calling thread.
 void PaintChart(const ChartState& state, cairo_t* cr, int width_px, int height_px);
 
 enum class TextRole {
@@ -51,14 +68,25 @@ struct PlacedText {
   std::array<Point, 4> Corners() const;
 };
 
+// One data item as drawn: the bar, slice, point marker or 3-D solid of the
+// cell in category row and series column (both 0-based), as a polygon
+// around what it covers (for a 3-D solid, its visible faces together).
+struct DataShape {
+  int row = 0, column = 0;
+  double value = 0;  // the cell's own value, not a stacked sum
+  std::vector<Point> outline;
+};
+
 struct ChartLayout {
   std::vector<PlacedText> texts;
-  Box plot;  // the data area (2-D) or the box the 3-D scene fits in
+  std::vector<DataShape> shapes;  // in drawing order
+  Box plot;                       // the data area (2-D) or the box the 3-D scene fits in
   bool legend_shown = false;
   Box legend;  // valid when legend_shown
 };
 
-// Everything PaintChart would place, without drawing.
+// Everything PaintChart would place, without drawing, in pixels of the
+// picture (width_px by height_px, as for PaintChart).
 ChartLayout LayoutChart(const ChartState& state, int width_px, int height_px);
 
 // True when the two placed texts' boxes share any area.

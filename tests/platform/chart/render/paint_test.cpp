@@ -95,6 +95,40 @@ TEST(PixelsFromTwips, FifteenTwipsToThePixel) {
   EXPECT_EQ(PixelsFromTwips(1e30f), 32767);
 }
 
+TEST(Resolution, TheSameLayoutAtThePicturesScale) {
+  for (std::int32_t kind : kAllKinds) {
+    SCOPED_TRACE(kind);
+    ChartState s = SampleChart(kind);
+    s.width_twips = 576 * 15;
+    s.height_twips = 384 * 15;
+    const ChartLayout base = LayoutChart(s, 576, 384);
+    s.resolution = 192;
+    EXPECT_EQ(DeviceScale(s), 2.0);
+    const PixelSize size = ChartPixelSize(s);
+    EXPECT_EQ(size.width, 1152);
+    EXPECT_EQ(size.height, 768);
+    const ChartLayout twice = LayoutChart(s, size.width, size.height);
+    ASSERT_EQ(twice.texts.size(), base.texts.size());
+    for (std::size_t i = 0; i < base.texts.size(); ++i) {
+      EXPECT_EQ(twice.texts[i].text, base.texts[i].text);
+      EXPECT_DOUBLE_EQ(twice.texts[i].cx, 2 * base.texts[i].cx);
+      EXPECT_DOUBLE_EQ(twice.texts[i].cy, 2 * base.texts[i].cy);
+      EXPECT_DOUBLE_EQ(twice.texts[i].width, 2 * base.texts[i].width);
+    }
+    EXPECT_DOUBLE_EQ(twice.plot.w, 2 * base.plot.w);
+    EXPECT_DOUBLE_EQ(twice.plot.y, 2 * base.plot.y);
+  }
+  // 72 dots per inch: three quarters of the pixels; out-of-range values in
+  // the state are drawn at the nearest resolution the engine accepts.
+  ChartState s = SampleChart(kBar2D);
+  s.width_twips = 576 * 15;
+  s.height_twips = 384 * 15;
+  s.resolution = 72;
+  EXPECT_EQ(ChartPixelSize(s).width, 432);
+  s.resolution = 1000;
+  EXPECT_EQ(DotsPerInch(s), 384);
+}
+
 TEST(Overlap, SeparatesRotatedBoxes) {
   PlacedText a{TextRole::kCategoryLabel, "a", 10, 10, 20, 10, 0};
   PlacedText b = a;
