@@ -62,6 +62,10 @@ enum QuenzaChartDispId : DISPID {
   kDispSaveChart,
   // Extensions, after every member above: no earlier identifier moves.
   kDispResolution,
+  kDispImageMap,
+  kDispAltText,
+  kDispDataTable,
+  kDispLoadData,
 };
 
 // The member table of _QuenzaChart (hidden, non-extensible, dual).
@@ -112,6 +116,10 @@ class _QuenzaChart : public IDispatch {
   // Extensions: new slots only after the old ones.
   virtual HRESULT get_Resolution(std::int16_t* value) = 0;
   virtual HRESULT put_Resolution(std::int16_t value) = 0;
+  virtual HRESULT ImageMap(std::string_view name, std::string_view href, std::string* result) = 0;
+  virtual HRESULT AltText(std::string* result) = 0;
+  virtual HRESULT DataTable(std::string* result) = 0;
+  virtual HRESULT LoadData(std::string_view text) = 0;
 
  protected:
   ~_QuenzaChart() = default;
@@ -195,6 +203,10 @@ class QuenzaChart final
     state_.settings.Resolution = value;
     return S_OK;
   }
+  HRESULT ImageMap(std::string_view name, std::string_view href, std::string* result) override;
+  HRESULT AltText(std::string* result) override;
+  HRESULT DataTable(std::string* result) override;
+  HRESULT LoadData(std::string_view text) override;
 
   // ObjectControl.
   HRESULT Activate() override;
@@ -243,6 +255,10 @@ class QuenzaChart final
   Variant DoGetTmpPath();
   void DoPastePicture(std::int16_t x1, std::int16_t y1, std::string PName);
   void DoSaveChart(std::string mSaveFile);
+  std::string DoImageMap(std::string name, std::string href);
+  std::string DoAltText();
+  std::string DoDataTable();
+  void DoLoadData(std::string text);
 
   // Accessor bodies: a copy that cannot be allocated answers E_OUTOFMEMORY.
   template <class T>

@@ -67,7 +67,8 @@ TEST_F(QuenzaChartTest, TheMemberTableMatchesItsBindingsAndTheInterfaceOrder) {
     (m.kind == MemberKind::Method ? methods : settings).insert(m.id);
   }
   EXPECT_EQ(kDispSaveChart, 64);
-  EXPECT_EQ(extensions, (std::vector<std::string_view>{"Resolution"}));
+  EXPECT_EQ(extensions, (std::vector<std::string_view>{"Resolution", "ImageMap", "AltText",
+                                                       "DataTable", "LoadData"}));
   EXPECT_EQ(obj().Id("Resolution"), 65);
   EXPECT_EQ(settings.size(), 46u);
   EXPECT_EQ(*settings.begin(), 1);

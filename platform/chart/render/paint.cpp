@@ -370,6 +370,36 @@ Box Painter::Backdrop(const Box& box, const BackdropState& d) {
   return b;
 }
 
+void Painter::Record(int row, int column, double value, std::vector<Point> outline) {
+  if (!record_) return;
+  DataShape shape;
+  shape.row = row;
+  shape.column = column;
+  shape.value = value;
+  shape.outline = std::move(outline);
+  layout_.shapes.push_back(std::move(shape));
+}
+
+void Painter::RecordPoints(const std::vector<std::vector<std::optional<double>>>& values,
+                           const std::function<double(int)>& x_of, const Box& plot,
+                           const Scale& scale, double radius) {
+  if (!record_) return;
+  for (int c = 0; c < grid_.columns(); ++c) {
+    for (int r = 0; r < grid_.rows(); ++r) {
+      const auto& v = values[static_cast<std::size_t>(r)][static_cast<std::size_t>(c)];
+      const auto cell = grid_.at(r, c);
+      if (!v || !cell) continue;
+      const double x = x_of(r), y = ValueToY(scale, plot, *v);
+      if (y < plot.y || y > plot.bottom()) continue;  // off the scale: not drawn
+      Record(r, c, *cell,
+             {{x - radius, y - radius},
+              {x + radius, y - radius},
+              {x + radius, y + radius},
+              {x - radius, y + radius}});
+    }
+  }
+}
+
 void Painter::StrokeEdge(Rgb color, double width) {
   if (!cr_) return;
   SetColor(color);
@@ -834,6 +864,8 @@ void Painter::Chart2D(Box area) {
     }
     int target = std::clamp(static_cast<int>(plot.h / (label_h * 2.2)), 2, 10);
     scale = ResolveScale(ay.scale, range, zero, target);
+    layout_.value_scale = scale;
+    layout_.has_value_scale = true;
     double yw = 0, y2w = 0;
     double max_lab = body.w * 0.25;
     for (int i = 0; i <= scale.divisions && (show_y || show_y2); ++i) {
@@ -929,7 +961,7 @@ void Painter::Chart2D(Box area) {
 }
 
 void Painter::Bars2D(const Box& plot, const Scale& scale) {
-  if (!cr_) return;
+  if (!cr_ && !record_) return;
   int rows = grid_.rows(), cols = grid_.columns();
   if (rows == 0 || cols == 0) return;
   double slot = plot.w / rows;
@@ -939,14 +971,19 @@ void Painter::Bars2D(const Box& plot, const Scale& scale) {
   // Bars never overlap one another, so each series is filled, then edged, as
   // one path: a grid of many rows costs a few fills instead of one per bar.
   std::vector<std::vector<Box>> bars(static_cast<std::size_t>(cols));
-  auto add_bar = [&](int c, double x0, double x1, double v0, double v1) {
+  auto add_bar = [&](int r, int c, double value, double x0, double x1, double v0, double v1) {
     double ya = ValueToY(scale, plot, v0), yb = ValueToY(scale, plot, v1);
     double top = std::round(std::min(ya, yb)), bottom = std::round(std::max(ya, yb));
     double left = std::round(x0), right = std::round(x1);
     if (right - left < 1) right = left + 1;
     if (bottom - top < 1 && v1 != v0) bottom = top + 1;
     if (bottom <= top) return;
-    bars[static_cast<std::size_t>(c)].push_back({left, top, right - left, bottom - top});
+    if (record_) {
+      // What the bar covers on screen: the plot clips bars beyond the scale.
+      const double t = std::max(top, plot.y), b = std::min(bottom, plot.bottom());
+      if (b > t) Record(r, c, value, {{left, t}, {right, t}, {right, b}, {left, b}});
+    }
+    if (cr_) bars[static_cast<std::size_t>(c)].push_back({left, top, right - left, bottom - top});
   };
   for (int r = 0; r < rows; ++r) {
     double gx = plot.x + slot * r + (slot - group) / 2;
@@ -958,12 +995,13 @@ void Painter::Bars2D(const Box& plot, const Scale& scale) {
         double from = *v >= 0 ? pos : neg;
         double to = std::clamp(from + *v, -1e300, 1e300);
         (*v >= 0 ? pos : neg) = to;
-        add_bar(c, gx, gx + bar, from, to);
+        add_bar(r, c, *v, gx, gx + bar, from, to);
       } else {
-        add_bar(c, gx + bar * c, gx + bar * (c + 1), base, *v);
+        add_bar(r, c, *v, gx + bar * c, gx + bar * (c + 1), base, *v);
       }
     }
   }
+  if (!cr_) return;
   for (int c = 0; c < cols; ++c) {
     const auto& list = bars[static_cast<std::size_t>(c)];
     if (list.empty()) continue;
@@ -984,13 +1022,16 @@ void Painter::Bars2D(const Box& plot, const Scale& scale) {
 }
 
 void Painter::Lines2D(const Box& plot, const Scale& scale) {
-  if (!cr_) return;
+  if (!cr_ && !record_) return;
   int rows = grid_.rows(), cols = grid_.columns();
   if (rows == 0 || cols == 0) return;
   auto values = Values();
   double slot = plot.w / rows;
   double lw = std::clamp(std::round(std::min(width_, height_) / 180.0), 1.5, 4.0);
   double marker = lw + 1.5;
+  RecordPoints(
+      values, [&](int r) { return plot.x + slot * (r + 0.5); }, plot, scale, std::max(marker, 4.0));
+  if (!cr_) return;
   bool markers = slot >= marker * 4;
   cairo_set_line_join(cr_, CAIRO_LINE_JOIN_ROUND);
   cairo_set_line_cap(cr_, CAIRO_LINE_CAP_ROUND);
@@ -1059,11 +1100,14 @@ void Painter::Lines2D(const Box& plot, const Scale& scale) {
 }
 
 void Painter::Areas2D(const Box& plot, const Scale& scale) {
-  if (!cr_) return;
+  if (!cr_ && !record_) return;
   int rows = grid_.rows(), cols = grid_.columns();
   if (rows == 0 || cols == 0) return;
   auto values = Values();
   double slot = plot.w / rows;
+  RecordPoints(
+      values, [&](int r) { return plot.x + slot * (r + 0.5); }, plot, scale, 4.0);
+  if (!cr_) return;
   double base = std::clamp(0.0, scale.minimum, scale.maximum);
   auto x_of = [&](int r) {
     if (rows == 1) return r == 0 ? plot.x : plot.right();
@@ -1152,6 +1196,26 @@ void Painter::Pie(Box area) {
     for (int c = 0; c < cols; ++c) {
       auto v = grid_.at(r, c);
       if (v && *v > 0) total += std::min(*v, 1e300 / std::max(1, cols));
+    }
+    if (record_ && total > 0) {
+      double angle = -std::numbers::pi / 2;
+      for (int c = 0; c < cols; ++c) {
+        auto v = grid_.at(r, c);
+        if (!v || !(*v > 0)) continue;
+        double sweep = std::min(*v, 1e300 / std::max(1, cols)) / total * 2 * std::numbers::pi;
+        if (!(sweep > 0)) continue;
+        // The arc as a polygon of at most about 10 degrees a side.
+        std::vector<Point> outline;
+        const bool whole = sweep > 2 * std::numbers::pi - 1e-9;
+        if (!whole) outline.push_back({cx, cy});
+        const int steps = std::max(1, static_cast<int>(std::ceil(sweep / 0.17)));
+        for (int i = 0; i <= steps; ++i) {
+          const double a = angle + sweep * i / steps;
+          outline.push_back({cx + radius * std::cos(a), cy + radius * std::sin(a)});
+        }
+        Record(r, c, *v, std::move(outline));
+        angle += sweep;
+      }
     }
     if (cr_) {
       cairo_new_path(cr_);
@@ -1287,10 +1351,11 @@ void PaintChart(const ChartState& state, cairo_t* cr, int width_px, int height_p
   cairo_restore(cr);
 }
 
-ChartLayout LayoutChart(const ChartState& state, int width_px, int height_px) {
+ChartLayout LayoutChart(const ChartState& state, int width_px, int height_px, Shapes shapes) {
   if (width_px <= 0 || height_px <= 0) return {};
   const double k = DeviceScale(state);
   detail::Painter painter(state, nullptr, LayoutPixels(width_px, k), LayoutPixels(height_px, k));
+  painter.record_ = shapes == Shapes::kRecorded;
   painter.Run();
   ChartLayout layout = std::move(painter.layout());
   ScaleLayout(layout, k);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/chart/chart_state.h"
+#include "platform/chart/render/scale.h"
 
 namespace qz::chart::render {
 
@@ -79,15 +80,22 @@ struct DataShape {
 
 struct ChartLayout {
   std::vector<PlacedText> texts;
-  std::vector<DataShape> shapes;  // in drawing order
+  std::vector<DataShape> shapes;  // in drawing order (later ones cover earlier ones)
   Box plot;                       // the data area (2-D) or the box the 3-D scene fits in
   bool legend_shown = false;
   Box legend;  // valid when legend_shown
+  // The value axis' scale, as its tick labels are formatted (FormatTick);
+  // pies and charts too small for a plot have none.
+  bool has_value_scale = false;
+  Scale value_scale;
 };
 
 // Everything PaintChart would place, without drawing, in pixels of the
-// picture (width_px by height_px, as for PaintChart).
-ChartLayout LayoutChart(const ChartState& state, int width_px, int height_px);
+// picture (width_px by height_px, as for PaintChart). The data shapes cost a
+// polygon a cell and are laid out only when asked for.
+enum class Shapes { kOmitted, kRecorded };
+ChartLayout LayoutChart(const ChartState& state, int width_px, int height_px,
+                        Shapes shapes = Shapes::kOmitted);
 
 // True when the two placed texts' boxes share any area.
 bool Overlap(const PlacedText& a, const PlacedText& b);

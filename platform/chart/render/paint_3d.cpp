@@ -44,7 +44,33 @@ struct Solid {
   double depth = 0;  // of the footprint centre: larger is farther
   double height = 0;
   std::vector<Face> faces;
+  // The cell the solid shows (a line or area segment: the cell it starts at).
+  int row = -1, column = -1;
+  double value = 0;
 };
+
+double CrossZ(Point o, Point a, Point b) {
+  return (a.x - o.x) * (b.y - o.y) - (a.y - o.y) * (b.x - o.x);
+}
+
+// The convex hull of the points (monotone chain), counter-clockwise.
+std::vector<Point> Hull(std::vector<Point> pts) {
+  std::sort(pts.begin(), pts.end(),
+            [](Point a, Point b) { return a.x < b.x || (a.x == b.x && a.y < b.y); });
+  if (pts.size() < 3) return pts;
+  std::vector<Point> hull(2 * pts.size());
+  std::size_t k = 0;
+  for (std::size_t i = 0; i < pts.size(); ++i) {
+    while (k >= 2 && CrossZ(hull[k - 2], hull[k - 1], pts[i]) <= 0) --k;
+    hull[k++] = pts[i];
+  }
+  for (std::size_t i = pts.size() - 1, t = k + 1; i > 0; --i) {
+    while (k >= t && CrossZ(hull[k - 2], hull[k - 1], pts[i - 1]) <= 0) --k;
+    hull[k++] = pts[i - 1];
+  }
+  hull.resize(k - 1);
+  return hull;
+}
 
 class View {
  public:
@@ -182,6 +208,8 @@ void Chart3D(Painter& p, Box area) {
   double label_h = p.Shape(ay.label_font, "0").height;
   int target = std::clamp(static_cast<int>(body.h * 0.55 / (label_h * 2.2)), 2, 8);
   Scale scale = ResolveScale(ay.scale, p.ValueRange(), zero, target);
+  p.layout_.value_scale = scale;
+  p.layout_.has_value_scale = true;
   double max_lab = body.w * 0.2;
   double vw = 0;
   for (int i = 0; i <= scale.divisions && show_y && i <= 200; ++i) {
@@ -310,6 +338,9 @@ void Chart3D(Painter& p, Box area) {
         double z0 = (stacked ? 0 : c) + zin, z1 = (stacked ? 1 : c + 1) - zin;
         double span = std::min(stride, rows - r);
         Solid sd = solid_at(r + span / 2, (z0 + z1) / 2, std::min(y0, y1));
+        sd.row = r;
+        sd.column = c;
+        sd.value = *v;
         AddBox(view, sd, {r + inset * span, y0, z0}, {r + span - inset * span, y1, z1}, g.Fill(c),
                c);
         solids.push_back(std::move(sd));
@@ -324,6 +355,9 @@ void Chart3D(Painter& p, Box area) {
         if (!a || !b) continue;
         double xa = r + 0.5, xb = r + stride + 0.5, ya = to_y(*a), yb = to_y(*b);
         Solid sd = solid_at((xa + xb) / 2, (z0 + z1) / 2, std::min(ya, yb));
+        sd.row = r;
+        sd.column = c;
+        sd.value = g.at(r, c).value_or(*a);
         AddFace(view, sd, {{xa, ya, z0}, {xb, yb, z0}, {xb, yb, z1}, {xa, ya, z1}}, {0, 1, 0},
                 g.Pen(c), c, true);
         solids.push_back(std::move(sd));
@@ -331,6 +365,9 @@ void Chart3D(Painter& p, Box area) {
       if (rows == 1 && values[0][static_cast<std::size_t>(c)]) {
         double y = to_y(*values[0][static_cast<std::size_t>(c)]);
         Solid sd = solid_at(0.5, (z0 + z1) / 2, y);
+        sd.row = 0;
+        sd.column = c;
+        sd.value = g.at(0, c).value_or(*values[0][static_cast<std::size_t>(c)]);
         AddFace(view, sd, {{0.2, y, z0}, {0.8, y, z0}, {0.8, y, z1}, {0.2, y, z1}}, {0, 1, 0},
                 g.Pen(c), c, true);
         solids.push_back(std::move(sd));
@@ -357,6 +394,11 @@ void Chart3D(Painter& p, Box area) {
         double xa = x_of(i), xb = x_of(j);
         double ta = top_of(i), tb = top_of(j), ba = bottom_of(i), bb = bottom_of(j);
         Solid sd = solid_at((xa + xb) / 2, (z0 + z1) / 2, std::min({ta, tb, ba, bb}));
+        if (auto cell = g.at(rows == 1 ? 0 : i, c)) {
+          sd.row = rows == 1 ? 0 : i;
+          sd.column = c;
+          sd.value = *cell;
+        }
         Rgb col = g.Fill(c);
         double up = (ta + tb) >= (ba + bb) ? 1 : -1;
         AddFace(view, sd, {{xa, ba, z0}, {xb, bb, z0}, {xb, tb, z0}, {xa, ta, z0}}, {0, 0, -1}, col,
@@ -381,6 +423,15 @@ void Chart3D(Painter& p, Box area) {
     if (std::fabs(a.depth - b.depth) > 1e-6) return a.depth > b.depth;
     return a.height < b.height;
   });
+  if (p.record_) {
+    for (const Solid& sd : solids) {
+      if (sd.row < 0) continue;
+      std::vector<Point> pts;
+      for (const Face& f : sd.faces)
+        for (const V3& v : f.points) pts.push_back(view.Screen(v));
+      p.Record(sd.row, sd.column, sd.value, Hull(std::move(pts)));
+    }
+  }
   if (cr) {
     for (const Solid& sd : solids) {
       for (const Face& f : sd.faces) {

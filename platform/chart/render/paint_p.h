@@ -3,6 +3,7 @@
 
 #include <cairo.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -67,11 +68,19 @@ class Painter {
   Grid grid_;
   Kind kind_;
   bool three_d_;
-  double ui_;       // text and spacing factor: 1 at usual sizes, less for thumbnails
-  double gap_;      // pixels between neighbouring elements
-  double tick_;     // tick mark length
-  bool thumbnail_;  // too small for axis titles and a legend
+  double ui_;            // text and spacing factor: 1 at usual sizes, less for thumbnails
+  double gap_;           // pixels between neighbouring elements
+  double tick_;          // tick mark length
+  bool thumbnail_;       // too small for axis titles and a legend
+  bool record_ = false;  // lay out the data shapes too (LayoutChart with Shapes::kRecorded)
   ChartLayout layout_;
+
+  // Adds a data shape to the layout when shapes are recorded.
+  void Record(int row, int column, double value, std::vector<Point> outline);
+  // A square of radius about every drawn point of a line or area chart.
+  void RecordPoints(const std::vector<std::vector<std::optional<double>>>& values,
+                    const std::function<double(int)>& x_of, const Box& plot, const Scale& scale,
+                    double radius);
 
   ShapedText Shape(const FontState& f, std::string_view text, Fit fit = Fit::kNone,
                    int max_width = 0, int max_lines = 1);
