@@ -36,22 +36,95 @@ cairo_status_t AppendToVector(void* closure, const unsigned char* data, unsigned
   return CAIRO_STATUS_SUCCESS;
 }
 
-// The stamped block of Picture1's picture (the whole chart), as a Cairo image
-// over a copy of its pixels.
-chart::render::SurfacePtr StampSurface(const SvgStamp& stamp) {
-  chart::render::SurfacePtr surface(
-      cairo_image_surface_create(CAIRO_FORMAT_RGB24, stamp.width, stamp.height));
-  if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS) Raise(err::kOutOfMemory);
-  cairo_surface_flush(surface.get());
-  unsigned char* to = cairo_image_surface_get_data(surface.get());
-  const int stride = cairo_image_surface_get_stride(surface.get());
-  for (int row = 0; row < stamp.height; ++row) {
-    std::memcpy(to + static_cast<std::ptrdiff_t>(row) * stride,
-                stamp.bgrx + static_cast<std::ptrdiff_t>(row) * stamp.stride,
-                static_cast<std::size_t>(stamp.width) * 4);
+std::string Base64(const std::vector<std::uint8_t>& bytes) {
+  static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  out.reserve((bytes.size() + 2) / 3 * 4);
+  for (std::size_t i = 0; i < bytes.size(); i += 3) {
+    const std::uint32_t n = std::uint32_t{bytes[i]} << 16 |
+                            (i + 1 < bytes.size() ? std::uint32_t{bytes[i + 1]} << 8 : 0) |
+                            (i + 2 < bytes.size() ? std::uint32_t{bytes[i + 2]} : 0);
+    out += kDigits[n >> 18 & 63];
+    out += kDigits[n >> 12 & 63];
+    out += i + 1 < bytes.size() ? kDigits[n >> 6 & 63] : '=';
+    out += i + 2 < bytes.size() ? kDigits[n & 63] : '=';
   }
-  cairo_surface_mark_dirty(surface.get());
-  return surface;
+  return out;
+}
+
+std::string XmlEscaped(std::string_view text) {
+  std::string out;
+  for (char c : text) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        // Control characters other than tab are not allowed in XML 1.0.
+        out += static_cast<unsigned char>(c) < 0x20 && c != '\t' ? ' ' : c;
+    }
+  }
+  return out;
+}
+
+std::string Fixed(double v) {
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "%.2f", std::isfinite(v) ? v : 0.0);
+  return buffer;
+}
+
+// The chart's texts as SVG text elements, drawn over its shapes.
+std::string SvgTexts(const std::vector<chart::render::TextRun>& runs) {
+  std::string out;
+  for (const chart::render::TextRun& run : runs) {
+    out += "<text";
+    if (run.angle != 0 || run.origin_x != 0 || run.origin_y != 0) {
+      out += " transform=\"translate(" + Fixed(run.origin_x) + " " + Fixed(run.origin_y) + ")";
+      if (run.angle != 0) out += " rotate(" + Fixed(run.angle * 180 / 3.14159265358979323846) + ")";
+      out += "\"";
+    }
+    out += " x=\"" + Fixed(run.x) + "\" y=\"" + Fixed(run.y) + "\" font-family=\"" +
+           XmlEscaped(run.family);
+    if (run.requested != run.family) out += ", " + XmlEscaped(run.requested);
+    out += ", sans-serif\" font-size=\"" + Fixed(run.font_px) + "px\"";
+    if (run.bold) out += " font-weight=\"bold\"";
+    if (run.italic) out += " font-style=\"italic\"";
+    out += " fill=\"rgb(" + std::to_string(run.color.r) + "," + std::to_string(run.color.g) + "," +
+           std::to_string(run.color.b) + ")\" xml:space=\"preserve\">" + XmlEscaped(run.text) +
+           "</text>\n";
+  }
+  return out;
+}
+
+// The stamped block as an SVG image holding its PNG.
+std::string SvgStampImage(const SvgStamp& stamp) {
+  imaging::cDIBSection block;
+  if (!block.Create(stamp.width, stamp.height)) Raise(err::kOutOfMemory);
+  const auto stride = static_cast<std::ptrdiff_t>(block.BytesPerScanLine());
+  for (int row = 0; row < stamp.height; ++row) {
+    const std::uint8_t* from = stamp.bgrx + static_cast<std::ptrdiff_t>(row) * stamp.stride;
+    // The DIB's rows run from the bottom up.
+    std::uint8_t* to = block.DIBSectionBitsPtr() + (stamp.height - 1 - row) * stride;
+    for (int x = 0; x < stamp.width; ++x) {
+      to[3 * x] = from[4 * x];
+      to[3 * x + 1] = from[4 * x + 1];
+      to[3 * x + 2] = from[4 * x + 2];
+    }
+  }
+  return "<image x=\"" + std::to_string(stamp.x) + "\" y=\"" + std::to_string(stamp.y) +
+         "\" width=\"" + std::to_string(stamp.width) + "\" height=\"" +
+         std::to_string(stamp.height) +
+         "\" preserveAspectRatio=\"none\" xlink:href=\"data:image/png;base64," +
+         Base64(imaging::EncodePng(block, chart::kBaseResolution)) + "\"/>\n";
 }
 
 }  // namespace
@@ -126,6 +199,7 @@ std::vector<std::uint8_t> PaintSvg(const chart::ChartState& state, const SvgStam
   // The raster formats have no picture to encode for an empty chart either.
   if (size.width <= 0 || size.height <= 0) Raise(err::kInvalidPicture);
   std::vector<std::uint8_t> out;
+  std::vector<chart::render::TextRun> texts;
   {
     chart::render::SurfacePtr surface(
         cairo_svg_surface_create_for_stream(AppendToVector, &out, size.width, size.height));
@@ -135,13 +209,7 @@ std::vector<std::uint8_t> PaintSvg(const chart::ChartState& state, const SvgStam
     // The chart window's own background, as the raster road paints it.
     cairo_set_source_rgb(cr.get(), 1, 1, 1);
     cairo_paint(cr.get());
-    chart::render::PaintChart(state, cr.get(), size.width, size.height);
-    if (stamp != nullptr && stamp->width > 0 && stamp->height > 0) {
-      chart::render::SurfacePtr image = StampSurface(*stamp);
-      cairo_set_source_surface(cr.get(), image.get(), stamp->x, stamp->y);
-      cairo_rectangle(cr.get(), stamp->x, stamp->y, stamp->width, stamp->height);
-      cairo_fill(cr.get());
-    }
+    chart::render::PaintChartWithTextRuns(state, cr.get(), size.width, size.height, &texts);
     const cairo_status_t drawn = cairo_status(cr.get());
     cr.reset();
     cairo_surface_finish(surface.get());
@@ -154,6 +222,15 @@ std::vector<std::uint8_t> PaintSvg(const chart::ChartState& state, const SvgStam
             std::string("SVG surface: ") +
                 cairo_status_to_string(drawn != CAIRO_STATUS_SUCCESS ? drawn : finished));
   }
+  // Texts go over the shapes Cairo wrote, and the stamp over everything, as
+  // in the raster road.
+  std::string over = SvgTexts(texts);
+  if (stamp != nullptr && stamp->width > 0 && stamp->height > 0) over += SvgStampImage(*stamp);
+  static constexpr std::string_view kEnd = "</svg>";
+  const auto end = std::search(out.rbegin(), out.rend(), kEnd.rbegin(), kEnd.rend());
+  if (end == out.rend()) Raise(err::kInternalError, "SVG surface: no end of document");
+  const auto at = out.end() - (end - out.rbegin()) - static_cast<std::ptrdiff_t>(kEnd.size());
+  out.insert(at, over.begin(), over.end());
   return out;
 }
 

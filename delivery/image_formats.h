@@ -33,8 +33,10 @@ void WritePngFile(const chart::ChartState& chart, const imaging::cDIBSection& di
                   const std::string& path);
 
 // The chart of state as an SVG document of its pixel size, on the white of
-// the chart window. stamp, when given, is laid over the chart with its
-// top-left corner at (stamp_x, stamp_y): a raster image inside the SVG.
+// the chart window: Cairo's vector shapes, the chart's plain texts as SVG
+// text elements over them (a text cut with an ellipsis, underlined or
+// struck through stays as glyph outlines), and the stamp, when given, over
+// everything as an embedded PNG image at (x, y).
 struct SvgStamp {
   const std::uint8_t* bgrx = nullptr;  // 32-bit pixels, rows top first
   int stride = 0, width = 0, height = 0;

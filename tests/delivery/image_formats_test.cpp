@@ -179,12 +179,20 @@ TEST_F(ImageFormats, TheSvgIsWellFormedVectorsThatRasteriseCloseToThePng) {
     SCOPED_TRACE(type);
     FillChart(object_, form_->Chart(), type);
     object_.settings.ChartType = Variant(static_cast<std::int16_t>(type));
+    object_.settings.ChartTitle = Variant("Chart number " + std::to_string(type) + " <&>");
     const Decoded png = Decode(Send("PNG"));
     const std::vector<std::uint8_t> svg = Send("SVG");
     const std::string text = Text(svg);
     EXPECT_NE(text.find("width=\"576px\""), std::string::npos);
     EXPECT_NE(text.find("height=\"384px\""), std::string::npos);
     EXPECT_EQ(text.find("<image"), std::string::npos);  // no raster inside
+    // Texts are text, escaped: the title, the axis titles.
+    EXPECT_NE(text.find("xml:space=\"preserve\">Chart number " + std::to_string(type) +
+                        " &lt;&amp;&gt;</text>"),
+              std::string::npos);
+    if (type != 4) {
+      EXPECT_NE(text.find(">Units</text>"), std::string::npos);
+    }
     const std::string file = tmpdir_ + "wellformed.svg";
     std::FILE* f = std::fopen(file.c_str(), "wb");
     std::fwrite(svg.data(), 1, svg.size(), f);

@@ -240,12 +240,58 @@ void Painter::DrawText(TextRole role, const ShapedText& t, std::string_view text
   placed.angle = angle;
   layout_.texts.push_back(std::move(placed));
   if (!cr_) return;
+  if (text_runs_ != nullptr && AddTextRuns(t, x, y, ox - t.x_offset, oy, angle, color)) return;
   CairoSaved saved(cr_);
   cairo_translate(cr_, x, y);
   if (angle != 0) cairo_rotate(cr_, angle);
   cairo_move_to(cr_, ox - t.x_offset, oy);
   SetColor(color);
   pango_cairo_show_layout(cr_, t.layout);
+}
+
+bool Painter::AddTextRuns(const ShapedText& t, double x, double y, double lx, double ly,
+                          double angle, Rgb color) {
+  PangoLayout* layout = t.layout;
+  if (pango_layout_is_ellipsized(layout) || pango_layout_get_attributes(layout) != nullptr)
+    return false;
+  const PangoFontDescription* desc = pango_layout_get_font_description(layout);
+  if (desc == nullptr || pango_font_description_get_family(desc) == nullptr) return false;
+  TextRun base;
+  base.requested = pango_font_description_get_family(desc);
+  base.family = base.requested;
+  if (PangoFont* font = pango_context_load_font(pango_layout_get_context(layout), desc)) {
+    PangoFontDescription* resolved = pango_font_describe(font);
+    if (resolved != nullptr && pango_font_description_get_family(resolved) != nullptr)
+      base.family = pango_font_description_get_family(resolved);
+    if (resolved != nullptr) pango_font_description_free(resolved);
+    g_object_unref(font);
+  }
+  const double k = device_scale_;
+  base.font_px = pango_font_description_get_size(desc) / static_cast<double>(PANGO_SCALE) * k;
+  base.bold = pango_font_description_get_weight(desc) >= PANGO_WEIGHT_BOLD;
+  base.italic = pango_font_description_get_style(desc) != PANGO_STYLE_NORMAL;
+  base.origin_x = x * k;
+  base.origin_y = y * k;
+  base.angle = angle;
+  base.color = color;
+  const char* text = pango_layout_get_text(layout);
+  std::vector<TextRun> runs;
+  PangoLayoutIter* iter = pango_layout_get_iter(layout);
+  do {
+    const PangoLayoutLine* line = pango_layout_iter_get_line_readonly(iter);
+    PangoRectangle logical{};
+    pango_layout_iter_get_line_extents(iter, nullptr, &logical);
+    TextRun run = base;
+    run.text.assign(text + line->start_index, static_cast<std::size_t>(line->length));
+    while (!run.text.empty() && (run.text.back() == '\n' || run.text.back() == '\r'))
+      run.text.pop_back();
+    run.x = (lx + logical.x / static_cast<double>(PANGO_SCALE)) * k;
+    run.y = (ly + pango_layout_iter_get_baseline(iter) / static_cast<double>(PANGO_SCALE)) * k;
+    if (!run.text.empty()) runs.push_back(std::move(run));
+  } while (pango_layout_iter_next_line(iter));
+  pango_layout_iter_free(iter);
+  for (TextRun& run : runs) text_runs_->push_back(std::move(run));
+  return true;
 }
 
 bool Painter::TryDrawText(TextRole role, const ShapedText& t, std::string_view text, double x,
@@ -1347,6 +1393,19 @@ void PaintChart(const ChartState& state, cairo_t* cr, int width_px, int height_p
   cairo_save(cr);
   if (k != 1) cairo_scale(cr, k, k);
   detail::Painter painter(state, cr, LayoutPixels(width_px, k), LayoutPixels(height_px, k));
+  painter.Run();
+  cairo_restore(cr);
+}
+
+void PaintChartWithTextRuns(const ChartState& state, cairo_t* cr, int width_px, int height_px,
+                            std::vector<TextRun>* texts) {
+  if (!cr || width_px <= 0 || height_px <= 0 || cairo_status(cr) != CAIRO_STATUS_SUCCESS) return;
+  const double k = DeviceScale(state);
+  cairo_save(cr);
+  if (k != 1) cairo_scale(cr, k, k);
+  detail::Painter painter(state, cr, LayoutPixels(width_px, k), LayoutPixels(height_px, k));
+  painter.text_runs_ = texts;
+  painter.device_scale_ = k;
   painter.Run();
   cairo_restore(cr);
 }

@@ -90,6 +90,26 @@ struct ChartLayout {
   Scale value_scale;
 };
 
+// One line of a chart's text as a vector format can hold it: its baseline
+// starts at (x, y) in a frame turned by angle radians (clockwise on screen)
+// about (origin_x, origin_y); all in pixels of the picture.
+struct TextRun {
+  std::string text;  // UTF-8, one line
+  double origin_x = 0, origin_y = 0, angle = 0;
+  double x = 0, y = 0;
+  double font_px = 0;
+  std::string family;     // the family the font resolved to
+  std::string requested;  // the family the chart asked for
+  bool bold = false, italic = false;
+  Rgb color;
+};
+
+// As PaintChart, but a text that is whole lines of plain text (not cut with
+// an ellipsis, not underlined or struck through) goes to texts instead of
+// being drawn, for the caller to write as text; the rest is drawn.
+void PaintChartWithTextRuns(const ChartState& state, cairo_t* cr, int width_px, int height_px,
+                            std::vector<TextRun>* texts);
+
 // Everything PaintChart would place, without drawing, in pixels of the
 // picture (width_px by height_px, as for PaintChart). The data shapes cost a
 // polygon a cell and are laid out only when asked for.

@@ -73,6 +73,14 @@ class Painter {
   double tick_;          // tick mark length
   bool thumbnail_;       // too small for axis titles and a legend
   bool record_ = false;  // lay out the data shapes too (LayoutChart with Shapes::kRecorded)
+  // PaintChartWithTextRuns: where plain texts go instead of being drawn, and
+  // the picture's scale over the painter's coordinates.
+  std::vector<TextRun>* text_runs_ = nullptr;
+  double device_scale_ = 1;
+  // Appends t's lines to text_runs_; false (nothing appended) for a layout
+  // that is no plain text.
+  bool AddTextRuns(const ShapedText& t, double x, double y, double lx, double ly, double angle,
+                   Rgb color);
   ChartLayout layout_;
 
   // Adds a data shape to the layout when shapes are recorded.
