@@ -6,6 +6,7 @@
 
 #include "composition/compose_chart.h"
 #include "platform/automation/convert.h"
+#include "platform/automation/error.h"
 #include "platform/chart/render/paint.h"
 #include "platform/form/form.h"
 
@@ -160,8 +161,20 @@ std::string EncodeUrlComponent(std::string_view text) {
   return out;
 }
 
+namespace {
+
+// Raises 7 when the grid has more cells than what describes it may take.
+void CheckCells(const chart::ChartState& s, std::int64_t limit, const char* what) {
+  if (static_cast<std::int64_t>(Rows(s)) * std::max<std::int64_t>(0, s.columns) > limit)
+    Raise(err::kOutOfMemory,
+          std::string(what) + ": more than " + std::to_string(limit) + " data points");
+}
+
+}  // namespace
+
 std::string ImageMap(ObjectState& object, std::string_view name, std::string_view href) {
   const chart::ChartState& s = Composed(object);
+  CheckCells(s, kMaxImageMapAreas, "ImageMap");
   const chart::render::PixelSize size = chart::render::ChartPixelSize(s);
   const chart::render::ChartLayout layout =
       chart::render::LayoutChart(s, size.width, size.height, chart::render::Shapes::kRecorded);
@@ -234,6 +247,7 @@ std::string AltText(ObjectState& object) {
 
 std::string DataTable(ObjectState& object) {
   const chart::ChartState& s = Composed(object);
+  CheckCells(s, kMaxDataTableCells, "DataTable");
   const chart::render::PixelSize size = chart::render::ChartPixelSize(s);
   const chart::render::ChartLayout layout = chart::render::LayoutChart(s, size.width, size.height);
   const int rows = Rows(s), columns = std::max<int>(0, s.columns);

@@ -6,12 +6,19 @@
 // without painting or encoding anything.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
 #include "component/object_state.h"
 
 namespace qz::component {
+
+// The largest grids described cell by cell: a map of more areas, or a table
+// of more cells, helps no reader and would cost the page a string of many
+// megabytes. Larger grids raise 7 (Out of memory) with a description.
+inline constexpr std::int64_t kMaxImageMapAreas = 10'000;
+inline constexpr std::int64_t kMaxDataTableCells = 100'000;
 
 // <map name="name"> with an <area> per bar, slice, point or 3-D solid, in
 // pixels of the picture a render would give (at its Resolution), front-most

@@ -145,6 +145,25 @@ TEST_F(Describe, DataTableIsAnAccessibleEscapedTable) {
   EXPECT_NE(DataTable(object_).find("<caption>Chart data</caption>"), std::string::npos);
 }
 
+TEST_F(Describe, GridsTooLargeToDescribeCellByCellAreRefused) {
+  // 200 x 100 cells: a table, but no image map.
+  std::string row;
+  for (int c = 0; c < 100; ++c) row += c ? ",1" : "1";
+  std::string text;
+  for (int r = 0; r < 200; ++r) text += row + "\n";
+  LoadData(chart(), text);
+  EXPECT_EQ(ErrorOf([&] { ImageMap(object_, "m", ""); }), err::kOutOfMemory);
+  EXPECT_NO_THROW(DataTable(object_));
+  // 400 x 300: neither; the alt text still describes it.
+  row.clear();
+  for (int c = 0; c < 300; ++c) row += c ? ",2" : "2";
+  text.clear();
+  for (int r = 0; r < 400; ++r) text += row + "\n";
+  LoadData(chart(), text);
+  EXPECT_EQ(ErrorOf([&] { DataTable(object_); }), err::kOutOfMemory);
+  EXPECT_NE(AltText(object_).find("of 300 series"), std::string::npos);
+}
+
 TEST_F(Describe, EscapingAndEncoding) {
   EXPECT_EQ(EscapeHtml("<a href='x'>\"&\"</a>"),
             "&lt;a href=&#39;x&#39;&gt;&quot;&amp;&quot;&lt;/a&gt;");
