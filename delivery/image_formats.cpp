@@ -82,6 +82,16 @@ std::string Fixed(double v) {
   return buffer;
 }
 
+// A font family as a CSS string: any name a page gives stays one name.
+std::string CssString(std::string_view name) {
+  std::string out = "'";
+  for (char c : name) {
+    if (c == '\'' || c == '\\') out += '\\';
+    out += c;
+  }
+  return out + "'";
+}
+
 // The chart's texts as SVG text elements, drawn over its shapes.
 std::string SvgTexts(const std::vector<chart::render::TextRun>& runs) {
   std::string out;
@@ -93,8 +103,8 @@ std::string SvgTexts(const std::vector<chart::render::TextRun>& runs) {
       out += "\"";
     }
     out += " x=\"" + Fixed(run.x) + "\" y=\"" + Fixed(run.y) + "\" font-family=\"" +
-           XmlEscaped(run.family);
-    if (run.requested != run.family) out += ", " + XmlEscaped(run.requested);
+           XmlEscaped(CssString(run.family));
+    if (run.requested != run.family) out += ", " + XmlEscaped(CssString(run.requested));
     out += ", sans-serif\" font-size=\"" + Fixed(run.font_px) + "px\"";
     if (run.bold) out += " font-weight=\"bold\"";
     if (run.italic) out += " font-style=\"italic\"";

@@ -180,6 +180,9 @@ TEST_F(ImageFormats, TheSvgIsWellFormedVectorsThatRasteriseCloseToThePng) {
     FillChart(object_, form_->Chart(), type);
     object_.settings.ChartType = Variant(static_cast<std::int16_t>(type));
     object_.settings.ChartTitle = Variant("Chart number " + std::to_string(type) + " <&>");
+    // A font name no font has, with quotes and markup: still one name, in
+    // a well-formed document.
+    object_.settings.TitleFont = Variant(type == 1 ? "Odd 'font\" <x>" : "Arial");
     const Decoded png = Decode(Send("PNG"));
     const std::vector<std::uint8_t> svg = Send("SVG");
     const std::string text = Text(svg);
