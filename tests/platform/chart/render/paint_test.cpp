@@ -311,6 +311,48 @@ TEST(Layout, CrowdedCategoryLabelsAreThinnedNotDropped) {
   EXPECT_EQ(upright, 6);
 }
 
+TEST(TextRuns, PlainTextsComeOutAsRunsWhereTheyWouldBeDrawn) {
+  ChartState s = SampleChart(kBar2D);
+  s.axes[kAxisY].title_layout = kLayoutUp;
+  s.title_text = "Sample title";
+  for (std::int16_t dpi : {std::int16_t{96}, std::int16_t{192}}) {
+    SCOPED_TRACE(dpi);
+    s.resolution = dpi;
+    const double k = dpi / 96.0;
+    SurfacePtr surface(cairo_image_surface_create(CAIRO_FORMAT_RGB24, 576 * 2, 384 * 2));
+    CairoPtr cr(cairo_create(surface.get()));
+    std::vector<TextRun> runs;
+    PaintChartWithTextRuns(s, cr.get(), static_cast<int>(576 * k), static_cast<int>(384 * k),
+                           &runs);
+    const ChartLayout layout = LayoutChart(s, static_cast<int>(576 * k), static_cast<int>(384 * k));
+    // Every placed text that fits whole comes out once, at its place.
+    int title = 0, units = 0;
+    for (const TextRun& run : runs) {
+      EXPECT_GT(run.font_px, 0);
+      EXPECT_FALSE(run.family.empty());
+      if (run.text == "Sample title") {
+        ++title;
+        EXPECT_EQ(run.angle, 0);
+        EXPECT_NEAR(run.font_px, s.title_font.size * 96 / 72.0 * k, 0.5 * k);
+        for (const PlacedText& t : layout.texts) {
+          if (t.text != run.text) continue;
+          // The baseline lies inside the placed box, the start at its left.
+          EXPECT_NEAR(run.origin_x + run.x, t.cx - t.width / 2, 1.5 * k);
+          EXPECT_GT(run.origin_y + run.y, t.cy - t.height / 2);
+          EXPECT_LT(run.origin_y + run.y, t.cy + t.height / 2);
+        }
+      }
+      if (run.text == "Units") {
+        ++units;
+        EXPECT_NEAR(run.angle, -M_PI / 2, 1e-9);
+      }
+    }
+    EXPECT_EQ(title, 1);
+    EXPECT_EQ(units, 1);
+    EXPECT_GE(runs.size(), layout.texts.size() - 2);  // a cut label may stay glyphs
+  }
+}
+
 TEST(Layout, YTitleCodeTwoReadsUpwards) {
   ChartState s = SampleChart(kBar2D);
   s.axes[kAxisY].title_layout = kLayoutUp;
