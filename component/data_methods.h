@@ -36,4 +36,15 @@ void SeriesColor(chart::Chart& chart, std::int16_t x, std::int16_t r, std::int16
 void BarEdge(chart::Chart& chart, std::int16_t s, std::int16_t w, std::int16_t r, std::int16_t g,
              std::int16_t b) noexcept;
 
+// Fills the grid from CSV (RFC 4180 quoting within a line) or, when the
+// first line holds a tab, tab-separated text: one row a line, an optional
+// first line of series titles and an optional first column of row titles
+// (each present when it holds a cell that is not a number), an empty cell a
+// missing point. Writes the counts, labels and values through the engine
+// writes of the methods above, so a bad value raises their error (13, 6);
+// more than 32767 rows or columns raises 6, a grid over the engine's cap 7.
+// All or nothing: the writes are tried on a scratch engine first, and a
+// failure leaves the grid as it was.
+void LoadData(chart::Chart& chart, std::string_view text);
+
 }  // namespace qz::component

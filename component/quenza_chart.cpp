@@ -4,6 +4,7 @@
 #include <new>
 
 #include "component/data_methods.h"
+#include "component/describe.h"
 #include "component/lifecycle.h"
 #include "component/render_methods.h"
 #include "platform/form/form.h"
@@ -36,6 +37,8 @@ constexpr ParamInfo kShowErrorParams[] = {{"mErr", ParamType::String, PassBy::Re
 constexpr ParamInfo kPastePictureParams[] = {
     {"x1", ParamType::I2}, {"y1", ParamType::I2}, {"PName", ParamType::String}};
 constexpr ParamInfo kSaveChartParams[] = {{"mSaveFile", ParamType::String}};
+constexpr ParamInfo kImageMapParams[] = {{"name", ParamType::String}, {"href", ParamType::String}};
+constexpr ParamInfo kLoadDataParams[] = {{"text", ParamType::String}};
 
 // clang-format off
 #define QZ_ROWS_V(name)                                                             \
@@ -72,6 +75,13 @@ constexpr MemberInfo kMembers[] = {
     MemberInfo{"GetTmpPath", kDispGetTmpPath, MemberKind::Method, {}, ParamType::Variant},
     MemberInfo{"PastePicture", kDispPastePicture, MemberKind::Method, kPastePictureParams},
     MemberInfo{"SaveChart", kDispSaveChart, MemberKind::Method, kSaveChartParams},
+    // Extensions.
+    MemberInfo{"Resolution", kDispResolution, MemberKind::PropertyGet, {}, ParamType::I2},
+    MemberInfo{"Resolution", kDispResolution, MemberKind::PropertyPut, kI2Value},
+    MemberInfo{"ImageMap", kDispImageMap, MemberKind::Method, kImageMapParams, ParamType::String},
+    MemberInfo{"AltText", kDispAltText, MemberKind::Method, {}, ParamType::String},
+    MemberInfo{"DataTable", kDispDataTable, MemberKind::Method, {}, ParamType::String},
+    MemberInfo{"LoadData", kDispLoadData, MemberKind::Method, kLoadDataParams},
 };
 // clang-format on
 #undef QZ_ROWS_V
@@ -175,6 +185,11 @@ const MemberBinding<QuenzaChart> QuenzaChart::kBindings[] = {
     BindMethod<&QuenzaChart::DoGetTmpPath>(kDispGetTmpPath),
     BindMethod<&QuenzaChart::DoPastePicture>(kDispPastePicture),
     BindMethod<&QuenzaChart::DoSaveChart>(kDispSaveChart),
+    QZ_BIND_SETTING(Resolution)
+    BindMethod<&QuenzaChart::DoImageMap>(kDispImageMap),
+    BindMethod<&QuenzaChart::DoAltText>(kDispAltText),
+    BindMethod<&QuenzaChart::DoDataTable>(kDispDataTable),
+    BindMethod<&QuenzaChart::DoLoadData>(kDispLoadData),
 };
 #undef QZ_BIND_SETTING
 // clang-format on
@@ -243,6 +258,35 @@ void QuenzaChart::DoPastePicture(std::int16_t x1, std::int16_t y1, std::string P
 }
 void QuenzaChart::DoSaveChart(std::string mSaveFile) {
   component::SaveChart(state_, mSaveFile);
+}
+
+std::string QuenzaChart::DoImageMap(std::string name, std::string href) {
+  return component::ImageMap(state_, name, href);
+}
+std::string QuenzaChart::DoAltText() {
+  return component::AltText(state_);
+}
+std::string QuenzaChart::DoDataTable() {
+  return component::DataTable(state_);
+}
+void QuenzaChart::DoLoadData(std::string text) {
+  component::LoadData(ThreadChart(), text);
+}
+
+HRESULT QuenzaChart::ImageMap(std::string_view name, std::string_view href, std::string* result) {
+  if (result == nullptr) return E_POINTER;
+  return Call([&] { *result = DoImageMap(std::string(name), std::string(href)); });
+}
+HRESULT QuenzaChart::AltText(std::string* result) {
+  if (result == nullptr) return E_POINTER;
+  return Call([&] { *result = DoAltText(); });
+}
+HRESULT QuenzaChart::DataTable(std::string* result) {
+  if (result == nullptr) return E_POINTER;
+  return Call([&] { *result = DoDataTable(); });
+}
+HRESULT QuenzaChart::LoadData(std::string_view text) {
+  return Call([&] { DoLoadData(std::string(text)); });
 }
 
 HRESULT QuenzaChart::Rows(std::int16_t x) {

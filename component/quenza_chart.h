@@ -36,7 +36,7 @@ inline constexpr GUID LIBID_Quenza = {
     0x71D71C3E, 0x3937, 0x42D5, {0x83, 0x73, 0xA6, 0xB1, 0x0B, 0x95, 0x73, 0x91}};
 
 // Dispatch identifiers: the settings 1..46 in interface order, then the
-// methods.
+// methods, then the extensions.
 enum QuenzaChartDispId : DISPID {
   kDispNone = 0,
 #define QZ_DISPID(name) kDisp##name,
@@ -60,6 +60,12 @@ enum QuenzaChartDispId : DISPID {
   kDispGetTmpPath,
   kDispPastePicture,
   kDispSaveChart,
+  // Extensions, after every member above: no earlier identifier moves.
+  kDispResolution,
+  kDispImageMap,
+  kDispAltText,
+  kDispDataTable,
+  kDispLoadData,
 };
 
 // The member table of _QuenzaChart (hidden, non-extensible, dual).
@@ -107,6 +113,13 @@ class _QuenzaChart : public IDispatch {
   virtual HRESULT GetTmpPath(Variant* result) = 0;
   virtual HRESULT PastePicture(std::int16_t x1, std::int16_t y1, std::string_view PName) = 0;
   virtual HRESULT SaveChart(std::string_view mSaveFile) = 0;
+  // Extensions: new slots only after the old ones.
+  virtual HRESULT get_Resolution(std::int16_t* value) = 0;
+  virtual HRESULT put_Resolution(std::int16_t value) = 0;
+  virtual HRESULT ImageMap(std::string_view name, std::string_view href, std::string* result) = 0;
+  virtual HRESULT AltText(std::string* result) = 0;
+  virtual HRESULT DataTable(std::string* result) = 0;
+  virtual HRESULT LoadData(std::string_view text) = 0;
 
  protected:
   ~_QuenzaChart() = default;
@@ -183,6 +196,17 @@ class QuenzaChart final
   HRESULT GetTmpPath(Variant* result) override;
   HRESULT PastePicture(std::int16_t x1, std::int16_t y1, std::string_view PName) override;
   HRESULT SaveChart(std::string_view mSaveFile) override;
+  HRESULT get_Resolution(std::int16_t* value) override {
+    return Get(state_.settings.Resolution, value);
+  }
+  HRESULT put_Resolution(std::int16_t value) override {
+    state_.settings.Resolution = value;
+    return S_OK;
+  }
+  HRESULT ImageMap(std::string_view name, std::string_view href, std::string* result) override;
+  HRESULT AltText(std::string* result) override;
+  HRESULT DataTable(std::string* result) override;
+  HRESULT LoadData(std::string_view text) override;
 
   // ObjectControl.
   HRESULT Activate() override;
@@ -231,6 +255,10 @@ class QuenzaChart final
   Variant DoGetTmpPath();
   void DoPastePicture(std::int16_t x1, std::int16_t y1, std::string PName);
   void DoSaveChart(std::string mSaveFile);
+  std::string DoImageMap(std::string name, std::string href);
+  std::string DoAltText();
+  std::string DoDataTable();
+  void DoLoadData(std::string text);
 
   // Accessor bodies: a copy that cannot be allocated answers E_OUTOFMEMORY.
   template <class T>

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/automation/variant.h"
+#include "platform/chart/chart_state.h"
 
 namespace qz::component {
 
@@ -58,6 +59,10 @@ struct Settings {
   Variant TitleBackgroundR;
   Variant TitleBackgroundG;
   std::int16_t TitleBackgroundB = 0;
+
+  // Extensions, after the settings above in the interface order (their
+  // dispatch identifiers follow the methods'; none of the above moves).
+  std::int16_t Resolution = chart::kBaseResolution;  // dots per inch, 48..384 at render
 };
 
 // The settings in interface order, for generating accessors and the member
@@ -113,6 +118,6 @@ struct Settings {
   I2(TitleBackgroundB)
 // clang-format on
 
-inline constexpr int kSettingCount = 46;
+inline constexpr int kSettingCount = 46;  // the settings of the macro above
 
 }  // namespace qz::component

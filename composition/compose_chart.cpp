@@ -114,6 +114,9 @@ void ComposeChart(const Settings& s, Chart& chart) {
   // empty setting gives 0), then narrowed to single precision.
   chart.SetHeight(ToR4(Variant(ToR8(s.Height) * kTwipsPerInch)));
   chart.SetWidth(ToR4(Variant(ToR8(s.Width) * kTwipsPerInch)));
+  // The picture's resolution (an extension): a value outside the engine's
+  // range fails the render with 380 here.
+  chart.SetResolution(s.Resolution);
 
   // Steps 3 to 7: title and legend fonts, chart title.
   if (HasText(s.TitleFont)) chart.Title().Font().SetName(ToText(s.TitleFont));

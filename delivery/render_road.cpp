@@ -6,10 +6,12 @@
 
 #include "component/render_methods.h"
 #include "composition/compose_chart.h"
+#include "delivery/image_formats.h"
 #include "delivery/render_road_p.h"
 #include "delivery/temp_file.h"
 #include "jpeg/intel_jpeg_library.h"
 #include "platform/automation/error.h"
+#include "platform/chart/render/paint.h"
 #include "platform/eventlog/event_log.h"
 #include "platform/kernel/kernel.h"
 
@@ -32,21 +34,36 @@ IResponse& ResponseOf(component::ObjectState& object) {
 
 ImageFormat FormatOf(std::string_view image_type) {
   if (image_type.size() != 3) return ImageFormat::kJpeg;
-  auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
-  return upper(image_type[0]) == 'B' && upper(image_type[1]) == 'M' && upper(image_type[2]) == 'P'
-             ? ImageFormat::kBmp
-             : ImageFormat::kJpeg;
+  std::string upper(image_type);
+  for (char& c : upper)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  if (upper == "BMP") return ImageFormat::kBmp;
+  if (upper == "PNG") return ImageFormat::kPng;
+  if (upper == "SVG") return ImageFormat::kSvg;
+  return ImageFormat::kJpeg;
 }
 
 std::string_view ContentTypeOf(ImageFormat format) {
-  return format == ImageFormat::kBmp ? "image/bmp" : "image/jpg";
+  switch (format) {
+    case ImageFormat::kBmp:
+      return "image/bmp";
+    case ImageFormat::kPng:
+      return "image/png";
+    case ImageFormat::kSvg:
+      return "image/svg+xml";
+    case ImageFormat::kJpeg:
+      break;
+  }
+  return "image/jpg";
 }
 
 void PaintIntoPicture1(form::Form1& form) {
   chart::Chart& chart = form.Chart();
   form::PictureBox& picture1 = form.Picture1();
-  picture1.SetHeight(chart.Height());
-  picture1.SetWidth(chart.Width());
+  // At a resolution other than 96 the picture has the chart's pixels at
+  // that resolution.
+  picture1.SetHeight(chart::render::DeviceTwips(chart.Height(), chart.state()));
+  picture1.SetWidth(chart::render::DeviceTwips(chart.Width(), chart.state()));
   picture1.SetAutoRedraw(true);
   form.tPict().SetAutoRedraw(true);
   // lParam: the address of a 32-bit zero, as the paint message expects.
@@ -64,14 +81,27 @@ void CapturePicture1(form::Form1& form, imaging::cDIBSection& dib) {
 
 void EncodeChart(form::Form1& form, ImageFormat format, const imaging::cDIBSection& dib,
                  const std::string& path) {
-  if (format == ImageFormat::kBmp) {
-    gdi::SavePicture(form.Picture1().Picture(), path);
-  } else {
-    jpeg::WriteJpegFile(dib, path);
+  switch (format) {
+    case ImageFormat::kBmp:
+      gdi::SavePicture(form.Picture1().Picture(), path);
+      break;
+    case ImageFormat::kPng:
+      WritePngFile(form.Chart().state(), dib, path);
+      break;
+    case ImageFormat::kSvg:  // painted as vectors by RenderSvg, never captured
+      Raise(err::kInternalError, "an SVG chart has no raster to encode");
+    case ImageFormat::kJpeg:
+      jpeg::WriteJpegFile(dib, path);
+      RecordJpegDensity(path, chart::render::DotsPerInch(form.Chart().state()));
+      break;
   }
 }
 
 void RenderChart(component::ObjectState& object, form::Form1& form, const std::string& path) {
+  if (FormatOf(object.settings.ImageType) == ImageFormat::kSvg) {
+    RenderSvg(object, form, path);
+    return;
+  }
   PaintIntoPicture1(form);
   if (object.mPastePending == VARIANT_TRUE) StampPicture(object, form);
   imaging::cDIBSection dib;

@@ -13,10 +13,10 @@
 
 namespace qz::delivery {
 
-enum class ImageFormat { kBmp, kJpeg };
+enum class ImageFormat { kBmp, kJpeg, kPng, kSvg };
 
-// BMP when ImageType, upper-cased, is exactly "BMP" (no trimming); JPEG for
-// every other value, the empty one included.
+// BMP, PNG or SVG when ImageType, upper-cased, is exactly "BMP", "PNG" or
+// "SVG" (no trimming); JPEG for every other value, the empty one included.
 ImageFormat FormatOf(std::string_view image_type);
 std::string_view ContentTypeOf(ImageFormat format);
 
@@ -27,7 +27,8 @@ void PaintIntoPicture1(form::Form1& form);
 // fills dib from that picture.
 void CapturePicture1(form::Form1& form, imaging::cDIBSection& dib);
 // Writes the captured chart at path in the chosen format, replacing what is
-// there: BMP from Picture1's picture, JPEG from dib.
+// there: BMP from Picture1's picture, JPEG and PNG from dib. SVG is no
+// raster format: RenderChart paints it apart (image_formats.h).
 void EncodeChart(form::Form1& form, ImageFormat format, const imaging::cDIBSection& dib,
                  const std::string& path);
 

@@ -1,5 +1,5 @@
 <%@ Language="JScript" %><%
-// playground.asp?type=1..8&title=...&w=inches&h=inches&img=JPG|BMP&data=1,2,3;4,5,6
+// playground.asp?type=1..8&title=...&w=inches&h=inches&img=JPG|BMP|PNG|SVG&dpi=96&data=1,2,3;4,5,6
 // Each ';'-separated group is a row (a category), each ','-separated value a
 // column (a series). Without "draw=1" the page shows a form and the chart.
 function param(name, fallback) {
@@ -11,6 +11,7 @@ var title = param("title", "Playground");
 var w = param("w", "5");
 var h = param("h", "3");
 var img = param("img", "JPG");
+var dpi = param("dpi", "96");
 var data = param("data", "10,20,15;12,18,22;8,25,19;14,11,27");
 
 if (Request.QueryString("draw") == "1") {
@@ -21,6 +22,7 @@ if (Request.QueryString("draw") == "1") {
   chart.Width = w;
   chart.Height = h;
   chart.ImageType = img;
+  chart.Resolution = dpi;
   chart.Legends = 1;
   var columns = 1;
   for (var r = 0; r < rows.length; r++) columns = Math.max(columns, rows[r].split(",").length);
@@ -40,7 +42,7 @@ if (Request.QueryString("draw") == "1") {
   Response.End();
 }
 var q = "type=" + Server.URLEncode(type) + "&title=" + Server.URLEncode(title) + "&w=" + Server.URLEncode(w) +
-        "&h=" + Server.URLEncode(h) + "&img=" + Server.URLEncode(img) + "&data=" + Server.URLEncode(data);
+        "&h=" + Server.URLEncode(h) + "&img=" + Server.URLEncode(img) + "&dpi=" + Server.URLEncode(dpi) + "&data=" + Server.URLEncode(data);
 %>
 <!DOCTYPE html>
 <html>
@@ -52,8 +54,11 @@ var q = "type=" + Server.URLEncode(type) + "&title=" + Server.URLEncode(title) +
   <label>Title <input name="title" value="<%= Server.HTMLEncode(title) %>"></label>
   <label>Width (in) <input name="w" value="<%= Server.HTMLEncode(w) %>" size="3"></label>
   <label>Height (in) <input name="h" value="<%= Server.HTMLEncode(h) %>" size="3"></label>
-  <label>Image <select name="img"><option<%= img.toUpperCase() == "BMP" ? "" : " selected" %>>JPG</option>
-    <option<%= img.toUpperCase() == "BMP" ? " selected" : "" %>>BMP</option></select></label>
+  <label>Image <select name="img"><%
+  var formats = ["JPG", "BMP", "PNG", "SVG"];
+  for (var f = 0; f < formats.length; f++) { %>
+    <option<%= img.toUpperCase() == formats[f] ? " selected" : "" %>><%= formats[f] %></option><% } %></select></label>
+  <label>Resolution (dpi, 48-384) <input name="dpi" value="<%= Server.HTMLEncode(dpi) %>" size="3"></label>
   <label>Data <input name="data" value="<%= Server.HTMLEncode(data) %>" size="40"></label>
   <button>Draw</button>
 </form>

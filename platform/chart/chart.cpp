@@ -390,6 +390,11 @@ void Chart::Reset() {
   state_ = InitialState();
 }
 
+void Chart::SetResolution(std::int16_t dots_per_inch) {
+  if (dots_per_inch < kMinResolution || dots_per_inch > kMaxResolution) RaiseInvalid();
+  state_.resolution = dots_per_inch;
+}
+
 void Chart::SetHeight(float twips) {
   if (!(twips >= 0 && twips <= kMaxSizeTwips)) RaiseInvalid();
   state_.height_twips = twips;

@@ -26,7 +26,8 @@
 //   Overflow: cell text whose number lies outside the range of a double.
 //
 // Initial state (InitialState(), and what Reset() restores in full):
-// - size 7815 x 4455 twips (the chart's design-time size on the host form);
+// - size 7815 x 4455 twips (the chart's design-time size on the host form),
+//   resolution 96 dots per inch;
 //   no window yet (hWnd() is 0);
 // - chart type 1 (two-dimensional bar), not stacked, 3-D rotation 30;
 // - a sample grid of 4 rows and 3 columns, rows labelled "R1".."R4", columns
@@ -298,6 +299,11 @@ class Chart {
   void SetHeight(float twips);
   float Width() const { return state_.width_twips; }
   void SetWidth(float twips);
+
+  // Dots per inch of the picture the chart paints (ChartState::resolution):
+  // kMinResolution..kMaxResolution, else 380.
+  std::int16_t Resolution() const { return state_.resolution; }
+  void SetResolution(std::int16_t dots_per_inch);
 
   // The window the chart paints through (a window handle of platform/gdi,
   // whose paint message paints state() into the device context it carries).

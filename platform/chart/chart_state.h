@@ -103,8 +103,18 @@ struct SeriesState {
   Rgb edge_color;
 };
 
+// The resolutions a chart may be drawn at, in dots per inch; 96 is the
+// engine's own (15 twips to the pixel).
+inline constexpr std::int16_t kBaseResolution = 96;
+inline constexpr std::int16_t kMinResolution = 48;
+inline constexpr std::int16_t kMaxResolution = 384;
+
 struct ChartState {
-  float width_twips = 0, height_twips = 0;  // 15 twips to the pixel
+  float width_twips = 0, height_twips = 0;  // 15 twips to the pixel at kBaseResolution
+  // Dots per inch, kMinResolution..kMaxResolution: the picture has
+  // resolution / kBaseResolution times the pixels of the chart at 96, and
+  // everything in it is drawn that much larger.
+  std::int16_t resolution = kBaseResolution;
 
   std::int32_t chart_type = kBar2D;
   bool stacking = false;

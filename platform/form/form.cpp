@@ -9,7 +9,7 @@ namespace qz::form {
 namespace {
 
 // The chart window's paint: the chart at the origin of the DC's bitmap, at
-// its own size in pixels. A DC without a 32-bit bitmap gets nothing.
+// its own size in pixels at its resolution. A DC without a 32-bit bitmap gets nothing.
 // The chart window paints its whole area, as a window answering the paint
 // message does: first its background (the window colour, white), then the
 // chart. A backdrop without fill therefore shows white, never whatever the
@@ -17,8 +17,7 @@ namespace {
 void PaintChartInto(const chart::ChartState& state, gdi::HDC dc) {
   gdi::CairoDC cr(dc);
   if (!cr) return;
-  const int width = chart::render::PixelsFromTwips(state.width_twips);
-  const int height = chart::render::PixelsFromTwips(state.height_twips);
+  const auto [width, height] = chart::render::ChartPixelSize(state);
   if (width <= 0 || height <= 0) return;
   cairo_save(cr.get());
   cairo_rectangle(cr.get(), 0, 0, width, height);

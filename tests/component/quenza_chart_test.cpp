@@ -55,10 +55,21 @@ TEST_F(QuenzaChartTest, TheMemberTableMatchesItsBindingsAndTheInterfaceOrder) {
   const TypeInfo& info = QuenzaChartTypeInfo();
   EXPECT_EQ(info.name, "_QuenzaChart");
   EXPECT_TRUE(CheckBindings(info, QuenzaChart::Bindings()).empty());
+  // The members of the original interface keep identifiers 1..64; the
+  // extensions follow them, in their own order.
   std::set<DISPID> settings, methods;
+  std::vector<std::string_view> extensions;
   for (const MemberInfo& m : info.members) {
+    if (m.id > kDispSaveChart) {
+      if (extensions.empty() || extensions.back() != m.name) extensions.push_back(m.name);
+      continue;
+    }
     (m.kind == MemberKind::Method ? methods : settings).insert(m.id);
   }
+  EXPECT_EQ(kDispSaveChart, 64);
+  EXPECT_EQ(extensions, (std::vector<std::string_view>{"Resolution", "ImageMap", "AltText",
+                                                       "DataTable", "LoadData"}));
+  EXPECT_EQ(obj().Id("Resolution"), 65);
   EXPECT_EQ(settings.size(), 46u);
   EXPECT_EQ(*settings.begin(), 1);
   EXPECT_EQ(*settings.rbegin(), 46);
@@ -218,21 +229,29 @@ TEST_F(QuenzaChartTest, InitialValuesBeforeAndAfterActivation) {
       }
     }
   };
-  expect_initial({});
+  // Resolution, an extension, starts at 96 dots per inch, before and after
+  // activation.
+  EXPECT_EQ(obj().Read("Resolution"), I2(96));
+  expect_initial({"Resolution"});
   auto response = RecordingResponse::Create();
   ActivateWith(response);
+  EXPECT_EQ(obj().Read("Resolution"), I2(96));
   EXPECT_EQ(obj().Read("SecondYAxisScale"), Variant::Bool(true));
   EXPECT_EQ(obj().Read("FillRed"), I2(255));
   EXPECT_EQ(obj().Read("FillGreen"), I2(255));
   EXPECT_EQ(obj().Read("FillBlue"), I2(255));
-  expect_initial({"SecondYAxisScale", "FillRed", "FillGreen", "FillBlue"});
+  expect_initial({"SecondYAxisScale", "FillRed", "FillGreen", "FillBlue", "Resolution"});
   EXPECT_TRUE(response->calls().empty());  // activation writes nothing to the page
 }
 
 TEST_F(QuenzaChartTest, WritesStoreTheConvertedValueOrKeepTheOldOne) {
   auto response = RecordingResponse::Create();
   ActivateWith(response);
-  for (const char* name : {"FillBlue", "ZAxisMax"}) {
+  // Resolution is stored as written, also out of its range: the render
+  // refuses a value outside 48..384, not the write.
+  ASSERT_TRUE(obj().Put("Resolution", 500).ok());
+  EXPECT_EQ(obj().Read("Resolution"), I2(500));
+  for (const char* name : {"FillBlue", "ZAxisMax", "Resolution"}) {
     auto before = obj().Read(name);
     auto out = obj().Put(name, 40000);
     EXPECT_EQ(out.status, HResultFromNumber(err::kOverflow)) << name;

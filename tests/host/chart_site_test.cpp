@@ -219,6 +219,65 @@ TEST_F(ChartSiteTest, ExamplePagesAnswerImagesOfTheRequestedSize) {
   EXPECT_EQ(s.height, 384);
 }
 
+// Width and height from a PNG's IHDR.
+Size PngSize(const std::string& data) {
+  if (data.size() < 24 || data.compare(1, 3, "PNG") != 0) return {};
+  auto at = [&](std::size_t i) {
+    return static_cast<int>(
+        static_cast<unsigned char>(data[i]) << 24 | static_cast<unsigned char>(data[i + 1]) << 16 |
+        static_cast<unsigned char>(data[i + 2]) << 8 | static_cast<unsigned char>(data[i + 3]));
+  };
+  return {at(16), at(20)};
+}
+
+TEST_F(ChartSiteTest, PlaygroundFormatsResolutionAndTheClickableChart) {
+  NeedRenderRoad();
+  if (IsSkipped()) return;
+  auto r = Get("/playground.asp?draw=1&type=1&w=3&h=2&img=png&dpi=192&data=1,2;3,4");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->get_header_value("Content-Type"), "image/png");
+  const Size s = PngSize(r->body);
+  EXPECT_EQ(s.width, 576);
+  EXPECT_EQ(s.height, 384);
+  r = Get("/playground.asp?draw=1&type=4&w=3&h=2&img=SVG&data=1,2;3,4");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->get_header_value("Content-Type"), "image/svg+xml");
+  EXPECT_NE(r->body.find("width=\"288px\""), std::string::npos);
+  r = Get("/playground.asp?img=PNG&dpi=144");
+  ASSERT_TRUE(r);
+  EXPECT_NE(r->body.find("<option selected>PNG</option>"), std::string::npos);
+  EXPECT_NE(r->body.find("dpi=144"), std::string::npos);
+
+  r = Get("/imagemap.asp");
+  ASSERT_TRUE(r);
+  EXPECT_NE(r->body.find("usemap=\"#sales\""), std::string::npos);
+  EXPECT_NE(r->body.find("<map name=\"sales\">"), std::string::npos);
+  std::size_t areas = 0;
+  for (std::size_t at = r->body.find("<area "); at != std::string::npos;
+       at = r->body.find("<area ", at + 1))
+    ++areas;
+  EXPECT_EQ(areas, 18u);
+  EXPECT_NE(r->body.find("title=\"Mar, North: 31\""), std::string::npos);
+  EXPECT_NE(r->body.find("href=\"imagemap.asp?row=Mar&amp;series=North&amp;value=31\""),
+            std::string::npos);
+  EXPECT_NE(r->body.find("alt=\"Bar chart \u201CSales by region\u201D"), std::string::npos);
+  EXPECT_NE(r->body.find("<caption>Sales by region</caption>"), std::string::npos);
+  r = Get("/imagemap.asp?row=Mar&series=North&value=31");
+  ASSERT_TRUE(r);
+  EXPECT_NE(r->body.find("You picked North in Mar: 31 units."), std::string::npos);
+  r = Get("/imagemap.asp?draw=1");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(PngSize(r->body).width, 576);
+
+  // Every example chart on the index has an alt text of its own.
+  r = Get("/index.asp");
+  ASSERT_TRUE(r);
+  EXPECT_NE(
+      r->body.find("alt=\"3-D step chart \u201C3-D step\u201D of 3 series (North, South, West)"),
+      std::string::npos);
+  EXPECT_EQ(r->body.find("alt=\"\""), std::string::npos);
+}
+
 TEST_F(ChartSiteTest, SaveChartWritesTheFileItLinksTo) {
   NeedRenderRoad();
   if (IsSkipped()) return;

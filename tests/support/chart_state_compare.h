@@ -23,6 +23,7 @@ inline std::string FirstDifference(const chart::ChartState& a, const chart::Char
   if (!(cond)) return name
   QZ_SAME(a.width_twips == b.width_twips, "width_twips");
   QZ_SAME(a.height_twips == b.height_twips, "height_twips");
+  QZ_SAME(a.resolution == b.resolution, "resolution");
   QZ_SAME(a.chart_type == b.chart_type, "chart_type");
   QZ_SAME(a.stacking == b.stacking, "stacking");
   QZ_SAME(a.title_text == b.title_text, "title_text");

@@ -267,12 +267,58 @@ void Painter::DrawText(TextRole role, const ShapedText& t, std::string_view text
   layout_.texts.push_back(std::move(placed));
   if (!cr_) return;
   if (t.missing) WarnMissingGlyphs(RoleName(role), *t.missing);
+  if (text_runs_ != nullptr && AddTextRuns(t, x, y, ox - t.x_offset, oy, angle, color)) return;
   CairoSaved saved(cr_);
   cairo_translate(cr_, x, y);
   if (angle != 0) cairo_rotate(cr_, angle);
   cairo_move_to(cr_, ox - t.x_offset, oy);
   SetColor(color);
   pango_cairo_show_layout(cr_, t.layout);
+}
+
+bool Painter::AddTextRuns(const ShapedText& t, double x, double y, double lx, double ly,
+                          double angle, Rgb color) {
+  PangoLayout* layout = t.layout;
+  if (pango_layout_is_ellipsized(layout) || pango_layout_get_attributes(layout) != nullptr)
+    return false;
+  const PangoFontDescription* desc = pango_layout_get_font_description(layout);
+  if (desc == nullptr || pango_font_description_get_family(desc) == nullptr) return false;
+  TextRun base;
+  base.requested = pango_font_description_get_family(desc);
+  base.family = base.requested;
+  if (PangoFont* font = pango_context_load_font(pango_layout_get_context(layout), desc)) {
+    PangoFontDescription* resolved = pango_font_describe(font);
+    if (resolved != nullptr && pango_font_description_get_family(resolved) != nullptr)
+      base.family = pango_font_description_get_family(resolved);
+    if (resolved != nullptr) pango_font_description_free(resolved);
+    g_object_unref(font);
+  }
+  const double k = device_scale_;
+  base.font_px = pango_font_description_get_size(desc) / static_cast<double>(PANGO_SCALE) * k;
+  base.bold = pango_font_description_get_weight(desc) >= PANGO_WEIGHT_BOLD;
+  base.italic = pango_font_description_get_style(desc) != PANGO_STYLE_NORMAL;
+  base.origin_x = x * k;
+  base.origin_y = y * k;
+  base.angle = angle;
+  base.color = color;
+  const char* text = pango_layout_get_text(layout);
+  std::vector<TextRun> runs;
+  PangoLayoutIter* iter = pango_layout_get_iter(layout);
+  do {
+    const PangoLayoutLine* line = pango_layout_iter_get_line_readonly(iter);
+    PangoRectangle logical{};
+    pango_layout_iter_get_line_extents(iter, nullptr, &logical);
+    TextRun run = base;
+    run.text.assign(text + line->start_index, static_cast<std::size_t>(line->length));
+    while (!run.text.empty() && (run.text.back() == '\n' || run.text.back() == '\r'))
+      run.text.pop_back();
+    run.x = (lx + logical.x / static_cast<double>(PANGO_SCALE)) * k;
+    run.y = (ly + pango_layout_iter_get_baseline(iter) / static_cast<double>(PANGO_SCALE)) * k;
+    if (!run.text.empty()) runs.push_back(std::move(run));
+  } while (pango_layout_iter_next_line(iter));
+  pango_layout_iter_free(iter);
+  for (TextRun& run : runs) text_runs_->push_back(std::move(run));
+  return true;
 }
 
 bool Painter::TryDrawText(TextRole role, const ShapedText& t, std::string_view text, double x,
@@ -405,6 +451,36 @@ Box Painter::Backdrop(const Box& box, const BackdropState& d) {
     b.h -= 2 * fw;
   }
   return b;
+}
+
+void Painter::Record(int row, int column, double value, std::vector<Point> outline) {
+  if (!record_) return;
+  DataShape shape;
+  shape.row = row;
+  shape.column = column;
+  shape.value = value;
+  shape.outline = std::move(outline);
+  layout_.shapes.push_back(std::move(shape));
+}
+
+void Painter::RecordPoints(const std::vector<std::vector<std::optional<double>>>& values,
+                           const std::function<double(int)>& x_of, const Box& plot,
+                           const Scale& scale, double radius) {
+  if (!record_) return;
+  for (int c = 0; c < grid_.columns(); ++c) {
+    for (int r = 0; r < grid_.rows(); ++r) {
+      const auto& v = values[static_cast<std::size_t>(r)][static_cast<std::size_t>(c)];
+      const auto cell = grid_.at(r, c);
+      if (!v || !cell) continue;
+      const double x = x_of(r), y = ValueToY(scale, plot, *v);
+      if (y < plot.y || y > plot.bottom()) continue;  // off the scale: not drawn
+      Record(r, c, *cell,
+             {{x - radius, y - radius},
+              {x + radius, y - radius},
+              {x + radius, y + radius},
+              {x - radius, y + radius}});
+    }
+  }
 }
 
 void Painter::StrokeEdge(Rgb color, double width) {
@@ -900,6 +976,8 @@ void Painter::Chart2D(Box area) {
     }
     int target = std::clamp(static_cast<int>(plot.h / (label_h * 2.2)), 2, 10);
     scale = ResolveScale(ay.scale, range, zero, target);
+    layout_.value_scale = scale;
+    layout_.has_value_scale = true;
     double yw = 0, y2w = 0;
     double max_lab = body.w * 0.25;
     if (show_y || show_y2)
@@ -1000,7 +1078,7 @@ void Painter::Chart2D(Box area) {
 }
 
 void Painter::Bars2D(const Box& plot, const Scale& scale) {
-  if (!cr_) return;
+  if (!cr_ && !record_) return;
   int rows = grid_.rows(), cols = grid_.columns();
   if (rows == 0 || cols == 0) return;
   double slot = plot.w / rows;
@@ -1010,14 +1088,19 @@ void Painter::Bars2D(const Box& plot, const Scale& scale) {
   // Bars never overlap one another, so each series is filled, then edged, as
   // one path: a grid of many rows costs a few fills instead of one per bar.
   std::vector<std::vector<Box>> bars(static_cast<std::size_t>(cols));
-  auto add_bar = [&](int c, double x0, double x1, double v0, double v1) {
+  auto add_bar = [&](int r, int c, double value, double x0, double x1, double v0, double v1) {
     double ya = ValueToY(scale, plot, v0), yb = ValueToY(scale, plot, v1);
     double top = std::round(std::min(ya, yb)), bottom = std::round(std::max(ya, yb));
     double left = std::round(x0), right = std::round(x1);
     if (right - left < 1) right = left + 1;
     if (bottom - top < 1 && v1 != v0) bottom = top + 1;
     if (bottom <= top) return;
-    bars[static_cast<std::size_t>(c)].push_back({left, top, right - left, bottom - top});
+    if (record_) {
+      // What the bar covers on screen: the plot clips bars beyond the scale.
+      const double t = std::max(top, plot.y), b = std::min(bottom, plot.bottom());
+      if (b > t) Record(r, c, value, {{left, t}, {right, t}, {right, b}, {left, b}});
+    }
+    if (cr_) bars[static_cast<std::size_t>(c)].push_back({left, top, right - left, bottom - top});
   };
   for (int r = 0; r < rows; ++r) {
     double gx = plot.x + slot * r + (slot - group) / 2;
@@ -1029,12 +1112,13 @@ void Painter::Bars2D(const Box& plot, const Scale& scale) {
         double from = *v >= 0 ? pos : neg;
         double to = std::clamp(from + *v, -1e300, 1e300);
         (*v >= 0 ? pos : neg) = to;
-        add_bar(c, gx, gx + bar, from, to);
+        add_bar(r, c, *v, gx, gx + bar, from, to);
       } else {
-        add_bar(c, gx + bar * c, gx + bar * (c + 1), base, *v);
+        add_bar(r, c, *v, gx + bar * c, gx + bar * (c + 1), base, *v);
       }
     }
   }
+  if (!cr_) return;
   for (int c = 0; c < cols; ++c) {
     const auto& list = bars[static_cast<std::size_t>(c)];
     if (list.empty()) continue;
@@ -1055,7 +1139,7 @@ void Painter::Bars2D(const Box& plot, const Scale& scale) {
 }
 
 void Painter::Lines2D(const Box& plot, const Scale& scale) {
-  if (!cr_) return;
+  if (!cr_ && !record_) return;
   int rows = grid_.rows(), cols = grid_.columns();
   if (rows == 0 || cols == 0) return;
   auto values = Values();
@@ -1063,6 +1147,9 @@ void Painter::Lines2D(const Box& plot, const Scale& scale) {
   // Thumbnails keep a line of a whole pixel at least.
   double lw = std::max(1.0, 2 * line_);
   double marker = std::max(2.0, 3.5 * line_);
+  RecordPoints(
+      values, [&](int r) { return plot.x + slot * (r + 0.5); }, plot, scale, std::max(marker, 4.0));
+  if (!cr_) return;
   bool markers = slot >= marker * 4;
   cairo_set_line_join(cr_, CAIRO_LINE_JOIN_ROUND);
   cairo_set_line_cap(cr_, CAIRO_LINE_CAP_ROUND);
@@ -1131,11 +1218,14 @@ void Painter::Lines2D(const Box& plot, const Scale& scale) {
 }
 
 void Painter::Areas2D(const Box& plot, const Scale& scale) {
-  if (!cr_) return;
+  if (!cr_ && !record_) return;
   int rows = grid_.rows(), cols = grid_.columns();
   if (rows == 0 || cols == 0) return;
   auto values = Values();
   double slot = plot.w / rows;
+  RecordPoints(
+      values, [&](int r) { return plot.x + slot * (r + 0.5); }, plot, scale, 4.0);
+  if (!cr_) return;
   double base = std::clamp(0.0, scale.minimum, scale.maximum);
   auto x_of = [&](int r) {
     if (rows == 1) return r == 0 ? plot.x : plot.right();
@@ -1366,6 +1456,26 @@ void Painter::Pie(Box area) {
       auto v = grid_.at(r, c);
       if (v && *v > 0) total += std::min(*v, 1e300 / std::max(1, cols));
     }
+    if (record_ && total > 0) {
+      double angle = -std::numbers::pi / 2;
+      for (int c = 0; c < cols; ++c) {
+        auto v = grid_.at(r, c);
+        if (!v || !(*v > 0)) continue;
+        double sweep = std::min(*v, 1e300 / std::max(1, cols)) / total * 2 * std::numbers::pi;
+        if (!(sweep > 0)) continue;
+        // The arc as a polygon of at most about 10 degrees a side.
+        std::vector<Point> outline;
+        const bool whole = sweep > 2 * std::numbers::pi - 1e-9;
+        if (!whole) outline.push_back({cx, cy});
+        const int steps = std::max(1, static_cast<int>(std::ceil(sweep / 0.17)));
+        for (int i = 0; i <= steps; ++i) {
+          const double a = angle + sweep * i / steps;
+          outline.push_back({cx + radius * std::cos(a), cy + radius * std::sin(a)});
+        }
+        Record(r, c, *v, std::move(outline));
+        angle += sweep;
+      }
+    }
     if (cr_) {
       cairo_new_path(cr_);
       if (!(total > 0)) {
@@ -1460,17 +1570,78 @@ bool Overlap(const PlacedText& a, const PlacedText& b) {
   return true;
 }
 
-void PaintChart(const ChartState& state, cairo_t* cr, int width_px, int height_px) {
-  if (!cr || width_px <= 0 || height_px <= 0 || cairo_status(cr) != CAIRO_STATUS_SUCCESS) return;
-  detail::Painter painter(state, cr, width_px, height_px);
-  painter.Run();
+int DotsPerInch(const ChartState& state) {
+  return std::clamp<int>(state.resolution, kMinResolution, kMaxResolution);
 }
 
-ChartLayout LayoutChart(const ChartState& state, int width_px, int height_px) {
-  if (width_px <= 0 || height_px <= 0) return {};
-  detail::Painter painter(state, nullptr, width_px, height_px);
+double DeviceScale(const ChartState& state) {
+  return DotsPerInch(state) / static_cast<double>(kBaseResolution);
+}
+
+float DeviceTwips(float twips, const ChartState& state) {
+  if (state.resolution == kBaseResolution) return twips;
+  return static_cast<float>(static_cast<double>(twips) * DeviceScale(state));
+}
+
+PixelSize ChartPixelSize(const ChartState& state) {
+  return {PixelsFromTwips(DeviceTwips(state.width_twips, state)),
+          PixelsFromTwips(DeviceTwips(state.height_twips, state))};
+}
+
+namespace {
+
+// The size the painter lays out: the picture's over the device scale.
+int LayoutPixels(int device_px, double scale) {
+  return std::max(1, static_cast<int>(std::lround(device_px / scale)));
+}
+
+void ScaleLayout(ChartLayout& layout, double k) {
+  if (k == 1) return;
+  for (PlacedText& t : layout.texts) {
+    t.cx *= k;
+    t.cy *= k;
+    t.width *= k;
+    t.height *= k;
+  }
+  for (Box* b : {&layout.plot, &layout.legend}) *b = {b->x * k, b->y * k, b->w * k, b->h * k};
+  for (DataShape& shape : layout.shapes)
+    for (Point& p : shape.outline) p = {p.x * k, p.y * k};
+}
+
+}  // namespace
+
+void PaintChart(const ChartState& state, cairo_t* cr, int width_px, int height_px) {
+  if (!cr || width_px <= 0 || height_px <= 0 || cairo_status(cr) != CAIRO_STATUS_SUCCESS) return;
+  const double k = DeviceScale(state);
+  cairo_save(cr);
+  if (k != 1) cairo_scale(cr, k, k);
+  detail::Painter painter(state, cr, LayoutPixels(width_px, k), LayoutPixels(height_px, k));
   painter.Run();
-  return std::move(painter.layout());
+  cairo_restore(cr);
+}
+
+void PaintChartWithTextRuns(const ChartState& state, cairo_t* cr, int width_px, int height_px,
+                            std::vector<TextRun>* texts) {
+  if (!cr || width_px <= 0 || height_px <= 0 || cairo_status(cr) != CAIRO_STATUS_SUCCESS) return;
+  const double k = DeviceScale(state);
+  cairo_save(cr);
+  if (k != 1) cairo_scale(cr, k, k);
+  detail::Painter painter(state, cr, LayoutPixels(width_px, k), LayoutPixels(height_px, k));
+  painter.text_runs_ = texts;
+  painter.device_scale_ = k;
+  painter.Run();
+  cairo_restore(cr);
+}
+
+ChartLayout LayoutChart(const ChartState& state, int width_px, int height_px, Shapes shapes) {
+  if (width_px <= 0 || height_px <= 0) return {};
+  const double k = DeviceScale(state);
+  detail::Painter painter(state, nullptr, LayoutPixels(width_px, k), LayoutPixels(height_px, k));
+  painter.record_ = shapes == Shapes::kRecorded;
+  painter.Run();
+  ChartLayout layout = std::move(painter.layout());
+  ScaleLayout(layout, k);
+  return layout;
 }
 
 }  // namespace qz::chart::render

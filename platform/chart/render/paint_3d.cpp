@@ -46,7 +46,33 @@ struct Solid {
   double depth = 0;  // of the footprint centre: larger is farther
   double height = 0;
   std::vector<Face> faces;
+  // The cell the solid shows (a line or area segment: the cell it starts at).
+  int row = -1, column = -1;
+  double value = 0;
 };
+
+double CrossZ(Point o, Point a, Point b) {
+  return (a.x - o.x) * (b.y - o.y) - (a.y - o.y) * (b.x - o.x);
+}
+
+// The convex hull of the points (monotone chain), counter-clockwise.
+std::vector<Point> Hull(std::vector<Point> pts) {
+  std::sort(pts.begin(), pts.end(),
+            [](Point a, Point b) { return a.x < b.x || (a.x == b.x && a.y < b.y); });
+  if (pts.size() < 3) return pts;
+  std::vector<Point> hull(2 * pts.size());
+  std::size_t k = 0;
+  for (std::size_t i = 0; i < pts.size(); ++i) {
+    while (k >= 2 && CrossZ(hull[k - 2], hull[k - 1], pts[i]) <= 0) --k;
+    hull[k++] = pts[i];
+  }
+  for (std::size_t i = pts.size() - 1, t = k + 1; i > 0; --i) {
+    while (k >= t && CrossZ(hull[k - 2], hull[k - 1], pts[i - 1]) <= 0) --k;
+    hull[k++] = pts[i - 1];
+  }
+  hull.resize(k - 1);
+  return hull;
+}
 
 class View {
  public:
@@ -184,6 +210,8 @@ void Chart3D(Painter& p, Box area) {
   double label_h = p.Shape(ay.label_font, "0").height;
   int target = std::clamp(static_cast<int>(body.h * 0.55 / (label_h * 2.2)), 2, 8);
   Scale scale = ResolveScale(ay.scale, p.ValueRange(), zero, target);
+  p.layout_.value_scale = scale;
+  p.layout_.has_value_scale = true;
   double max_lab = body.w * 0.2;
   double vw = 0;
   if (show_y) p.ChooseTickForm(scale, ay.label_font, p.TickBudget());
@@ -370,12 +398,15 @@ void Chart3D(Painter& p, Box area) {
         double z0 = slot_of(c) + zin, z1 = (stacked ? 1 : slot_of(c) + 1) - zin;
         double span = std::min(stride, rows - r);
         Solid sd = solid_at(r + span / 2, (z0 + z1) / 2, std::min(y0, y1));
+        sd.row = r;
+        sd.column = c;
+        sd.value = *v;
         AddBox(view, sd, {r + inset * span, y0, z0}, {r + span - inset * span, y1, z1}, g.Fill(c),
                c);
         solids.push_back(std::move(sd));
       }
     }
-  } else if (kind == Kind::kLine && cr) {
+  } else if (kind == Kind::kLine) {
     // Ribbons: each series a band of one on-screen thickness at its row's
     // depth, back row first, so that steep and flat stretches read alike.
     double band = std::clamp(view.scale() * 0.22, 3 * p.line_, 9 * p.line_);
@@ -384,8 +415,13 @@ void Chart3D(Painter& p, Box area) {
     std::stable_sort(back_first.begin(), back_first.end(), [&](int a, int b) {
       return view.Away({0, 0, slot_of(a) + 0.5}) > view.Away({0, 0, slot_of(b) + 0.5});
     });
-    cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
-    cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
+    if (cr) {
+      cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
+      cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
+    }
+    // Each point's shape for an image map: a square a little wider than the
+    // band, so that a thin ribbon still has a target to point at.
+    const double half = std::max(band, 8.0) / 2;
     for (int c : back_first) {
       double z = slot_of(c) + 0.5;
       bool open = false;
@@ -396,12 +432,19 @@ void Chart3D(Painter& p, Box area) {
           continue;
         }
         Point q = view.Screen({r + 0.5, to_y(*v), z});
+        p.Record(r, c, g.at(r, c).value_or(*v),
+                 {{q.x - half, q.y - half},
+                  {q.x + half, q.y - half},
+                  {q.x + half, q.y + half},
+                  {q.x - half, q.y + half}});
+        if (!cr) continue;
         if (!open) {
           cairo_move_to(cr, q.x, q.y);
           open = true;
         }
         cairo_line_to(cr, q.x, q.y);  // a lone point still draws as a dot
       }
+      if (!cr) continue;
       // A darker rim under the band gives it an edge against the walls.
       p.SetShade(g.Pen(c), 0.7);
       cairo_set_line_width(cr, band + 2 * p.line_);
@@ -431,6 +474,11 @@ void Chart3D(Painter& p, Box area) {
         double xa = x_of(i), xb = x_of(j);
         double ta = top_of(i), tb = top_of(j), ba = bottom_of(i), bb = bottom_of(j);
         Solid sd = solid_at((xa + xb) / 2, (z0 + z1) / 2, std::min({ta, tb, ba, bb}));
+        if (auto cell = g.at(rows == 1 ? 0 : i, c)) {
+          sd.row = rows == 1 ? 0 : i;
+          sd.column = c;
+          sd.value = *cell;
+        }
         Rgb col = g.Fill(c);
         double up = (ta + tb) >= (ba + bb) ? 1 : -1;
         AddFace(view, sd, {{xa, ba, z0}, {xb, bb, z0}, {xb, tb, z0}, {xa, ta, z0}}, {0, 0, -1}, col,
@@ -455,6 +503,15 @@ void Chart3D(Painter& p, Box area) {
     if (std::fabs(a.depth - b.depth) > 1e-6) return a.depth > b.depth;
     return a.height < b.height;
   });
+  if (p.record_) {
+    for (const Solid& sd : solids) {
+      if (sd.row < 0) continue;
+      std::vector<Point> pts;
+      for (const Face& f : sd.faces)
+        for (const V3& v : f.points) pts.push_back(view.Screen(v));
+      p.Record(sd.row, sd.column, sd.value, Hull(std::move(pts)));
+    }
+  }
   if (cr) {
     for (const Solid& sd : solids) {
       for (const Face& f : sd.faces) {

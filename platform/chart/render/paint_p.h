@@ -3,6 +3,7 @@
 
 #include <cairo.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -67,13 +68,29 @@ class Painter {
   Grid grid_;
   Kind kind_;
   bool three_d_;
-  double ui_;       // text and spacing factor: 1 at usual sizes, less for thumbnails
-  double gap_;      // pixels between neighbouring elements
-  double tick_;     // tick mark length
-  bool thumbnail_;  // too small for axis titles and a legend
-  double line_;     // LineScale of the chart's size
-  double hair_;     // the width of axis lines, gridlines and hairline edges: whole pixels
+  double ui_;            // text and spacing factor: 1 at usual sizes, less for thumbnails
+  double gap_;           // pixels between neighbouring elements
+  double tick_;          // tick mark length
+  bool thumbnail_;       // too small for axis titles and a legend
+  double line_;          // LineScale of the chart's size
+  double hair_;          // the width of axis lines, gridlines and hairline edges: whole pixels
+  bool record_ = false;  // lay out the data shapes too (LayoutChart with Shapes::kRecorded)
+  // PaintChartWithTextRuns: where plain texts go instead of being drawn, and
+  // the picture's scale over the painter's coordinates.
+  std::vector<TextRun>* text_runs_ = nullptr;
+  double device_scale_ = 1;
+  // Appends t's lines to text_runs_; false (nothing appended) for a layout
+  // that is no plain text.
+  bool AddTextRuns(const ShapedText& t, double x, double y, double lx, double ly, double angle,
+                   Rgb color);
   ChartLayout layout_;
+
+  // Adds a data shape to the layout when shapes are recorded.
+  void Record(int row, int column, double value, std::vector<Point> outline);
+  // A square of radius about every drawn point of a line or area chart.
+  void RecordPoints(const std::vector<std::vector<std::optional<double>>>& values,
+                    const std::function<double(int)>& x_of, const Box& plot, const Scale& scale,
+                    double radius);
 
   ShapedText Shape(const FontState& f, std::string_view text, Fit fit = Fit::kNone,
                    int max_width = 0, int max_lines = 1);

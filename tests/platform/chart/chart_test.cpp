@@ -209,6 +209,9 @@ TEST(ChartLookups, AnswerTheLiveObjectAndCheckTheirArguments) {
   ExpectRefused(chart, err::kInvalidPropertyValue,
                 [&] { chart.Plot().Series(1).DataPoints(-1).EdgePen().SetWidth(-1); });
   ExpectRefused(chart, err::kInvalidPropertyValue, [&] { chart.SetHeight(-1); });
+  ExpectRefused(chart, err::kInvalidPropertyValue, [&] { chart.SetResolution(47); });
+  ExpectRefused(chart, err::kInvalidPropertyValue, [&] { chart.SetResolution(385); });
+  ExpectRefused(chart, err::kInvalidPropertyValue, [&] { chart.SetResolution(-96); });
   ExpectRefused(chart, err::kInvalidPropertyValue, [&] { chart.SetWidth(kMaxSizeTwips + 15); });
   ExpectRefused(chart, err::kInvalidPropertyValue,
                 [&] { chart.Plot().Axis(kAxisY).ValueScale().SetMinimum(std::nan("")); });

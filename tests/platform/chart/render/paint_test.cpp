@@ -96,6 +96,40 @@ TEST(PixelsFromTwips, FifteenTwipsToThePixel) {
   EXPECT_EQ(PixelsFromTwips(1e30f), 32767);
 }
 
+TEST(Resolution, TheSameLayoutAtThePicturesScale) {
+  for (std::int32_t kind : kAllKinds) {
+    SCOPED_TRACE(kind);
+    ChartState s = SampleChart(kind);
+    s.width_twips = 576 * 15;
+    s.height_twips = 384 * 15;
+    const ChartLayout base = LayoutChart(s, 576, 384);
+    s.resolution = 192;
+    EXPECT_EQ(DeviceScale(s), 2.0);
+    const PixelSize size = ChartPixelSize(s);
+    EXPECT_EQ(size.width, 1152);
+    EXPECT_EQ(size.height, 768);
+    const ChartLayout twice = LayoutChart(s, size.width, size.height);
+    ASSERT_EQ(twice.texts.size(), base.texts.size());
+    for (std::size_t i = 0; i < base.texts.size(); ++i) {
+      EXPECT_EQ(twice.texts[i].text, base.texts[i].text);
+      EXPECT_DOUBLE_EQ(twice.texts[i].cx, 2 * base.texts[i].cx);
+      EXPECT_DOUBLE_EQ(twice.texts[i].cy, 2 * base.texts[i].cy);
+      EXPECT_DOUBLE_EQ(twice.texts[i].width, 2 * base.texts[i].width);
+    }
+    EXPECT_DOUBLE_EQ(twice.plot.w, 2 * base.plot.w);
+    EXPECT_DOUBLE_EQ(twice.plot.y, 2 * base.plot.y);
+  }
+  // 72 dots per inch: three quarters of the pixels; out-of-range values in
+  // the state are drawn at the nearest resolution the engine accepts.
+  ChartState s = SampleChart(kBar2D);
+  s.width_twips = 576 * 15;
+  s.height_twips = 384 * 15;
+  s.resolution = 72;
+  EXPECT_EQ(ChartPixelSize(s).width, 432);
+  s.resolution = 1000;
+  EXPECT_EQ(DotsPerInch(s), 384);
+}
+
 TEST(Overlap, SeparatesRotatedBoxes) {
   PlacedText a{TextRole::kCategoryLabel, "a", 10, 10, 20, 10, 0};
   PlacedText b = a;
@@ -276,6 +310,48 @@ TEST(Layout, CrowdedCategoryLabelsAreThinnedNotDropped) {
   int upright = 0;
   for (const auto& t : six.texts) upright += t.role == TextRole::kCategoryLabel && t.angle == 0;
   EXPECT_EQ(upright, 6);
+}
+
+TEST(TextRuns, PlainTextsComeOutAsRunsWhereTheyWouldBeDrawn) {
+  ChartState s = SampleChart(kBar2D);
+  s.axes[kAxisY].title_layout = kLayoutUp;
+  s.title_text = "Sample title";
+  for (std::int16_t dpi : {std::int16_t{96}, std::int16_t{192}}) {
+    SCOPED_TRACE(dpi);
+    s.resolution = dpi;
+    const double k = dpi / 96.0;
+    SurfacePtr surface(cairo_image_surface_create(CAIRO_FORMAT_RGB24, 576 * 2, 384 * 2));
+    CairoPtr cr(cairo_create(surface.get()));
+    std::vector<TextRun> runs;
+    PaintChartWithTextRuns(s, cr.get(), static_cast<int>(576 * k), static_cast<int>(384 * k),
+                           &runs);
+    const ChartLayout layout = LayoutChart(s, static_cast<int>(576 * k), static_cast<int>(384 * k));
+    // Every placed text that fits whole comes out once, at its place.
+    int title = 0, units = 0;
+    for (const TextRun& run : runs) {
+      EXPECT_GT(run.font_px, 0);
+      EXPECT_FALSE(run.family.empty());
+      if (run.text == "Sample title") {
+        ++title;
+        EXPECT_EQ(run.angle, 0);
+        EXPECT_NEAR(run.font_px, s.title_font.size * 96 / 72.0 * k, 0.5 * k);
+        for (const PlacedText& t : layout.texts) {
+          if (t.text != run.text) continue;
+          // The baseline lies inside the placed box, the start at its left.
+          EXPECT_NEAR(run.origin_x + run.x, t.cx - t.width / 2, 1.5 * k);
+          EXPECT_GT(run.origin_y + run.y, t.cy - t.height / 2);
+          EXPECT_LT(run.origin_y + run.y, t.cy + t.height / 2);
+        }
+      }
+      if (run.text == "Units") {
+        ++units;
+        EXPECT_NEAR(run.angle, -M_PI / 2, 1e-9);
+      }
+    }
+    EXPECT_EQ(title, 1);
+    EXPECT_EQ(units, 1);
+    EXPECT_GE(runs.size(), layout.texts.size() - 2);  // a cut label may stay glyphs
+  }
 }
 
 TEST(Layout, YTitleCodeTwoReadsUpwards) {
