@@ -2,7 +2,6 @@
 // HTTP, with Quenza.so registered and loaded through the object registry.
 // Skipped, saying why, until build/Quenza.so and its registration exist.
 #include <gtest/gtest.h>
-#include <httplib.h>
 #include <turbojpeg.h>
 
 #include <atomic>
@@ -12,6 +11,7 @@
 
 #include "host/object_factory.h"
 #include "host/page_server.h"
+#include "tests/host/http_util.h"
 #include "tests/host/page_test_util.h"
 
 namespace qz::host::test {
@@ -124,10 +124,10 @@ class ChartSiteTest : public ::testing::Test {
     ASSERT_TRUE(Succeeded(hr)) << excep.description;
     ASSERT_TRUE(std::filesystem::exists(file));
   }
-  httplib::Result Get(const std::string& path) {
-    httplib::Client c("127.0.0.1", server_->port());
+  std::optional<HttpAnswer> Get(const std::string& path) {
+    TestClient c(server_->port());
     c.set_read_timeout(60, 0);
-    return c.Get(path.c_str());
+    return c.Get(path);
   }
 
   TempSite site_;
