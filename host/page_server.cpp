@@ -326,6 +326,7 @@ struct Connection : std::enable_shared_from_this<Connection> {
   int port = 0;
   Phase phase = Phase::Waiting;
   bool expired = false;
+  bool sent = false;  // the last answer was written whole
   std::uint64_t deadline_number = 0;
 };
 
@@ -359,6 +360,8 @@ struct PageServer::Impl {
   // Answers a request over a limit (or unreadable), then closes gently.
   asio::awaitable<void> Refuse(Connection& c, int status, std::string_view text, const Seen& seen,
                                std::string_view why);
+  // Ends a connection whose last answer was sent whole.
+  asio::awaitable<void> CloseGently(Connection& c);
   template <class Body>
   asio::awaitable<bool> Send(Connection& c, http::response<Body>& res, bool head_only);
   asio::awaitable<PageResult> OnApartment(std::shared_ptr<PageRequest> request,
@@ -546,7 +549,8 @@ asio::awaitable<bool> PageServer::Impl::Send(Connection& c, http::response<Body>
     co_await http::async_write(c.socket, writer, asio::redirect_error(use_awaitable, ec));
   }
   c.NoDeadline();
-  co_return !ec;
+  c.sent = !ec;
+  co_return c.sent;
 }
 
 asio::awaitable<bool> PageServer::Impl::Plain(Connection& c, unsigned version, bool head_only,
@@ -566,6 +570,10 @@ asio::awaitable<bool> PageServer::Impl::Plain(Connection& c, unsigned version, b
 asio::awaitable<void> PageServer::Impl::Refuse(Connection& c, int status, std::string_view text,
                                                const Seen& seen, std::string_view why) {
   co_await Plain(c, 11, false, status, text, false, seen, why);
+  if (c.sent) co_await CloseGently(c);
+}
+
+asio::awaitable<void> PageServer::Impl::CloseGently(Connection& c) {
   // Closing with unread request bytes would reset the connection and could
   // destroy the answer before the client reads it: stop sending, and read
   // and drop what still comes, for a bounded time and amount.
@@ -672,7 +680,10 @@ asio::awaitable<void> PageServer::Impl::Serve(std::shared_ptr<Connection> c) {
     c->NoDeadline();
     ++served;
     bool keep = req.keep_alive() && served < limits.keep_alive_requests;
-    if (!co_await Answer(*c, req, keep, seen)) break;
+    if (!co_await Answer(*c, req, keep, seen)) {
+      if (c->sent) co_await CloseGently(*c);
+      break;
+    }
   }
   c->NoDeadline();
   beast::error_code ignored;
