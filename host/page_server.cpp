@@ -468,7 +468,11 @@ void PageServer::Impl::LogAnswer(const Connection& c, const Seen& seen, int stat
             LogEscaped(seen.version, 16);
   }
   line += tail;
-  if (!why.empty()) line += " (" + std::string(why) + ")";
+  if (!why.empty()) {
+    line += " (" + std::string(why) + ")";
+  } else if (!c.sent) {
+    line += " (answer not written whole: client gone or write deadline passed)";
+  }
   server.Log(line);
 }
 

@@ -239,6 +239,30 @@ TEST_F(PageServerLimitsTest, BodyDeadlineAndKeepAliveIdleTime) {
   EXPECT_LT(SecondsSince(start), 5.0) << "the idle connection was not closed";
 }
 
+// A client that stops reading holds its connection no longer than the
+// write deadline.
+TEST_F(PageServerLimitsTest, AClientThatDoesNotReadIsCutOffAtTheWriteDeadline) {
+  site_.Write("big.bin", std::string(std::size_t{64} << 20, 'b'));
+  site_.Write("ok.asp", "ok");
+  limits_.write_seconds = 1;
+  StartServer();
+  Socket s(port());
+  int small = 4096;
+  ::setsockopt(s.fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  ASSERT_TRUE(s.Send("GET /big.bin HTTP/1.1\r\nHost: x\r\n\r\n"));
+  EXPECT_EQ(Client().Get("/ok.asp")->body, "ok") << "others are served meanwhile";
+  std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+  std::string got;
+  ASSERT_GT(s.Receive(&got), 0);
+  EXPECT_TRUE(got.starts_with("HTTP/1.1 200")) << got.substr(0, 40);
+  // Had the stalled answer still held its connection, Stop would wait the
+  // shutdown bound for it.
+  Clock::time_point stop = Clock::now();
+  std::string log = Log();
+  EXPECT_LT(SecondsSince(stop), 5.0);
+  EXPECT_NE(log.find("answer not written whole"), std::string::npos) << log;
+}
+
 TEST_F(PageServerLimitsTest, PipelinedRequestsAreAnsweredInOrder) {
   site_.Write("n.asp", "page <%= Request.QueryString('n') %>");
   site_.Write("file.txt", "static");
