@@ -622,6 +622,11 @@ asio::awaitable<void> PageServer::Impl::Serve(std::shared_ptr<Connection> c) {
                                      asio::redirect_error(use_awaitable, ec));
     if (ec) {
       if (stopping) break;
+      if (const auto& partial = parser.get(); !partial.target().empty()) {
+        seen.method = std::string(partial.method_string());
+        seen.target = std::string(partial.target());
+        seen.version = partial.version() == 10 ? "HTTP/1.0" : "HTTP/1.1";
+      }
       if (c->expired) {
         co_await Refuse(*c, 408, "Request Timeout", seen, "request header deadline passed");
       } else if (ec == http::error::header_limit || ec == http::error::buffer_overflow) {
