@@ -334,6 +334,14 @@ TEST_F(PageServerLimitsTest, RangesOnlyForStaticFilesAndOnlyAFew) {
   EXPECT_NE(file->body.find("Content-Range: bytes 0-1/5000\r\n\r\nab\r\n"), std::string::npos);
   EXPECT_NE(file->body.find("Content-Range: bytes 100-102/5000\r\n\r\n" + data.substr(100, 3)),
             std::string::npos);
+  file = Client().Get("/data.bin", "Range: bytes=0-0,2-2,4-4,6-6,8-8\r\n");
+  ASSERT_TRUE(file);
+  EXPECT_EQ(file->status, 200) << "more ranges than the limit are answered whole";
+  EXPECT_EQ(file->body, data);
+  file = Client().Get("/data.bin", "Range: bytes=4990-\r\n");
+  ASSERT_TRUE(file);
+  EXPECT_EQ(file->status, 206);
+  EXPECT_EQ(file->body, data.substr(4990));
   file = Client().Get("/data.bin", "Range: bytes=0-10, 5-20\r\n");
   ASSERT_TRUE(file);
   EXPECT_EQ(file->status, 200) << "overlapping ranges are answered whole";
