@@ -1,6 +1,7 @@
 // quenza serve and quenza page: the page host on HTTP, and one page run once
 // exactly as the server would run it.
 #include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -26,6 +27,7 @@ struct ServeArgs {
   std::string listen = "127.0.0.1:8080";
   int threads = 0;
   int script_timeout = PageLimits::kScriptTimeoutSeconds;
+  ServerLimits limits;
 };
 
 struct PageArgs {
@@ -59,8 +61,19 @@ int Serve(const ServeArgs& args) {
   }
   options.threads = args.threads;
   options.script_timeout_seconds = args.script_timeout;
+  options.limits = args.limits;
   options.create_object = CreateRegisteredObject;
   options.log = &std::cerr;
+  // Every open connection is a descriptor: allow the connection limit and a
+  // margin for files, pages and the listening socket, as far as the hard
+  // limit lets.
+  if (rlimit files{}; ::getrlimit(RLIMIT_NOFILE, &files) == 0) {
+    rlim_t want = static_cast<rlim_t>(args.limits.connections) + 256;
+    if (files.rlim_cur < want) {
+      files.rlim_cur = std::min(want, files.rlim_max);
+      (void)::setrlimit(RLIMIT_NOFILE, &files);
+    }
+  }
   std::error_code ec;
   std::filesystem::path root = std::filesystem::canonical(args.root, ec);
   options.warm_worker = [root] { WarmChartWorker(root); };
@@ -177,6 +190,40 @@ void AddServeCommands(CLI::App& app) {
       ->check(WholeNumber(0, 1024));
   serve->add_option("--script-timeout", serve_args->script_timeout, "Seconds a page may run")
       ->check(WholeNumber(1, 86400));
+  // The limits on clients, with the defaults of ServerLimits shown by --help.
+  ServerLimits& limits = serve_args->limits;
+  auto limit = [serve](const char* name, auto& value, const char* what, auto low, auto high) {
+    serve->add_option(name, value, what)
+        ->capture_default_str()
+        ->check(WholeNumber(static_cast<long>(low), static_cast<long>(high)));
+  };
+  limit("--header-timeout", limits.header_seconds,
+        "Seconds for a request's line and headers, however slowly they arrive", 1, 3600);
+  limit("--body-timeout", limits.body_seconds, "Seconds for a request's whole body", 1, 86400);
+  limit("--write-timeout", limits.write_seconds, "Seconds for writing one whole answer", 1, 86400);
+  limit("--keep-alive-timeout", limits.keep_alive_seconds,
+        "Seconds a kept-alive connection may wait for its next request", 1, 3600);
+  limit("--keep-alive-requests", limits.keep_alive_requests,
+        "Requests on one kept-alive connection", 1, 1000000);
+  limit("--max-target-bytes", limits.target_bytes, "Bytes of a request target (414 beyond)",
+        std::size_t{64}, std::size_t{1} << 20);
+  limit("--max-header-fields", limits.header_fields, "Header fields of a request (431 beyond)",
+        std::size_t{8}, std::size_t{100000});
+  limit("--max-header-bytes", limits.header_bytes,
+        "Bytes of a request's line and headers (431 beyond)", std::size_t{1024},
+        std::size_t{1} << 24);
+  limit("--max-body-bytes", limits.body_bytes,
+        "Bytes of a request body in any transfer coding (413 beyond)", std::size_t{0},
+        std::size_t{1} << 34);
+  limit("--max-connections", limits.connections, "Open connections in all (503 beyond)", 1,
+        1000000);
+  limit("--max-connections-per-address", limits.connections_per_address,
+        "Open connections from one client address (503 beyond)", 1, 1000000);
+  limit("--max-ranges", limits.ranges,
+        "Byte ranges of a static file in one request (more: the whole file)", 1, 64);
+  limit("--shutdown-timeout", limits.shutdown_seconds,
+        "Seconds pages in flight may finish after SIGTERM or SIGINT", 0, 3600);
+  limit("--io-threads", limits.io_threads, "Threads serving connections", 1, 16);
   serve->callback([serve_args] { throw CLI::RuntimeError(Serve(*serve_args)); });
 
   auto page_args = std::make_shared<PageArgs>();

@@ -1,55 +1,71 @@
 #include "host/page_server.h"
 
-#include <httplib.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <boost/asio/co_spawn.hpp>
+#include <boost/asio/detached.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/redirect_error.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/strand.hpp>
+#include <boost/asio/use_awaitable.hpp>
+#include <boost/asio/write.hpp>
+#include <boost/beast/core/file.hpp>
+#include <boost/beast/core/flat_buffer.hpp>
+#include <boost/beast/core/string.hpp>
+#include <boost/beast/http.hpp>
+#include <cctype>
 #include <chrono>
 #include <condition_variable>
+#include <ctime>
 #include <deque>
-#include <fstream>
-#include <future>
-#include <iterator>
+#include <set>
+#include <unordered_map>
 #include <vector>
 
 #include "host/object_factory.h"
 #include "host/site_paths.h"
 
+// Why Beast over Asio: its parser enforces the header and body limits itself
+// (header_limit counts the request line and every field; body_limit holds for
+// a Content-Length and for chunked bodies alike, before any byte is stored),
+// and every read is an Asio operation, so one deadline timer per connection
+// bounds a whole request however slowly its bytes arrive.
+
 namespace qz::host {
 namespace {
 
-// A fixed set of threads running the jobs handed to them, each thread
-// warmed once before its first job. The server keeps two: the apartments,
-// which run whole pages (each page wholly on one thread, with that thread's
-// host form and chart engine), and the connection threads, which read
-// requests, serve static files and wait for a page's apartment. A kept-alive
-// connection thus holds a connection thread between requests, never an
-// apartment, so a few busy connections cannot starve the others.
-class WorkerPool final : public httplib::TaskQueue {
+namespace asio = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
+using tcp = asio::ip::tcp;
+using Clock = std::chrono::steady_clock;
+using asio::use_awaitable;
+
+// A fixed set of threads running the jobs handed to them, each thread warmed
+// once before its first job: the apartments, which run whole pages (each
+// page wholly on one thread, with that thread's host form and chart engine).
+class WorkerPool {
  public:
   WorkerPool(int n, std::function<void()> warm) : warm_(std::move(warm)) {
     for (int i = 0; i < n; ++i) threads_.emplace_back([this] { Work(); });
   }
-  ~WorkerPool() override { shutdown(); }
+  ~WorkerPool() { Shutdown(); }
+  WorkerPool(const WorkerPool&) = delete;
+  WorkerPool& operator=(const WorkerPool&) = delete;
 
-  // Runs fn on one of the pool's threads and waits for it; an exception fn
-  // raises comes back to the caller.
-  void Run(std::function<void()> fn) {
-    std::packaged_task<void()> task(std::move(fn));
-    std::future<void> done = task.get_future();
-    enqueue([&task] { task(); });
-    done.get();
-  }
-
-  void enqueue(std::function<void()> fn) override {
+  void Enqueue(std::function<void()> fn) {
     {
       std::lock_guard lock(mutex_);
       jobs_.push_back(std::move(fn));
     }
     cond_.notify_one();
   }
-  void shutdown() override {
+  // Runs the jobs already queued, then ends the threads.
+  void Shutdown() {
     {
       std::lock_guard lock(mutex_);
       if (shutdown_) return;
@@ -83,43 +99,816 @@ class WorkerPool final : public httplib::TaskQueue {
   bool shutdown_ = false;
 };
 
-thread_local std::chrono::steady_clock::time_point t_request_start;
-
-std::string ReadWhole(const std::filesystem::path& file, bool* ok) {
-  std::ifstream in(file, std::ios::binary);
-  *ok = static_cast<bool>(in);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+// Text from a client, fit for one log line: control characters, bytes
+// outside ASCII, quotes and backslashes escaped as \xHH; cut at max_bytes of
+// escaped text, marked "...".
+std::string LogEscaped(std::string_view text, std::size_t max_bytes) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out;
+  for (char ch : text) {
+    if (out.size() >= max_bytes) {
+      out += "...";
+      break;
+    }
+    auto c = static_cast<unsigned char>(ch);
+    if (c < 0x20 || c >= 0x7f || c == '"' || c == '\\') {
+      out += "\\x";
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    } else {
+      out += ch;
+    }
+  }
+  return out;
 }
 
-// Pseudo-headers that the HTTP library adds to every request.
-bool IsPseudoHeader(const std::string& name) {
-  return name == "REMOTE_ADDR" || name == "REMOTE_PORT" || name == "LOCAL_ADDR" ||
-         name == "LOCAL_PORT";
+constexpr std::size_t kLogTargetBytes = 1024;
+
+// The Date header's text for now, in the fixed English form HTTP requires
+// (whatever the process's locale), formed once a second per thread.
+const std::string& HttpDate() {
+  static constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                            "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  thread_local std::time_t formed = -1;
+  thread_local std::string text;
+  std::time_t now = std::time(nullptr);
+  if (now != formed) {
+    std::tm tm{};
+    ::gmtime_r(&now, &tm);
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%s, %02d %s %04d %02d:%02d:%02d GMT", kDays[tm.tm_wday % 7],
+                  tm.tm_mday, kMonths[tm.tm_mon % 12], tm.tm_year + 1900, tm.tm_hour, tm.tm_min,
+                  tm.tm_sec);
+    text = buf;
+    formed = now;
+  }
+  return text;
 }
 
-void PlainAnswer(httplib::Response& res, int status, const char* text) {
-  res.status = status;
-  res.set_content(std::string(text) + "\n", "text/plain");
+bool IsTokenChar(unsigned char c) {
+  return std::isalnum(c) != 0 ||
+         std::string_view("!#$%&'*+-.^_`|~").find(static_cast<char>(c)) != std::string_view::npos;
+}
+
+bool IsToken(std::string_view s) {
+  if (s.empty()) return false;
+  for (char c : s) {
+    if (!IsTokenChar(static_cast<unsigned char>(c))) return false;
+  }
+  return true;
+}
+
+// A header value or reason phrase that cannot split or end the header.
+bool IsFieldText(std::string_view s) {
+  for (char ch : s) {
+    auto c = static_cast<unsigned char>(ch);
+    if ((c < 0x20 && c != '\t') || c == 0x7f) return false;
+  }
+  return true;
+}
+
+// Headers whose value the host alone sets: the framing of the answer and the
+// connection are the server's, never a page's.
+bool IsHostOwnedHeader(std::string_view name) {
+  for (std::string_view owned : {"Content-Length", "Transfer-Encoding", "Connection", "Date",
+                                 "Keep-Alive", "Upgrade", "Trailer"}) {
+    if (beast::iequals(name, owned)) return true;
+  }
+  return false;
+}
+
+// A file seen from an offset for a given length: the body of a one-range
+// answer, streamed from the file like a whole one.
+class SliceFile {
+ public:
+  using native_handle_type = beast::file::native_handle_type;
+
+  bool is_open() const { return file_.is_open(); }
+  void close(beast::error_code& ec) { file_.close(ec); }
+  void open(const char* path, beast::file_mode mode, beast::error_code& ec) {
+    file_.open(path, mode, ec);
+  }
+  std::uint64_t size(beast::error_code& ec) const {
+    ec = {};
+    return length_;
+  }
+  std::uint64_t pos(beast::error_code& ec) { return file_.pos(ec); }
+  void seek(std::uint64_t offset, beast::error_code& ec) { file_.seek(offset, ec); }
+  std::size_t read(void* buffer, std::size_t n, beast::error_code& ec) {
+    return file_.read(buffer, n, ec);
+  }
+  std::size_t write(const void* buffer, std::size_t n, beast::error_code& ec) {
+    return file_.write(buffer, n, ec);
+  }
+  void Slice(std::uint64_t offset, std::uint64_t length, beast::error_code& ec) {
+    file_.seek(offset, ec);
+    length_ = length;
+  }
+
+ private:
+  beast::file file_;
+  std::uint64_t length_ = 0;
+};
+using SliceBody = http::basic_file_body<SliceFile>;
+
+struct ByteRange {
+  std::uint64_t first = 0;
+  std::uint64_t last = 0;  // inclusive
+};
+
+enum class RangeVerdict { Whole, Unsatisfiable, Parts };
+
+// Reads a Range header against a file of the given size. Anything this
+// server does not serve in parts (another unit, bad syntax, more than
+// max_ranges, overlapping or descending ranges) is answered whole.
+RangeVerdict ReadRanges(std::string_view header, std::uint64_t size, int max_ranges,
+                        std::vector<ByteRange>* out) {
+  constexpr std::string_view kUnit = "bytes=";
+  if (header.size() < kUnit.size() || !beast::iequals(header.substr(0, kUnit.size()), kUnit))
+    return RangeVerdict::Whole;
+  header.remove_prefix(kUnit.size());
+  auto trim = [](std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+    return s;
+  };
+  auto number = [](std::string_view s, std::uint64_t* v) {
+    if (s.empty() || s.size() > 19) return false;
+    *v = 0;
+    for (char c : s) {
+      if (c < '0' || c > '9') return false;
+      *v = *v * 10 + static_cast<std::uint64_t>(c - '0');
+    }
+    return true;
+  };
+  int count = 0;
+  bool satisfiable = false;
+  while (!header.empty()) {
+    std::size_t comma = header.find(',');
+    std::string_view spec = trim(header.substr(0, comma));
+    header = comma == std::string_view::npos ? std::string_view{} : header.substr(comma + 1);
+    if (spec.empty()) continue;
+    if (++count > max_ranges) return RangeVerdict::Whole;
+    std::size_t dash = spec.find('-');
+    if (dash == std::string_view::npos) return RangeVerdict::Whole;
+    std::uint64_t a = 0, b = 0;
+    ByteRange r;
+    if (dash == 0) {  // the last b bytes
+      if (!number(spec.substr(1), &b)) return RangeVerdict::Whole;
+      if (b == 0 || size == 0) continue;
+      r = {b >= size ? 0 : size - b, size - 1};
+    } else {
+      if (!number(spec.substr(0, dash), &a)) return RangeVerdict::Whole;
+      std::string_view tail = spec.substr(dash + 1);
+      if (tail.empty()) {
+        b = size == 0 ? 0 : size - 1;
+      } else if (!number(tail, &b) || b < a) {
+        return RangeVerdict::Whole;
+      }
+      if (a >= size) continue;
+      r = {a, std::min(b, size - 1)};
+    }
+    if (!out->empty() && r.first <= out->back().last) return RangeVerdict::Whole;
+    out->push_back(r);
+    satisfiable = true;
+  }
+  if (count == 0) return RangeVerdict::Whole;
+  return satisfiable ? RangeVerdict::Parts : RangeVerdict::Unsatisfiable;
 }
 
 }  // namespace
 
-struct PageServer::Impl {
-  // Declared first, so it outlives the connection threads waiting on it.
-  std::unique_ptr<WorkerPool> apartments;
-  httplib::Server http;
-  PageOptions page;
-  RunningPages running;
+namespace {
+
+// One client connection, owned by the coroutine that serves it (and, while
+// one is armed, by its deadline). Everything here is touched only on the
+// connection's strand.
+struct Connection : std::enable_shared_from_this<Connection> {
+  enum class Phase { Waiting, Body, Page, Writing };
+
+  explicit Connection(asio::any_io_executor strand) : socket(strand), timer(strand) {}
+
+  // Arms the deadline of the next operations: when it passes, they end
+  // (operation_aborted) and expired is set. Trickled bytes do not move it.
+  void Deadline(std::chrono::seconds after) {
+    expired = false;
+    timer.expires_after(after);
+    timer.async_wait([self = shared_from_this(), armed = ++deadline_number](beast::error_code ec) {
+      if (ec || armed != self->deadline_number) return;
+      self->expired = true;
+      beast::error_code ignored;
+      self->socket.cancel(ignored);
+    });
+  }
+  void NoDeadline() {
+    ++deadline_number;
+    timer.cancel();
+  }
+
+  tcp::socket socket;
+  asio::steady_timer timer;
+  std::string address;  // the client's
+  int port = 0;
+  Phase phase = Phase::Waiting;
+  bool expired = false;
+  bool sent = false;  // the last answer was written whole
+  std::uint64_t deadline_number = 0;
 };
 
-PageServer::PageServer(ServerOptions options)
-    : impl_(std::make_unique<Impl>()), options_(std::move(options)) {
+// A request as the access log shows it.
+struct Seen {
+  std::string method = "-";
+  std::string target;
+  std::string version;
+  Clock::time_point start = Clock::now();
+};
+
+}  // namespace
+
+struct PageServer::Impl {
+  Impl(PageServer& s, const ServerOptions& o) : server(s), options(o), limits(o.limits) {}
+
+  asio::awaitable<void> Accept();
+  asio::awaitable<void> Serve(std::shared_ptr<Connection> c);
+  // Answers one complete request; false when the connection must close.
+  asio::awaitable<bool> Answer(Connection& c, http::request<http::string_body>& req, bool keep,
+                               Seen& seen);
+  asio::awaitable<bool> AnswerStatic(Connection& c, const http::request<http::string_body>& req,
+                                     const std::filesystem::path& file, bool keep, Seen& seen);
+  asio::awaitable<bool> AnswerPage(Connection& c, http::request<http::string_body>& req,
+                                   const std::string& path, std::string_view query,
+                                   const std::filesystem::path& file, bool keep, Seen& seen);
+  // A plain-text answer of the host's own.
+  asio::awaitable<bool> Plain(Connection& c, unsigned version, bool head_only, int status,
+                              std::string_view text, bool keep, const Seen& seen,
+                              std::string_view why = {});
+  // Answers a request over a limit (or unreadable), then closes gently.
+  asio::awaitable<void> Refuse(Connection& c, int status, std::string_view text, const Seen& seen,
+                               std::string_view why);
+  // Ends a connection whose last answer was sent whole.
+  asio::awaitable<void> CloseGently(Connection& c);
+  template <class Body>
+  asio::awaitable<bool> Send(Connection& c, http::response<Body>& res, bool head_only);
+  asio::awaitable<PageResult> OnApartment(std::shared_ptr<PageRequest> request,
+                                          std::filesystem::path file);
+
+  void LogAnswer(const Connection& c, const Seen& seen, int status, std::uint64_t bytes,
+                 std::string_view why = {});
+  bool Admit(const std::string& address);
+  void Leave(const std::string& address);
+  // Runs fn on the strand of every open connection.
+  void ForEachConnection(const std::function<void(Connection&)>& fn);
+
+  PageServer& server;
+  const ServerOptions& options;
+  const ServerLimits& limits;
+  PageOptions page;
+  RunningPages running;
+
+  std::mutex mutex;  // guards what follows up to the I/O objects
+  std::condition_variable changed;
+  int open = 0;
+  std::unordered_map<std::string, int> per_address;
+  std::set<Connection*> connections;
+  bool started = false;
+  bool stopped = false;
+  std::atomic<bool> stopping{false};
+
+  // Declared after the state above: destroying the I/O context destroys the
+  // connections it still holds, which unregister themselves there.
+  asio::io_context ioc;
+  asio::executor_work_guard<asio::io_context::executor_type> work = asio::make_work_guard(ioc);
+  // The acceptor is used on this strand only (accepting, and closing it).
+  asio::strand<asio::io_context::executor_type> accept_strand = asio::make_strand(ioc);
+  tcp::acceptor acceptor{ioc};
+  std::vector<std::thread> io_threads;
+  std::unique_ptr<WorkerPool> apartments;
+
+  // Keeps a connection counted and findable while it lives.
+  class Registration {
+   public:
+    Registration(Impl& impl, Connection* c) : impl_(impl), c_(c) {
+      std::lock_guard lock(impl_.mutex);
+      impl_.connections.insert(c_);
+    }
+    ~Registration() {
+      {
+        std::lock_guard lock(impl_.mutex);
+        impl_.connections.erase(c_);
+      }
+      impl_.Leave(c_->address);
+    }
+    Registration(const Registration&) = delete;
+    Registration& operator=(const Registration&) = delete;
+
+   private:
+    Impl& impl_;
+    Connection* c_;
+  };
+};
+
+bool PageServer::Impl::Admit(const std::string& address) {
+  std::lock_guard lock(mutex);
+  int& mine = per_address[address];
+  if (open >= limits.connections || mine >= limits.connections_per_address) {
+    if (mine == 0) per_address.erase(address);
+    return false;
+  }
+  ++open;
+  ++mine;
+  return true;
+}
+
+void PageServer::Impl::Leave(const std::string& address) {
+  {
+    std::lock_guard lock(mutex);
+    --open;
+    auto it = per_address.find(address);
+    if (it != per_address.end() && --it->second <= 0) per_address.erase(it);
+  }
+  changed.notify_all();
+}
+
+void PageServer::Impl::ForEachConnection(const std::function<void(Connection&)>& fn) {
+  std::lock_guard lock(mutex);
+  for (Connection* c : connections) {
+    // A connection whose last owner is going unregisters itself; skip it.
+    if (std::shared_ptr<Connection> alive = c->weak_from_this().lock()) {
+      asio::post(alive->socket.get_executor(), [alive, fn] { fn(*alive); });
+    }
+  }
+}
+
+void PageServer::Impl::LogAnswer(const Connection& c, const Seen& seen, int status,
+                                 std::uint64_t bytes, std::string_view why) {
+  double ms = std::chrono::duration<double, std::milli>(Clock::now() - seen.start).count();
+  char tail[96];
+  std::snprintf(tail, sizeof tail, "\" %d %llu %.1fms", status,
+                static_cast<unsigned long long>(bytes), ms);
+  std::string line = c.address + " \"";
+  if (seen.target.empty()) {
+    line += "-";
+  } else {
+    line += LogEscaped(seen.method, 32) + " " + LogEscaped(seen.target, kLogTargetBytes) + " " +
+            LogEscaped(seen.version, 16);
+  }
+  line += tail;
+  if (!why.empty()) {
+    line += " (" + std::string(why) + ")";
+  } else if (!c.sent) {
+    line += " (answer not written whole: client gone or write deadline passed)";
+  }
+  server.Log(line);
+}
+
+asio::awaitable<void> PageServer::Impl::Accept() {
+  for (;;) {
+    auto c = std::make_shared<Connection>(asio::make_strand(ioc));
+    beast::error_code ec;
+    co_await acceptor.async_accept(c->socket, asio::redirect_error(use_awaitable, ec));
+    if (ec) {
+      if (stopping || !acceptor.is_open()) co_return;
+      // Out of descriptors or a connection reset before its acceptance: try
+      // again shortly rather than spin.
+      asio::steady_timer pause(ioc, std::chrono::milliseconds(50));
+      co_await pause.async_wait(asio::redirect_error(use_awaitable, ec));
+      continue;
+    }
+    tcp::endpoint peer = c->socket.remote_endpoint(ec);
+    c->address = ec ? "-" : peer.address().to_string();
+    c->port = ec ? 0 : peer.port();
+    if (!Admit(c->address)) {
+      // One best-effort write without waiting: a refused client gets no
+      // coroutine, timer or buffer of its own.
+      static constexpr std::string_view kBusy =
+          "HTTP/1.1 503 Service Unavailable\r\nContent-Type: text/plain\r\n"
+          "Content-Length: 20\r\nConnection: close\r\n\r\nService Unavailable\n";
+      c->socket.non_blocking(true, ec);
+      c->socket.write_some(asio::buffer(kBusy.data(), kBusy.size()), ec);
+      c->socket.shutdown(tcp::socket::shutdown_send, ec);
+      c->socket.close(ec);
+      Seen seen;
+      LogAnswer(*c, seen, 503, 0, "too many connections");
+      continue;
+    }
+    c->socket.set_option(tcp::no_delay(true), ec);
+    asio::any_io_executor strand = c->socket.get_executor();
+    asio::co_spawn(strand, Serve(std::move(c)), asio::detached);
+  }
+}
+
+asio::awaitable<PageResult> PageServer::Impl::OnApartment(std::shared_ptr<PageRequest> request,
+                                                          std::filesystem::path file) {
+  auto initiate = [this, request, file = std::move(file)](auto handler) {
+    // The job needs a copyable owner of the handler, which is move-only.
+    auto owner = std::make_shared<decltype(handler)>(std::move(handler));
+    apartments->Enqueue([this, request, file, owner] {
+      PageResult result;
+      try {
+        result = RunPage(page, *request, file);
+      } catch (const std::exception& e) {
+        result.status = 500;
+        result.status_text = "Internal Server Error";
+        result.content_type = "text/plain";
+        result.body = "Internal Server Error\n";
+        result.error = std::string("page ") + request->path + " failed: " + e.what();
+        server.Log(result.error);
+      }
+      auto executor = asio::get_associated_executor(*owner);
+      asio::post(executor,
+                 [owner, result = std::move(result)]() mutable { (*owner)(std::move(result)); });
+    });
+  };
+  co_return co_await asio::async_initiate<const asio::use_awaitable_t<>&, void(PageResult)>(
+      std::move(initiate), use_awaitable);
+}
+
+template <class Body>
+asio::awaitable<bool> PageServer::Impl::Send(Connection& c, http::response<Body>& res,
+                                             bool head_only) {
+  res.set(http::field::server, "Quenza");
+  res.set(http::field::date, HttpDate());
+  c.phase = Connection::Phase::Writing;
+  c.Deadline(std::chrono::seconds(limits.write_seconds));
+  beast::error_code ec;
+  http::response_serializer<Body> writer(res);
+  if (head_only) {
+    co_await http::async_write_header(c.socket, writer, asio::redirect_error(use_awaitable, ec));
+  } else {
+    co_await http::async_write(c.socket, writer, asio::redirect_error(use_awaitable, ec));
+  }
+  c.NoDeadline();
+  c.sent = !ec;
+  co_return c.sent;
+}
+
+asio::awaitable<bool> PageServer::Impl::Plain(Connection& c, unsigned version, bool head_only,
+                                              int status, std::string_view text, bool keep,
+                                              const Seen& seen, std::string_view why) {
+  http::response<http::string_body> res(static_cast<http::status>(status), version);
+  res.set(http::field::content_type, "text/plain");
+  if (status == 405) res.set(http::field::allow, "GET, HEAD, POST");
+  res.body() = std::string(text) + "\n";
+  res.keep_alive(keep);
+  res.prepare_payload();
+  bool sent = co_await Send(c, res, head_only);
+  LogAnswer(c, seen, status, head_only ? 0 : res.body().size(), why);
+  co_return sent&& keep;
+}
+
+asio::awaitable<void> PageServer::Impl::Refuse(Connection& c, int status, std::string_view text,
+                                               const Seen& seen, std::string_view why) {
+  co_await Plain(c, 11, false, status, text, false, seen, why);
+  if (c.sent) co_await CloseGently(c);
+}
+
+asio::awaitable<void> PageServer::Impl::CloseGently(Connection& c) {
+  // Closing with unread request bytes would reset the connection and could
+  // destroy the answer before the client reads it: stop sending, and read
+  // and drop what still comes, for a bounded time and amount.
+  beast::error_code ec;
+  c.socket.shutdown(tcp::socket::shutdown_send, ec);
+  if (ec) co_return;
+  c.Deadline(std::chrono::seconds(2));
+  std::array<char, 4096> sink;
+  for (std::size_t total = 0; total < (std::size_t{1} << 20);) {
+    std::size_t n = co_await c.socket.async_read_some(asio::buffer(sink),
+                                                      asio::redirect_error(use_awaitable, ec));
+    if (ec) break;
+    total += n;
+  }
+  c.NoDeadline();
+}
+
+asio::awaitable<void> PageServer::Impl::Serve(std::shared_ptr<Connection> c) {
+  Registration registered(*this, c.get());
+  // Room for a whole header at its limit: the parser takes a header only
+  // once it is complete.
+  beast::flat_buffer buffer(limits.header_bytes + 1024);
+  int served = 0;
+  for (;;) {
+    if (stopping) break;
+    beast::error_code ec;
+    c->phase = Connection::Phase::Waiting;
+    if (served > 0 && buffer.size() == 0) {
+      // Between requests: the keep-alive idle time, then the header deadline
+      // from the next request's first byte.
+      c->Deadline(std::chrono::seconds(limits.keep_alive_seconds));
+      co_await c->socket.async_wait(tcp::socket::wait_read,
+                                    asio::redirect_error(use_awaitable, ec));
+      if (ec || stopping) break;
+    }
+    Seen seen;
+    c->Deadline(std::chrono::seconds(limits.header_seconds));
+    http::request_parser<http::string_body> parser;
+    parser.header_limit(static_cast<std::uint32_t>(limits.header_bytes));
+    parser.body_limit(limits.body_bytes);
+    co_await http::async_read_header(c->socket, buffer, parser,
+                                     asio::redirect_error(use_awaitable, ec));
+    if (ec) {
+      if (stopping) break;
+      if (const auto& partial = parser.get(); !partial.target().empty()) {
+        seen.method = std::string(partial.method_string());
+        seen.target = std::string(partial.target());
+        seen.version = partial.version() == 10 ? "HTTP/1.0" : "HTTP/1.1";
+      }
+      if (c->expired) {
+        co_await Refuse(*c, 408, "Request Timeout", seen, "request header deadline passed");
+      } else if (ec == http::error::header_limit || ec == http::error::buffer_overflow) {
+        // A request line that never ended within the limit, or a target
+        // over its own limit, is a long target; otherwise the fields are.
+        std::size_t target = parser.get().target().size();
+        if (target == 0 || target > limits.target_bytes) {
+          co_await Refuse(*c, 414, "URI Too Long", seen, "request target over the limit");
+        } else {
+          co_await Refuse(*c, 431, "Request Header Fields Too Large", seen,
+                          "request header over the byte limit");
+        }
+      } else if (ec == http::error::body_limit) {
+        co_await Refuse(*c, 413, "Content Too Large", seen, "declared body over the limit");
+      } else if (ec != http::error::end_of_stream && ec != http::error::partial_message &&
+                 ec != asio::error::connection_reset && ec != asio::error::operation_aborted) {
+        co_await Refuse(*c, 400, "Bad Request", seen, "unreadable request");
+      }
+      break;
+    }
+    http::request<http::string_body>& req = parser.get();
+    seen.method = std::string(req.method_string());
+    seen.target = std::string(req.target());
+    seen.version = req.version() == 10 ? "HTTP/1.0" : "HTTP/1.1";
+    std::size_t fields = 0;
+    for (auto it = req.begin(); it != req.end(); ++it) ++fields;
+    if (fields > limits.header_fields) {
+      co_await Refuse(*c, 431, "Request Header Fields Too Large", seen,
+                      "header fields over the count limit");
+      break;
+    }
+    if (req.target().size() > limits.target_bytes) {
+      co_await Refuse(*c, 414, "URI Too Long", seen, "request target over the limit");
+      break;
+    }
+    if (!parser.is_done()) {
+      if (beast::iequals(req[http::field::expect], "100-continue") && req.version() >= 11) {
+        static constexpr std::string_view kContinue = "HTTP/1.1 100 Continue\r\n\r\n";
+        c->Deadline(std::chrono::seconds(limits.write_seconds));
+        co_await asio::async_write(c->socket, asio::buffer(kContinue.data(), kContinue.size()),
+                                   asio::redirect_error(use_awaitable, ec));
+        if (ec) break;
+      }
+      c->phase = Connection::Phase::Body;
+      c->Deadline(std::chrono::seconds(limits.body_seconds));
+      co_await http::async_read(c->socket, buffer, parser, asio::redirect_error(use_awaitable, ec));
+      if (ec) {
+        if (stopping) break;
+        if (c->expired) {
+          co_await Refuse(*c, 408, "Request Timeout", seen, "request body deadline passed");
+        } else if (ec == http::error::body_limit) {
+          co_await Refuse(*c, 413, "Content Too Large", seen, "request body over the limit");
+        } else if (ec != http::error::end_of_stream && ec != http::error::partial_message &&
+                   ec != asio::error::connection_reset) {
+          co_await Refuse(*c, 400, "Bad Request", seen, "unreadable request body");
+        }
+        break;
+      }
+    }
+    c->NoDeadline();
+    ++served;
+    bool keep = req.keep_alive() && served < limits.keep_alive_requests;
+    if (!co_await Answer(*c, req, keep, seen)) {
+      if (c->sent) co_await CloseGently(*c);
+      break;
+    }
+  }
+  c->NoDeadline();
+  beast::error_code ignored;
+  c->socket.shutdown(tcp::socket::shutdown_both, ignored);
+  c->socket.close(ignored);
+}
+
+asio::awaitable<bool> PageServer::Impl::Answer(Connection& c, http::request<http::string_body>& req,
+                                               bool keep, Seen& seen) {
+  const unsigned version = req.version();
+  const bool head = req.method() == http::verb::head;
+  std::string_view target = req.target();
+  // Only the origin form ("/path?query") names something on this server.
+  if (target.empty() || target.front() != '/') {
+    co_return co_await Plain(c, version, head, 400, "Bad Request", false, seen,
+                             "request target not a path");
+  }
+  std::size_t q = target.find('?');
+  std::string_view query = q == std::string_view::npos ? std::string_view{} : target.substr(q + 1);
+  std::string path = UrlDecode(target.substr(0, q), false);
+  // Paths the host answers itself would be matched here, before the site.
+  SitePath site = ResolveSitePath(options.root, path);
+  if (site.verdict == PathVerdict::Forbidden)
+    co_return co_await Plain(c, version, head, 403, "Forbidden", keep, seen);
+  if (site.verdict == PathVerdict::NotFound)
+    co_return co_await Plain(c, version, head, 404, "Not Found", keep, seen);
+  if (!site.is_page) {
+    if (req.method() != http::verb::get && !head)
+      co_return co_await Plain(c, version, head, 405, "Method Not Allowed", keep, seen);
+    co_return co_await AnswerStatic(c, req, site.file, keep, seen);
+  }
+  if (req.method() != http::verb::get && req.method() != http::verb::post && !head)
+    co_return co_await Plain(c, version, head, 405, "Method Not Allowed", keep, seen);
+  co_return co_await AnswerPage(c, req, path, query, site.file, keep, seen);
+}
+
+asio::awaitable<bool> PageServer::Impl::AnswerStatic(Connection& c,
+                                                     const http::request<http::string_body>& req,
+                                                     const std::filesystem::path& file, bool keep,
+                                                     Seen& seen) {
+  const unsigned version = req.version();
+  const bool head = req.method() == http::verb::head;
+  const std::string type(MediaTypeFor(file));
+  beast::error_code ec;
+  http::file_body::value_type whole;
+  whole.open(file.c_str(), beast::file_mode::scan, ec);
+  if (ec) co_return co_await Plain(c, version, head, 404, "Not Found", keep, seen);
+  const std::uint64_t size = whole.size();
+
+  std::vector<ByteRange> ranges;
+  RangeVerdict verdict = RangeVerdict::Whole;
+  auto range = req.find(http::field::range);
+  if (range != req.end() && req.find(http::field::if_range) == req.end())
+    verdict = ReadRanges(range->value(), size, limits.ranges, &ranges);
+  if (verdict == RangeVerdict::Parts && ranges.size() > 1) {
+    std::uint64_t total = 0;
+    for (const ByteRange& r : ranges) total += r.last - r.first + 1;
+    if (total > limits.multipart_bytes) verdict = RangeVerdict::Whole;
+  }
+
+  if (verdict == RangeVerdict::Unsatisfiable) {
+    http::response<http::string_body> res(http::status::range_not_satisfiable, version);
+    res.set(http::field::content_range, "bytes */" + std::to_string(size));
+    res.set(http::field::content_type, "text/plain");
+    res.body() = "Range Not Satisfiable\n";
+    res.keep_alive(keep);
+    res.prepare_payload();
+    bool sent = co_await Send(c, res, head);
+    LogAnswer(c, seen, 416, res.body().size());
+    co_return sent&& keep;
+  }
+  if (verdict == RangeVerdict::Parts && ranges.size() == 1) {
+    const ByteRange r = ranges.front();
+    SliceFile slice;
+    slice.open(file.c_str(), beast::file_mode::scan, ec);
+    if (!ec) slice.Slice(r.first, r.last - r.first + 1, ec);
+    if (!ec) {
+      http::response<SliceBody> res(http::status::partial_content, version);
+      res.body().reset(std::move(slice), ec);
+      if (!ec) {
+        res.set(http::field::content_type, type);
+        res.set(http::field::accept_ranges, "bytes");
+        res.set(http::field::content_range, "bytes " + std::to_string(r.first) + "-" +
+                                                std::to_string(r.last) + "/" +
+                                                std::to_string(size));
+        res.keep_alive(keep);
+        res.content_length(r.last - r.first + 1);
+        bool sent = co_await Send(c, res, head);
+        LogAnswer(c, seen, 206, head ? 0 : r.last - r.first + 1);
+        co_return sent&& keep;
+      }
+    }
+    co_return co_await Plain(c, version, head, 500, "Internal Server Error", false, seen,
+                             "static file unreadable");
+  }
+  if (verdict == RangeVerdict::Parts) {
+    // Several ranges, ascending and bounded in all: one multipart answer.
+    static constexpr std::string_view kBoundary = "QUENZA_BYTERANGES_7d1c";
+    std::string body;
+    beast::file in;
+    in.open(file.c_str(), beast::file_mode::scan, ec);
+    for (const ByteRange& r : ranges) {
+      if (ec) break;
+      body += "--";
+      body += kBoundary;
+      body += "\r\nContent-Type: " + type + "\r\nContent-Range: bytes " + std::to_string(r.first) +
+              "-" + std::to_string(r.last) + "/" + std::to_string(size) + "\r\n\r\n";
+      std::size_t at = body.size();
+      std::size_t n = static_cast<std::size_t>(r.last - r.first + 1);
+      body.resize(at + n);
+      in.seek(r.first, ec);
+      for (std::size_t got = 0; !ec && got < n;) {
+        std::size_t k = in.read(body.data() + at + got, n - got, ec);
+        if (k == 0 && !ec) ec = beast::http::error::short_read;
+        got += k;
+      }
+      body += "\r\n";
+    }
+    if (ec) {
+      co_return co_await Plain(c, version, head, 500, "Internal Server Error", false, seen,
+                               "static file unreadable");
+    }
+    body += "--";
+    body += kBoundary;
+    body += "--\r\n";
+    http::response<http::string_body> res(http::status::partial_content, version);
+    res.set(http::field::content_type, "multipart/byteranges; boundary=" + std::string(kBoundary));
+    res.set(http::field::accept_ranges, "bytes");
+    res.body() = std::move(body);
+    res.keep_alive(keep);
+    res.prepare_payload();
+    bool sent = co_await Send(c, res, head);
+    LogAnswer(c, seen, 206, head ? 0 : res.body().size());
+    co_return sent&& keep;
+  }
+
+  http::response<http::file_body> res(http::status::ok, version);
+  res.body() = std::move(whole);
+  res.set(http::field::content_type, type);
+  res.set(http::field::accept_ranges, "bytes");
+  res.keep_alive(keep);
+  res.content_length(size);
+  bool sent = co_await Send(c, res, head);
+  LogAnswer(c, seen, 200, head ? 0 : size);
+  co_return sent&& keep;
+}
+
+asio::awaitable<bool> PageServer::Impl::AnswerPage(Connection& c,
+                                                   http::request<http::string_body>& req,
+                                                   const std::string& path, std::string_view query,
+                                                   const std::filesystem::path& file, bool keep,
+                                                   Seen& seen) {
+  const unsigned version = req.version();
+  const bool head = req.method() == http::verb::head;
+  auto page_request = std::make_shared<PageRequest>();
+  PageRequest& p = *page_request;
+  p.method = std::string(req.method_string());
+  p.path = path;
+  p.query = std::string(query);
+  p.content_type = std::string(req[http::field::content_type]);
+  for (const auto& field : req) p.headers.emplace_back(field.name_string(), field.value());
+  p.body = std::move(req.body());
+  p.remote_addr = c.address;
+  p.remote_port = c.port;
+  std::string_view host = req[http::field::host];
+  p.server_name = host.empty() ? options.host : std::string(host.substr(0, host.rfind(':')));
+  p.server_port = server.port();
+  p.protocol = seen.version;
+
+  c.phase = Connection::Phase::Page;
+  PageResult result = co_await OnApartment(std::move(page_request), file);
+  // A shutdown that began while the page ran: answer, then close.
+  if (stopping) keep = false;
+
+  // What the host writes is framed by the host: a status outside the final
+  // ones, or a header that could split the answer, fails the page.
+  std::string bad;
+  if (result.status < 200 || result.status > 599) {
+    bad = "page answered the status " + std::to_string(result.status);
+  } else if (!IsFieldText(result.content_type)) {
+    bad = "page answered a content type with control characters";
+  }
+  for (const auto& [name, value] : result.headers) {
+    if (!bad.empty()) break;
+    if (!IsToken(name) || !IsFieldText(value))
+      bad = "page answered the header " + LogEscaped(name, 64) + " with a bad name or value";
+  }
+  if (!bad.empty()) {
+    co_return co_await Plain(c, version, head, 500, "Internal Server Error", keep, seen, bad);
+  }
+
+  http::response<http::string_body> res(static_cast<http::status>(result.status), version);
+  if (!result.status_text.empty() && IsFieldText(result.status_text))
+    res.reason(result.status_text);
+  if (!result.content_type.empty()) res.set(http::field::content_type, result.content_type);
+  for (const auto& [name, value] : result.headers) {
+    if (IsHostOwnedHeader(name)) {
+      server.Log("page " + LogEscaped(path, kLogTargetBytes) + ": the header " + name +
+                 " is the host's; the page's value is not sent");
+      continue;
+    }
+    if (beast::iequals(name, "Content-Type")) {
+      res.set(http::field::content_type, value);
+    } else {
+      res.insert(name, value);
+    }
+  }
+  res.keep_alive(keep);
+  // Pages always answer whole: a Range header is not a page's business.
+  std::uint64_t bytes = result.body.size();
+  if (result.status == 204 || result.status == 304) {
+    bytes = 0;
+  } else {
+    res.body() = std::move(result.body);
+    res.content_length(bytes);
+  }
+  bool sent = co_await Send(c, res, head);
+  LogAnswer(c, seen, result.status, head ? 0 : bytes);
+  co_return sent&& keep;
+}
+
+PageServer::PageServer(ServerOptions options) : options_(std::move(options)) {
   std::error_code ec;
   std::filesystem::path root = std::filesystem::canonical(options_.root, ec);
   if (!ec) options_.root = root;
   if (options_.threads <= 0) {
     options_.threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   }
+  options_.limits.io_threads = std::clamp(options_.limits.io_threads, 1, 16);
+  impl_ = std::make_unique<Impl>(*this, options_);
   PageOptions& page_options = impl_->page;
   page_options.root = options_.root;
   page_options.script_timeout_seconds = options_.script_timeout_seconds;
@@ -128,76 +917,7 @@ PageServer::PageServer(ServerOptions options)
   page_options.running = &impl_->running;
   page_options.limits = options_.page_limits;
 
-  httplib::Server& http = impl_->http;
   impl_->apartments = std::make_unique<WorkerPool>(options_.threads, options_.warm_worker);
-  // Enough connection threads for many kept-alive clients; each mostly
-  // waits on its socket or on an apartment.
-  const int connections = std::max(64, 8 * options_.threads);
-  http.new_task_queue = [connections] { return new WorkerPool(connections, nullptr); };
-  // Accepted sockets inherit TCP_NODELAY from the listening socket: without
-  // it the head and body writes of a response meet the peer's delayed ACK.
-  http.set_socket_options([](socket_t sock) {
-    int yes = 1;
-    ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    ::setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
-  });
-  http.set_payload_max_length(options_.max_body_bytes);
-  http.set_read_timeout(options_.read_timeout_seconds, 0);
-  http.set_write_timeout(options_.write_timeout_seconds, 0);
-  http.set_keep_alive_timeout(options_.keep_alive_seconds);
-  http.set_keep_alive_max_count(static_cast<std::size_t>(options_.keep_alive_max_requests));
-  http.set_pre_routing_handler([](const httplib::Request&, httplib::Response&) {
-    t_request_start = std::chrono::steady_clock::now();
-    return httplib::Server::HandlerResponse::Unhandled;
-  });
-  http.set_logger([this](const httplib::Request& req, const httplib::Response& res) {
-    auto now = std::chrono::steady_clock::now();
-    double ms = t_request_start.time_since_epoch().count() == 0
-                    ? 0.0
-                    : std::chrono::duration<double, std::milli>(now - t_request_start).count();
-    t_request_start = {};
-    char tail[96];
-    std::snprintf(tail, sizeof tail, "\" %d %zu %.1fms", res.status, res.body.size(), ms);
-    Log(req.remote_addr + " \"" + req.method + " " + req.target + " " + req.version + tail);
-  });
-
-  auto handle = [this](const httplib::Request& req, httplib::Response& res) {
-    SitePath site = ResolveSitePath(options_.root, req.path);
-    if (site.verdict == PathVerdict::Forbidden) return PlainAnswer(res, 403, "Forbidden");
-    if (site.verdict == PathVerdict::NotFound) return PlainAnswer(res, 404, "Not Found");
-    if (!site.is_page) {
-      if (req.method != "GET" && req.method != "HEAD")
-        return PlainAnswer(res, 405, "Method Not Allowed");
-      bool ok = false;
-      std::string data = ReadWhole(site.file, &ok);
-      if (!ok) return PlainAnswer(res, 404, "Not Found");
-      res.set_content(std::move(data), std::string(MediaTypeFor(site.file)).c_str());
-      return;
-    }
-    PageRequest page;
-    page.method = req.method;
-    page.path = req.path;
-    if (std::size_t q = req.target.find('?'); q != std::string::npos)
-      page.query = req.target.substr(q + 1);
-    page.body = req.body;
-    page.content_type = req.get_header_value("Content-Type");
-    for (const auto& [name, value] : req.headers) {
-      if (!IsPseudoHeader(name)) page.headers.emplace_back(name, value);
-    }
-    page.remote_addr = req.remote_addr;
-    page.remote_port = req.remote_port;
-    std::string host = req.get_header_value("Host");
-    page.server_name = host.empty() ? options_.host : host.substr(0, host.rfind(':'));
-    page.server_port = port_;
-    page.protocol = req.version;
-    PageResult result;
-    impl_->apartments->Run([&] { result = RunPage(impl_->page, page, site.file); });
-    res.status = result.status;
-    for (const auto& [name, value] : result.headers) res.set_header(name.c_str(), value);
-    res.set_content(std::move(result.body), result.content_type.c_str());
-  };
-  http.Get(".*", handle);
-  http.Post(".*", handle);
 }
 
 PageServer::~PageServer() {
@@ -212,41 +932,96 @@ void PageServer::Log(const std::string& line) {
 }
 
 bool PageServer::Bind(std::string* why) {
-  std::error_code ec;
-  if (!std::filesystem::is_directory(options_.root, ec)) {
+  std::error_code fs_ec;
+  if (!std::filesystem::is_directory(options_.root, fs_ec)) {
     if (why) *why = "site folder not found: " + options_.root.string();
     return false;
   }
-  if (options_.port == 0) {
-    port_ = impl_->http.bind_to_any_port(options_.host);
-  } else if (impl_->http.bind_to_port(options_.host, options_.port)) {
-    port_ = options_.port;
-  } else {
-    port_ = -1;
-  }
-  if (port_ <= 0) {
-    if (why) *why = "cannot listen on " + options_.host + ":" + std::to_string(options_.port);
+  auto fail = [&](const std::string& what) {
+    if (why)
+      *why =
+          "cannot listen on " + options_.host + ":" + std::to_string(options_.port) + ": " + what;
+    beast::error_code ignored;
+    impl_->acceptor.close(ignored);
     return false;
-  }
+  };
+  beast::error_code ec;
+  tcp::resolver resolver(impl_->ioc);
+  auto found = resolver.resolve(options_.host, std::to_string(options_.port),
+                                tcp::resolver::passive | tcp::resolver::numeric_service, ec);
+  if (ec || found.empty()) return fail(ec ? ec.message() : "no such address");
+  tcp::endpoint endpoint = found.begin()->endpoint();
+  tcp::acceptor& acceptor = impl_->acceptor;
+  acceptor.open(endpoint.protocol(), ec);
+  if (!ec) acceptor.set_option(tcp::acceptor::reuse_address(true), ec);
+  if (!ec) acceptor.bind(endpoint, ec);
+  if (!ec) acceptor.listen(asio::socket_base::max_listen_connections, ec);
+  if (ec) return fail(ec.message());
+  port_ = acceptor.local_endpoint(ec).port();
+  if (ec) return fail(ec.message());
   return true;
 }
 
-void PageServer::Run() {
-  impl_->http.listen_after_bind();
+void PageServer::Start() {
+  std::lock_guard lock(impl_->mutex);
+  if (impl_->started || impl_->stopped) return;
+  impl_->started = true;
+  asio::co_spawn(impl_->accept_strand, impl_->Accept(), asio::detached);
+  for (int i = 0; i < options_.limits.io_threads; ++i)
+    impl_->io_threads.emplace_back([this] { impl_->ioc.run(); });
 }
 
-void PageServer::Start() {
-  thread_ = std::thread([this] { Run(); });
-  // Stop only works on a listening server: wait until it listens.
-  for (int i = 0; i < 5000 && !impl_->http.is_running(); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
+void PageServer::Run() {
+  Start();
+  std::unique_lock lock(impl_->mutex);
+  impl_->changed.wait(lock, [this] { return impl_->stopped; });
 }
 
 void PageServer::Stop() {
-  impl_->running.StopAll();
-  impl_->http.stop();
-  if (thread_.joinable()) thread_.join();
+  Impl& impl = *impl_;
+  {
+    std::lock_guard lock(impl.mutex);
+    if (impl.stopped || impl.stopping.exchange(true)) return;
+  }
+  asio::post(impl.accept_strand, [&impl] {
+    beast::error_code ignored;
+    impl.acceptor.close(ignored);
+  });
+  // Connections waiting for or sending a request end now; those with a page
+  // in flight or an answer being written end when it is written.
+  impl.ForEachConnection([](Connection& c) {
+    if (c.phase == Connection::Phase::Waiting || c.phase == Connection::Phase::Body) {
+      beast::error_code ignored;
+      c.socket.cancel(ignored);
+    }
+  });
+  auto all_closed = [&impl] { return impl.open == 0; };
+  std::unique_lock lock(impl.mutex);
+  if (!impl.changed.wait_for(lock, std::chrono::seconds(options_.limits.shutdown_seconds),
+                             all_closed)) {
+    lock.unlock();
+    impl.running.StopAll();
+    impl.ForEachConnection([](Connection& c) {
+      if (c.phase != Connection::Phase::Page) {
+        beast::error_code ignored;
+        c.socket.close(ignored);
+      }
+    });
+    lock.lock();
+    // Stopped pages answer within moments; what is left is closed below.
+    impl.changed.wait_for(lock, std::chrono::seconds(1), all_closed);
+  }
+  lock.unlock();
+  impl.running.StopAll();
+  impl.work.reset();
+  impl.ioc.stop();
+  for (std::thread& t : impl.io_threads) t.join();
+  impl.io_threads.clear();
+  impl.apartments->Shutdown();
+  lock.lock();
+  impl.stopped = true;
+  lock.unlock();
+  impl.changed.notify_all();
 }
 
 }  // namespace qz::host

@@ -1,5 +1,7 @@
 // The HTTP/1.1 page host: serves the pages of a site folder and its static
-// files, one request wholly on one worker thread of a fixed pool.
+// files. Connections are served by one or two I/O threads (Boost.Beast over
+// Asio), so an idle or slow connection costs memory, never a thread; each
+// page runs wholly on one worker thread of a fixed pool (its apartment).
 #pragma once
 
 #include <cstddef>
@@ -16,6 +18,42 @@
 
 namespace qz::host {
 
+// Every limit the server puts on clients, defaulted here and nowhere else.
+// A client over one is answered 400, 408, 413, 414, 431 or 503 (and the
+// connection closed), with a log line; everyone else keeps being served.
+struct ServerLimits {
+  // Whole-request deadlines, from the request's first byte (a connection's
+  // first request: from its acceptance). A client that trickles bytes does
+  // not extend them.
+  int header_seconds = 10;  // request line and headers
+  int body_seconds = 30;    // the whole body, in any transfer coding
+  int write_seconds = 30;   // writing one whole answer to the client
+  // How long a kept-alive connection may wait for its next request, and how
+  // many requests it may make.
+  int keep_alive_seconds = 5;
+  int keep_alive_requests = 1000;
+  // The request target (414 beyond), the number of header fields and the
+  // bytes of request line and headers together (431 beyond).
+  std::size_t target_bytes = std::size_t{8} << 10;
+  std::size_t header_fields = 100;
+  std::size_t header_bytes = std::size_t{16} << 10;
+  // The request body, whatever its transfer coding (413 beyond).
+  std::size_t body_bytes = std::size_t{1} << 20;
+  // Open connections in all and from one client address (503 beyond).
+  int connections = 1000;
+  int connections_per_address = 128;
+  // Byte ranges of a static file in one request: more, overlapping or out of
+  // order ranges are answered whole, and so are several ranges whose parts
+  // add up to more than multipart_bytes (they are answered from memory).
+  int ranges = 4;
+  std::size_t multipart_bytes = std::size_t{1} << 20;
+  // On Stop: how long pages in flight may still finish before they are
+  // stopped and their connections closed.
+  int shutdown_seconds = 10;
+  // Threads serving connections (1 or 2 keep up with any number of pages).
+  int io_threads = 2;
+};
+
 struct ServerOptions {
   std::filesystem::path root;
   std::string host = "127.0.0.1";
@@ -29,11 +67,7 @@ struct ServerOptions {
   std::function<void()> warm_worker;
   // Access log (one line per request) and page errors; null: none.
   std::ostream* log = nullptr;
-  std::size_t max_body_bytes = 1 << 20;
-  int read_timeout_seconds = 5;
-  int write_timeout_seconds = 5;
-  int keep_alive_seconds = 2;
-  int keep_alive_max_requests = 100;
+  ServerLimits limits;
 };
 
 class PageServer {
@@ -48,20 +82,25 @@ class PageServer {
   int port() const { return port_; }
   // Serves until Stop; call after Bind.
   void Run();
-  // Runs the server on a thread of its own (for tests); Stop joins it.
+  // Serves on threads of the server's own and returns at once; Stop ends
+  // them.
   void Start();
-  // Stops accepting, stops running pages, and waits for the workers.
+  // Stops accepting and closes connections that wait for or send a request;
+  // pages in flight may finish and answer for up to the shutdown bound, then
+  // they are stopped and every connection is closed. Returns when the
+  // server's threads have ended. Safe to call from any thread, more than
+  // once.
   void Stop();
 
   void Log(const std::string& line);
 
  private:
   struct Impl;
-  std::unique_ptr<Impl> impl_;
   ServerOptions options_;
   int port_ = 0;
-  std::thread thread_;
   std::mutex log_mutex_;
+  // Last, so that it goes first: its threads and connections use the above.
+  std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace qz::host

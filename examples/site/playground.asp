@@ -2,17 +2,36 @@
 // playground.asp?type=1..8&title=...&w=inches&h=inches&img=JPG|BMP|PNG|SVG&dpi=96&data=1,2,3;4,5,6
 // Each ';'-separated group is a row (a category), each ','-separated value a
 // column (a series). Without "draw=1" the page shows a form and the chart.
+// Any client may ask, so what it asks is capped: a side of at most
+// MAX_INCHES, at most MAX_VALUES values and MAX_TITLE title characters.
+var MAX_INCHES = 16, MAX_VALUES = 2000, MAX_TITLE = 200;
 function param(name, fallback) {
   var v = Request.QueryString(name);
   return v === undefined || v === "" ? fallback : v;
 }
+function inches(v) {
+  var n = parseFloat(v);
+  return isNaN(n) ? v : String(Math.min(n, MAX_INCHES));
+}
 var type = param("type", "1");
-var title = param("title", "Playground");
-var w = param("w", "5");
-var h = param("h", "3");
+var title = String(param("title", "Playground")).substring(0, MAX_TITLE);
+var w = inches(param("w", "5"));
+var h = inches(param("h", "3"));
 var img = param("img", "JPG");
 var dpi = param("dpi", "96");
 var data = param("data", "10,20,15;12,18,22;8,25,19;14,11,27");
+// Rows are kept whole while the values they hold fit under the cap.
+var kept = [], count = 0, given = String(data).split(";");
+for (var i = 0; i < given.length; i++) {
+  var n = given[i].split(",").length;
+  if (count + n > MAX_VALUES) {
+    if (kept.length == 0) kept.push(given[i].split(",").slice(0, MAX_VALUES).join(","));
+    break;
+  }
+  kept.push(given[i]);
+  count += n;
+}
+data = kept.join(";");
 
 if (Request.QueryString("draw") == "1") {
   var rows = data.split(";");
@@ -62,6 +81,9 @@ var q = "type=" + Server.URLEncode(type) + "&title=" + Server.URLEncode(title) +
   <label>Data <input name="data" value="<%= Server.HTMLEncode(data) %>" size="40"></label>
   <button>Draw</button>
 </form>
+<p>Width and height are at most <%= MAX_INCHES %> inches, the data at most
+<%= MAX_VALUES %> values and the title at most <%= MAX_TITLE %> characters;
+a larger request is cut to these limits.</p>
 <p><img class="chart" src="playground.asp?draw=1&amp;<%= Server.HTMLEncode(q) %>" alt="chart"></p>
 <p><a href="index.asp">All charts</a></p>
 </body>

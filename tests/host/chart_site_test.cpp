@@ -2,7 +2,6 @@
 // HTTP, with Quenza.so registered and loaded through the object registry.
 // Skipped, saying why, until build/Quenza.so and its registration exist.
 #include <gtest/gtest.h>
-#include <httplib.h>
 #include <turbojpeg.h>
 
 #include <sys/wait.h>
@@ -19,6 +18,7 @@
 #include "host/chart_warmup.h"
 #include "host/object_factory.h"
 #include "host/page_server.h"
+#include "tests/host/http_util.h"
 #include "tests/host/page_test_util.h"
 
 namespace qz::host::test {
@@ -170,10 +170,10 @@ class ChartSiteTest : public ::testing::Test {
     *err = std::string(std::istreambuf_iterator<char>(err_in), {});
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
-  httplib::Result Get(const std::string& path) {
-    httplib::Client c("127.0.0.1", server_->port());
+  std::optional<HttpAnswer> Get(const std::string& path) {
+    TestClient c(server_->port());
     c.set_read_timeout(60, 0);
-    return c.Get(path.c_str());
+    return c.Get(path);
   }
 
   TempSite site_;
@@ -290,6 +290,36 @@ TEST_F(ChartSiteTest, SaveChartWritesTheFileItLinksTo) {
   ASSERT_TRUE(image);
   EXPECT_EQ(image->get_header_value("Content-Type"), "image/jpeg");
   EXPECT_GT(JpegSize(image->body).width, 0);
+}
+
+// Any client may ask the playground for a chart: what it asks is capped at
+// 16 inches a side and 2,000 values, and the page says so.
+TEST_F(ChartSiteTest, PlaygroundCapsWhatAClientAsks) {
+  NeedRenderRoad();
+  if (IsSkipped()) return;
+  std::string data = "1";
+  for (int i = 1; i < 1500; ++i) data += i % 50 == 0 ? ";1" : ",1";
+  auto r = Get("/playground.asp?draw=1&type=1&w=84&h=84&data=" + data + ";" + data);
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->get_header_value("Content-Type"), "image/jpg") << r->body.substr(0, 200);
+  Size s = JpegSize(r->body);
+  EXPECT_EQ(s.width, 16 * 96);
+  EXPECT_EQ(s.height, 16 * 96);
+  // The values past the 2,000th are dropped, whole rows at a time: the
+  // chart is the one of the first 40 rows of 50.
+  std::size_t tenth = 0;
+  for (int i = 0; i < 10; ++i) tenth = data.find(';', tenth + 1);
+  auto capped =
+      Get("/playground.asp?draw=1&type=1&w=16&h=16&data=" + data + ";" + data.substr(0, tenth));
+  ASSERT_TRUE(capped);
+  EXPECT_EQ(capped->body, r->body);
+  auto fewer = Get("/playground.asp?draw=1&type=1&w=16&h=16&data=" + data);
+  ASSERT_TRUE(fewer);
+  EXPECT_NE(fewer->body, r->body) << "the comparison tells charts apart";
+  r = Get("/playground.asp?w=84");
+  ASSERT_TRUE(r);
+  EXPECT_NE(r->body.find("at most 16 inches"), std::string::npos);
+  EXPECT_NE(r->body.find("value=\"16\""), std::string::npos) << "the form shows the capped width";
 }
 
 // 200 requests from 32 clients at once, each for a chart with its own title

@@ -2,7 +2,6 @@
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <httplib.h>
 
 #include <atomic>
 #include <sstream>
@@ -36,8 +35,8 @@ class PageServerTest : public ::testing::Test {
   void TearDown() override {
     if (server_) server_->Stop();
   }
-  httplib::Client Client() {
-    httplib::Client c("127.0.0.1", server_->port());
+  TestClient Client() {
+    TestClient c(server_->port());
     c.set_read_timeout(30, 0);
     return c;
   }
@@ -159,7 +158,7 @@ TEST_F(PageServerTest, AKeptAliveConnectionDoesNotHoldTheApartment) {
   ASSERT_TRUE(a);
   EXPECT_EQ(a->body, "hello first");
 
-  httplib::Client second("127.0.0.1", server_->port());
+  TestClient second(server_->port());
   second.set_read_timeout(1, 0);  // well inside the 2 s keep-alive of the first
   auto b = second.Get("/hello.asp?who=second");
   ASSERT_TRUE(b) << "the second client was not answered while the first stayed connected";
