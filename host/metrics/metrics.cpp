@@ -56,8 +56,8 @@ void WriteLabels(std::string& out, const std::vector<std::string>& names,
 }
 
 void WriteSample(std::string& out, std::string_view name, const std::vector<std::string>& names,
-                 const std::vector<std::string>& values, double v,
-                 std::string_view extra_name = {}, std::string_view extra_value = {}) {
+                 const std::vector<std::string>& values, double v, std::string_view extra_name = {},
+                 std::string_view extra_value = {}) {
   out += name;
   WriteLabels(out, names, values, extra_name, extra_value);
   out += ' ';
@@ -74,7 +74,9 @@ void Counter::Inc(double by) {
   AtomicAdd(value_, by);
 }
 
-void Gauge::Add(double by) { AtomicAdd(value_, by); }
+void Gauge::Add(double by) {
+  AtomicAdd(value_, by);
+}
 
 Histogram::Histogram(std::vector<double> upper_bounds) : bounds_(std::move(upper_bounds)) {
   for (std::size_t i = 0; i < bounds_.size(); ++i) {
@@ -229,8 +231,7 @@ void Registry::Write(std::string& out) const {
         const auto& names = (*h)->label_names_;
         for (std::size_t i = 0; i < s->bounds().size(); ++i) {
           WriteSample(out, e->name + "_bucket", names, values,
-                      static_cast<double>(snap.cumulative[i]), "le",
-                      FormatValue(s->bounds()[i]));
+                      static_cast<double>(snap.cumulative[i]), "le", FormatValue(s->bounds()[i]));
         }
         WriteSample(out, e->name + "_bucket", names, values,
                     static_cast<double>(snap.cumulative.back()), "le", "+Inf");
@@ -241,7 +242,9 @@ void Registry::Write(std::string& out) const {
   }
 }
 
-bool IsValidMetricName(std::string_view name) { return IsValidName(name, true); }
+bool IsValidMetricName(std::string_view name) {
+  return IsValidName(name, true);
+}
 
 bool IsValidLabelName(std::string_view name) {
   // Names beginning with two underscores are reserved for the collector.

@@ -81,8 +81,7 @@ TEST(MetricsTest, HostileLabelValuesAndHelpStayOnTheirLine) {
   std::string text = r.Text();
   ExpectWellFormed(text);
   EXPECT_NE(text.find("# HELP x_total Line one\\nline \\\\two\n"), std::string::npos);
-  EXPECT_NE(text.find("x_total{page=\"/a\\\"b\\\\c\\nd.asp\",error=\"\"} 1\n"),
-            std::string::npos);
+  EXPECT_NE(text.find("x_total{page=\"/a\\\"b\\\\c\\nd.asp\",error=\"\"} 1\n"), std::string::npos);
 }
 
 TEST(MetricsTest, HistogramBoundsAreInclusiveAndCumulative) {
