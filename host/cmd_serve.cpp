@@ -17,6 +17,7 @@
 #include "host/object_factory.h"
 #include "host/page_engine.h"
 #include "host/page_server.h"
+#include "host/service_notify.h"
 #include "host/site_paths.h"
 
 namespace qz::host {
@@ -98,10 +99,12 @@ int Serve(const ServeArgs& args) {
   std::cerr << "quenza serve: listening on http://" << options.host << ":" << server.port()
             << "/ (site " << args.root << ")\n";
   WarnAboutRegistry(std::cerr, "serve", ProgIdsOfPages(root));
+  NotifyReady("listening on " + options.host + ":" + std::to_string(server.port()));
   std::thread waiter([&server, signals] {
     int sig = 0;
     sigwait(&signals, &sig);
     std::cerr << "quenza serve: stopping\n";
+    NotifyStopping();
     server.Stop();
   });
   server.Run();
