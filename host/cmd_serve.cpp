@@ -7,6 +7,7 @@
 #include <iostream>
 #include <sstream>
 #include <thread>
+#include <vector>
 
 #include "host/commands.h"
 #include "host/object_factory.h"
@@ -22,6 +23,7 @@ struct ServeArgs {
   std::string listen = "127.0.0.1:8080";
   int threads = 0;
   int script_timeout = 90;
+  std::string default_language = "VBScript";
 };
 
 struct PageArgs {
@@ -31,7 +33,16 @@ struct PageArgs {
   std::string form;
   std::string out;
   int script_timeout = 90;
+  std::string default_language = "VBScript";
 };
+
+PageLanguage LanguageNamed(const std::string& name) {
+  return EqualsNoCase(name, "JScript") || EqualsNoCase(name, "JavaScript") ? PageLanguage::JScript
+                                                                           : PageLanguage::VBScript;
+}
+
+// The languages --default-language accepts, in any letter case.
+const std::vector<std::string> kLanguageNames = {"VBScript", "JScript", "JavaScript"};
 
 int Serve(const ServeArgs& args) {
   ServerOptions options;
@@ -50,6 +61,7 @@ int Serve(const ServeArgs& args) {
   }
   options.threads = args.threads;
   options.script_timeout_seconds = args.script_timeout;
+  options.default_language = LanguageNamed(args.default_language);
   options.create_object = CreateRegisteredObject;
   options.log = &std::cerr;
   std::error_code ec;
@@ -109,6 +121,7 @@ int RunOnePage(const PageArgs& args) {
   PageOptions options;
   options.root = root;
   options.script_timeout_seconds = args.script_timeout;
+  options.default_language = LanguageNamed(args.default_language);
   options.create_object = CreateRegisteredObject;
   options.log = [](const std::string& line) { std::cerr << line << "\n"; };
   PageRequest request;
@@ -149,6 +162,10 @@ void AddServeCommands(CLI::App& app) {
       ->check(CLI::Range(0, 1024));
   serve->add_option("--script-timeout", serve_args->script_timeout, "Seconds a page may run")
       ->check(CLI::Range(1, 86400));
+  serve
+      ->add_option("--default-language", serve_args->default_language,
+                   "Language of pages without a Language directive (VBScript or JScript)")
+      ->transform(CLI::IsMember(kLanguageNames, CLI::ignore_case));
   serve->callback([serve_args] { throw CLI::RuntimeError(Serve(*serve_args)); });
 
   auto page_args = std::make_shared<PageArgs>();
@@ -160,6 +177,9 @@ void AddServeCommands(CLI::App& app) {
   page->add_option("--out", page_args->out, "Write the body to this file instead of stdout");
   page->add_option("--script-timeout", page_args->script_timeout, "Seconds the page may run")
       ->check(CLI::Range(1, 86400));
+  page->add_option("--default-language", page_args->default_language,
+                   "Language of a page without a Language directive (VBScript or JScript)")
+      ->transform(CLI::IsMember(kLanguageNames, CLI::ignore_case));
   page->callback([page_args] { throw CLI::RuntimeError(RunOnePage(*page_args)); });
 }
 

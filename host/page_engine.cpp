@@ -8,6 +8,7 @@
 
 #include "host/page_parser.h"
 #include "host/script_binding.h"
+#include "host/vbscript/vbs_page.h"
 #include "platform/automation/convert.h"
 #include "platform/automation/error.h"
 
@@ -101,6 +102,7 @@ class PageRun final : public ServerHooks {
   RequestData MakeRequestData() const;
   void Finish();
   PageResult ErrorResult(const PageError& e);
+  PageResult RunVbScript(const ParsedPage& parsed);
   PageError ErrorFromValue(duk_context* ctx, const ParsedPage& parsed);
 
   const PageOptions& options_;
@@ -306,7 +308,7 @@ PageResult PageRun::Run() {
   bool ok = true;
   std::string text = text_ ? std::string(*text_) : ReadFile(file_, &ok);
   if (!ok) return ErrorResult({"(none)", "The page cannot be read", "", 0});
-  ParsedPage parsed = ParsePage(text);
+  ParsedPage parsed = ParsePage(text, options_.default_language);
   if (!parsed.error.empty()) return ErrorResult({"(none)", parsed.error, "", 0});
 
   response_ = ResponseObject::Create([this] {
@@ -320,6 +322,7 @@ PageResult PageRun::Run() {
                                  ComPtr<IDispatch>(request_object_.get()),
                                  ComPtr<IDispatch>(server_.get()));
   ObjectContextScope scope(context_.get());
+  if (parsed.language == PageLanguage::VBScript) return RunVbScript(parsed);
 
   PageResult result;
   {
@@ -389,6 +392,59 @@ PageResult PageRun::Run() {
     result.headers = s.headers;
     result.body = s.body;
   }
+  return result;
+}
+
+PageResult PageRun::RunVbScript(const ParsedPage& parsed) {
+  RequestData data = MakeRequestData();
+  VbsPageHost host;
+  host.response = response_.get();
+  host.request = request_object_.get();
+  host.server = server_.get();
+  host.request_data = &data;
+  host.budget = &budget_;
+  host.memory_limit = options_.script_memory_limit;
+  host.literals = &parsed.literals;
+  host.write = [this](const Variant& v) {
+    HRESULT hr = response_->Write(v);
+    if (Failed(hr)) Raise(NumberFromHResult(hr), {}, kSource);
+  };
+  host.create_without_context = [this](std::string_view id) { return CreateWithoutContext(id); };
+  VbsPageOutcome outcome = RunVbsPage(host, parsed.script);
+  Finish();
+  PageResult result;
+  bool ended = response_->state().ended;
+  if ((outcome.failed || outcome.stopped) && !ended) {
+    PageError e;
+    e.line = parsed.PageLine(outcome.line);
+    if (outcome.stopped) {
+      e.number = "(none)";
+      if (budget_.out_of_memory) {
+        e.description = "The page's script needed more than its memory limit of " +
+                        std::to_string(options_.script_memory_limit >> 20) + " MB";
+      } else if (budget_.stop) {
+        e.description = "The page was stopped because the server is shutting down";
+      } else {
+        e.description = "The page ran longer than its script timeout of " +
+                        std::to_string(timeout_seconds_) + " seconds";
+      }
+    } else {
+      e.number = outcome.number;
+      e.description = outcome.description;
+      e.source = outcome.source;
+      if (outcome.column > 0) {
+        e.description +=
+            " (column " + std::to_string(parsed.PageColumn(outcome.line, outcome.column)) + ")";
+      }
+    }
+    return ErrorResult(e);
+  }
+  const ResponseState& s = response_->state();
+  result.status = s.status;
+  result.status_text = s.status_text;
+  result.content_type = s.content_type;
+  result.headers = s.headers;
+  result.body = s.body;
   return result;
 }
 

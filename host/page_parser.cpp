@@ -24,7 +24,18 @@ std::string_view Trim(std::string_view s) {
 // script records the page line that the next script line comes from.
 class Emitter {
  public:
-  explicit Emitter(ParsedPage& out) : out_(out) { out_.page_line.push_back(1); }
+  explicit Emitter(ParsedPage& out) : out_(out) {
+    out_.page_line.push_back(1);
+    out_.page_column.push_back(1);
+  }
+
+  // The page column of the code about to be added to the current script
+  // line, less what the script line holds before it.
+  void CodeColumn(int page_column) {
+    std::size_t start = out_.script.rfind('\n');
+    std::size_t held = out_.script.size() - (start == std::string::npos ? 0 : start + 1);
+    out_.page_column.back() = page_column - static_cast<int>(held);
+  }
 
   // Script text taken from the page as it stands (code).
   void Code(std::string_view code) {
@@ -33,6 +44,7 @@ class Emitter {
       if (c == '\n') {
         ++line_;
         out_.page_line.push_back(line_);
+        out_.page_column.push_back(1);
       }
     }
   }
@@ -40,6 +52,7 @@ class Emitter {
   void Break() {
     out_.script.push_back('\n');
     out_.page_line.push_back(line_);
+    out_.page_column.push_back(1);
   }
   // Page text skipped or turned into a string literal: advances the page
   // line without adding script lines.
@@ -49,6 +62,14 @@ class Emitter {
 
   void Literal(std::string_view text) {
     if (text.empty()) return;
+    if (out_.language == PageLanguage::VBScript) {
+      out_.script += kPageLiteralFunction;
+      out_.script += " " + std::to_string(out_.literals.size());
+      out_.literals.emplace_back(text);
+      Skip(text);
+      Break();
+      return;
+    }
     out_.script += kPageWriteFunction;
     out_.script += "(\"";
     for (unsigned char c : text) {
@@ -87,8 +108,9 @@ class Emitter {
   int line_ = 1;
 };
 
-// Checks the directive's Language attribute; other attributes are ignored.
-std::string CheckDirective(std::string_view body) {
+// Checks the directive's Language attribute and takes its language; other
+// attributes are ignored.
+std::string CheckDirective(std::string_view body, PageLanguage* language) {
   std::string lower = Lower(body);
   std::size_t at = lower.find("language");
   if (at == std::string::npos) return {};
@@ -105,11 +127,33 @@ std::string CheckDirective(std::string_view body) {
     while (end < rest.size() && !std::isspace(static_cast<unsigned char>(rest[end]))) ++end;
     value = std::string(rest.substr(0, end));
   }
-  if (value == "jscript" || value == "javascript" || value == "ecmascript") return {};
+  if (value == "jscript" || value == "javascript" || value == "ecmascript") {
+    *language = PageLanguage::JScript;
+    return {};
+  }
+  if (value == "vbscript") {
+    *language = PageLanguage::VBScript;
+    return {};
+  }
   return "unsupported script language \"" + value + "\"";
 }
 
+// The page column (from 1) of the character at pos.
+int ColumnAt(std::string_view page, std::size_t pos) {
+  std::size_t nl = page.rfind('\n', pos == 0 ? 0 : pos - 1);
+  std::size_t start = nl == std::string_view::npos || pos == 0 ? 0 : nl + 1;
+  return static_cast<int>(pos - start) + 1;
+}
+
 }  // namespace
+
+int ParsedPage::PageColumn(int script_line, int script_column) const {
+  if (script_line < 1 || script_column < 1 || page_column.empty()) return script_column;
+  auto i = static_cast<std::size_t>(script_line - 1);
+  int offset = i < page_column.size() ? page_column[i] : 1;
+  int column = offset + script_column - 1;
+  return column >= 1 ? column : script_column;
+}
 
 int ParsedPage::PageLine(int script_line) const {
   if (script_line < 1 || page_line.empty()) return 0;
@@ -117,8 +161,22 @@ int ParsedPage::PageLine(int script_line) const {
   return i < page_line.size() ? page_line[i] : page_line.back();
 }
 
-ParsedPage ParsePage(std::string_view page) {
+ParsedPage ParsePage(std::string_view page, PageLanguage default_language) {
   ParsedPage out;
+  out.language = default_language;
+  // The directive comes first: the language decides how text is emitted.
+  {
+    std::size_t open = page.find("<%");
+    if (open != std::string_view::npos && Trim(page.substr(0, open)).empty() &&
+        open + 2 < page.size() && page[open + 2] == '@') {
+      std::size_t close = page.find("%>", open + 2);
+      if (close != std::string_view::npos) {
+        std::string why = CheckDirective(page.substr(open + 3, close - open - 3), &out.language);
+        (void)why;  // reported where the directive is met below
+      }
+    }
+  }
+  bool vbscript = out.language == PageLanguage::VBScript;
   Emitter emit(out);
   std::size_t pos = 0;
   bool first_block = true;
@@ -142,20 +200,29 @@ ParsedPage ParsePage(std::string_view page) {
         out.error = "line " + std::to_string(emit.line()) + ": <%@ %> must come first";
         return out;
       }
-      if (std::string why = CheckDirective(body.substr(1)); !why.empty()) {
+      PageLanguage language = out.language;
+      if (std::string why = CheckDirective(body.substr(1), &language); !why.empty()) {
         out.error = "line " + std::to_string(emit.line()) + ": " + why;
         return out;
       }
       emit.Skip(body);
+    } else if (!body.empty() && body.front() == '=' && vbscript) {
+      out.script += kPageWriteFunction;
+      out.script += " ";
+      emit.CodeColumn(ColumnAt(page, open + 3));
+      emit.Code(body.substr(1));
+      emit.Break();
     } else if (!body.empty() && body.front() == '=') {
       out.script += kPageWriteFunction;
       out.script += "((";
+      emit.CodeColumn(ColumnAt(page, open + 3));
       emit.Code(body.substr(1));
       // The newline keeps a trailing // comment in the expression harmless.
       emit.Break();
       out.script += "));";
       emit.Break();
     } else {
+      emit.CodeColumn(ColumnAt(page, open + 2));
       emit.Code(body);
       emit.Break();
     }

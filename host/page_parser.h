@@ -1,6 +1,6 @@
 // Turns a page (.asp: literal text, <% code %> blocks, <%= expression %>
-// output and an optional leading <%@ Language="JScript" %> directive) into
-// one script for the engine.
+// output and an optional leading <%@ Language="..." %> directive naming
+// JScript or VBScript) into one script for the engine of its language.
 #pragma once
 
 #include <string>
@@ -12,6 +12,11 @@ namespace qz::host {
 // The name of the native function that the generated script calls to write
 // literal text and <%= %> values to the response.
 inline constexpr std::string_view kPageWriteFunction = "__qzWrite";
+// In VBScript, literal text is written by number (__qzLiteral n) from
+// ParsedPage::literals, so that it needs no quoting in the script.
+inline constexpr std::string_view kPageLiteralFunction = "__qzLiteral";
+
+enum class PageLanguage { JScript, VBScript };
 
 struct ParsedPage {
   std::string script;
@@ -20,10 +25,17 @@ struct ParsedPage {
   std::vector<int> page_line;
   // Empty when the page is well formed; else why it is not (with line).
   std::string error;
+  PageLanguage language = PageLanguage::JScript;
+  std::vector<std::string> literals;  // VBScript pages' literal text
+  // page_column[n] - 1 is added to a column on script line n + 1 to give
+  // the page's column (code that starts within a page line).
+  std::vector<int> page_column;
 
   int PageLine(int script_line) const;
+  int PageColumn(int script_line, int script_column) const;
 };
 
-ParsedPage ParsePage(std::string_view page);
+// The language is the directive's, else default_language.
+ParsedPage ParsePage(std::string_view page, PageLanguage default_language = PageLanguage::JScript);
 
 }  // namespace qz::host

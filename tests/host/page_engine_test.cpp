@@ -162,9 +162,9 @@ TEST_F(PageEngineTest, UncaughtErrorAnswers500WithNumberDescriptionPageAndLine) 
 
 TEST_F(PageEngineTest, SyntaxErrorsAndOtherLanguagesAnswer500) {
   EXPECT_EQ(Run("<% var = ; %>").status, 500);
-  PageResult r = Run("<%@ Language=\"VBScript\" %>hello");
+  PageResult r = Run("<%@ Language=\"PerlScript\" %>hello");
   EXPECT_EQ(r.status, 500);
-  EXPECT_NE(r.body.find("vbscript"), std::string::npos);
+  EXPECT_NE(r.body.find("perlscript"), std::string::npos);
   EXPECT_EQ(Run("text <% unterminated").status, 500);
 }
 
