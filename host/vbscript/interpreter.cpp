@@ -873,7 +873,14 @@ std::vector<Arg> Interpreter::EvalArgs(const std::vector<ExprPtr>& exprs) {
     if (!e) {
       a.missing = true;
     } else if (e->kind == Expr::Kind::Ident && !e->paren) {
-      if (Value* v = FindVariable(e->name)) {
+      Value* v = FindVariable(e->name);
+      if (!v && !option_explicit_ && !procs_.count(e->name) && !host_functions_.count(e->name) &&
+          !FindConstant(e->name) && !FindBuiltin(e->name)) {
+        // An undeclared variable passed by reference comes into being.
+        AssignName(e->name, Value(), false, e->line, e->column);
+        v = FindVariable(e->name);
+      }
+      if (v) {
         a.value = *v;
         a.ref = v;
       } else {

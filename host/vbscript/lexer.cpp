@@ -38,6 +38,7 @@ class Lexer {
       char c = s_[pos_];
       if (c == '\n' || c == ':') {
         t.kind = Token::Kind::Newline;
+        t.text = std::string(1, c);
         if (c == '\n') NewLine(pos_ + 1);
         ++pos_;
         out_.push_back(std::move(t));
@@ -81,7 +82,7 @@ class Lexer {
       }
       if (std::isdigit(static_cast<unsigned char>(c)) ||
           (c == '.' && pos_ + 1 < s_.size() &&
-           std::isdigit(static_cast<unsigned char>(s_[pos_ + 1])) && !AfterOperand())) {
+           std::isdigit(static_cast<unsigned char>(s_[pos_ + 1])) && (space || !AfterOperand()))) {
         Number(t);
         out_.push_back(std::move(t));
         continue;

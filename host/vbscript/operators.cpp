@@ -12,9 +12,9 @@ namespace {
 // The widening order of the numeric subtypes.
 int Rank(Type t) {
   switch (t) {
-    case Type::Empty:
     case Type::Byte:
       return 1;
+    case Type::Empty:
     case Type::Boolean:
     case Type::Integer:
       return 2;

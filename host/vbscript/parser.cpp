@@ -741,13 +741,10 @@ class Parser {
       const Token& t = t_[i];
       if (t.kind == K::End || t.kind == K::Newline) return false;
       if (t.kind != K::Symbol) continue;
-      if (t.text == "(")
+      if (t.text == "(") {
         ++level;
-      else if (t.text == ")") {
-        if (--level == 0) {
-          const Token& after = t_[std::min(i + 1, t_.size() - 1)];
-          return after.kind == K::End || after.kind == K::Newline;
-        }
+      } else if (t.text == ")") {
+        if (--level == 0) return false;
       } else if (t.text == "," && level == 1) {
         return true;
       }
