@@ -52,6 +52,7 @@ struct Expr {
   };
   Kind kind;
   int line = 0, column = 0;
+  int depth = 1;  // of the tree below and including this node
   Op op = Op::Add;
   bool paren = false;            // written in parentheses: passed by value
   bool numeric_literal = false;  // a number written as a literal

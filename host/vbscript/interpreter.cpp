@@ -992,7 +992,7 @@ Value Interpreter::InvokeName(const std::string& name, const std::string& displa
 
 Value Interpreter::CallProc(const Proc& proc, ClassInstance* me, std::vector<Arg>& args) {
   if (args.size() != proc.params.size()) ThrowNamed(450, proc.display);
-  if (static_cast<int>(frames_.size()) > limits_.max_depth) Throw(28);
+  if (static_cast<int>(frames_.size()) + eval_depth_ > limits_.max_depth) Throw(28);
   Tick();
   auto f = std::make_unique<Frame>();
   f->proc = &proc;
@@ -1033,11 +1033,17 @@ Ref<Object> Interpreter::NewInstance(const std::string& name) {
 // ---- Eval, Execute, GetRef, Rnd ----
 
 Value Interpreter::Eval(std::string_view expression) {
+  if (static_cast<int>(frames_.size()) + eval_depth_ >= limits_.max_depth) Throw(28);
+  ++eval_depth_;
+  Finally done{[this] { --eval_depth_; }};
   ExprPtr e = ParseExpression(expression);
   return EvalExpr(*e);
 }
 
 void Interpreter::Execute(std::string_view statements, bool global) {
+  if (static_cast<int>(frames_.size()) + eval_depth_ >= limits_.max_depth) Throw(28);
+  ++eval_depth_;
+  Finally done{[this] { --eval_depth_; }};
   std::unique_ptr<Program> program = Parse(statements);
   Declare(*program);
   programs_.push_back(std::move(program));

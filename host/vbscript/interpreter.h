@@ -140,6 +140,7 @@ class Interpreter {
   bool option_explicit_ = false;
   bool stopping_ = false;
   std::uint32_t ticks_ = 0;
+  int eval_depth_ = 0;  // Eval and Execute running inside one another
   ScriptError err_{0, "", ""};
   std::int32_t err_number_ = 0;
   Ref<Object> err_object_;

@@ -675,6 +675,7 @@ class Parser {
       call->column = column;
       call->a = std::move(target);
       call->args = std::move(args);
+      Deepen(*call);
       target = std::move(call);
     }
     s->target = std::move(target);
@@ -723,9 +724,9 @@ class Parser {
         m->name = id.lower;
         m->display = id.text;
         m->a = std::move(e);
+        Deepen(*m);
         e = std::move(m);
-      } else if (AtSym("(") &&
-                 (!Cur().space_before || e->kind != Expr::Kind::Ident || ParenHoldsList())) {
+      } else if (AtSym("(") && (!Cur().space_before || ParenHoldsList())) {
         e = ParseCallParens(std::move(e));
       } else {
         return e;
@@ -783,7 +784,20 @@ class Parser {
     }
     ExpectSym(")", 1006);
     call->a = std::move(target);
+    Deepen(*call);
     return call;
+  }
+
+  // Records a node's depth from its children's; too deep is an error.
+  void Deepen(Expr& e) {
+    int d = 0;
+    if (e.a) d = std::max(d, e.a->depth);
+    if (e.b) d = std::max(d, e.b->depth);
+    for (const ExprPtr& arg : e.args) {
+      if (arg) d = std::max(d, arg->depth);
+    }
+    e.depth = d + 1;
+    if (e.depth > kMaxExpressionDepth) Fail(1001);
   }
 
   // ---- expressions, lowest precedence first ----
@@ -795,6 +809,7 @@ class Parser {
     e->column = column;
     e->a = std::move(a);
     e->b = std::move(b);
+    Deepen(*e);
     return e;
   }
 
@@ -834,6 +849,7 @@ class Parser {
       e->op = Op::Not;
       Next();
       e->a = ParseNot();
+      Deepen(*e);
       return e;
     }
     return ParseCompare();
@@ -883,6 +899,7 @@ class Parser {
       if (!neg) return operand;
       e->op = Op::Neg;
       e->a = std::move(operand);
+      Deepen(*e);
       return e;
     }
     return ParsePow();
@@ -902,6 +919,7 @@ class Parser {
         if (neg) {
           u->op = Op::Neg;
           u->a = std::move(operand);
+          Deepen(*u);
           rhs = std::move(u);
         } else {
           rhs = std::move(operand);
@@ -927,6 +945,7 @@ class Parser {
         m->name = id.lower;
         m->display = id.text;
         m->a = std::move(e);
+        Deepen(*m);
         e = std::move(m);
       } else if (AtSym("(") && e->kind != Expr::Kind::New) {
         e = ParseCallParens(std::move(e));

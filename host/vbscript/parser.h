@@ -11,7 +11,9 @@
 
 namespace qz::vbs {
 
-inline constexpr int kMaxNesting = 200;
+inline constexpr int kMaxNesting = 1000;
+// The deepest expression tree, which the interpreter walks recursively.
+inline constexpr int kMaxExpressionDepth = 256;
 
 std::unique_ptr<Program> Parse(std::string_view source);
 // One expression, as Eval reads it.

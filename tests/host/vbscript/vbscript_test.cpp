@@ -646,6 +646,18 @@ TEST(VbsLimits, DepthMemoryAndNestingAreBounded) {
   EXPECT_EQ(RunScript(nots + "1").error, 1001);
   std::string minus = "x = " + std::string(50000, '-') + "1";
   EXPECT_EQ(RunScript(minus).error, 1001);
+  std::string sum = "x = 1";
+  for (int i = 0; i < 100000; ++i) sum += "+1";
+  EXPECT_EQ(RunScript(sum).error, 1001) << "a long flat sum is a deep tree";
+  std::string chain = "x = a";
+  for (int i = 0; i < 100000; ++i) chain += ".b";
+  EXPECT_EQ(RunScript(chain).error, 1001);
+  std::string calls = "x = f";
+  for (int i = 0; i < 100000; ++i) calls += "(1)";
+  EXPECT_EQ(RunScript(calls).error, 1001);
+  std::string ok = "x = 1";
+  for (int i = 0; i < 200; ++i) ok += "+1";
+  EXPECT_EQ(RunScript(ok + "\nOut x").out, "201\n") << "ordinary expressions stay well within";
 }
 
 }  // namespace
