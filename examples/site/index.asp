@@ -41,6 +41,7 @@ for (var i = 0; i < kinds.length; i++) {
   <li><a href="playground.asp">Playground</a>: chart type, title, size, image type and data from the query string</li>
   <li><a href="save.asp">Save a chart to a file</a> with SaveChart</li>
   <li><a href="bench.asp">The benchmark chart</a></li>
+  <li><a href="vbs/index.asp">The same pages in VBScript</a></li>
 </ul>
 <script>
 // Marks each chart image with the width it decoded to (0 when it did not
