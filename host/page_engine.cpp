@@ -152,6 +152,13 @@ std::string ReadFile(const std::filesystem::path& file, bool* ok) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// An error on a line from an included file names that file.
+void NameIncludeFile(PageError& e, const ParsedPage& parsed, int script_line) {
+  std::string file = parsed.PageFile(script_line);
+  if (!file.empty() && !parsed.files.empty() && file != parsed.files.front())
+    e.description += " (in " + file + ")";
+}
+
 std::string PropString(duk_context* ctx, duk_idx_t obj, const char* name) {
   std::string out;
   duk_get_prop_string(ctx, obj, name);
@@ -283,7 +290,10 @@ PageError PageRun::ErrorFromValue(duk_context* ctx, const ParsedPage& parsed) {
   }
   e.source = PropString(ctx, -1, "source");
   duk_get_prop_string(ctx, -1, "lineNumber");
-  if (duk_is_number(ctx, -1)) e.line = parsed.PageLine(duk_get_int(ctx, -1));
+  if (duk_is_number(ctx, -1)) {
+    e.line = parsed.PageLine(duk_get_int(ctx, -1));
+    NameIncludeFile(e, parsed, duk_get_int(ctx, -1));
+  }
   duk_pop(ctx);
   return e;
 }
@@ -308,7 +318,8 @@ PageResult PageRun::Run() {
   bool ok = true;
   std::string text = text_ ? std::string(*text_) : ReadFile(file_, &ok);
   if (!ok) return ErrorResult({"(none)", "The page cannot be read", "", 0});
-  ParsedPage parsed = ParsePage(text, options_.default_language);
+  IncludeSource includes{options_.root, file_};
+  ParsedPage parsed = ParsePage(text, options_.default_language, &includes);
   if (!parsed.error.empty()) return ErrorResult({"(none)", parsed.error, "", 0});
 
   response_ = ResponseObject::Create([this] {
@@ -436,6 +447,7 @@ PageResult PageRun::RunVbScript(const ParsedPage& parsed) {
         e.description +=
             " (column " + std::to_string(parsed.PageColumn(outcome.line, outcome.column)) + ")";
       }
+      NameIncludeFile(e, parsed, outcome.line);
     }
     return ErrorResult(e);
   }

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 
 namespace qz::host {
 namespace {
@@ -145,7 +147,140 @@ int ColumnAt(std::string_view page, std::size_t pos) {
   return static_cast<int>(pos - start) + 1;
 }
 
+// The page text with its includes in place, and where each of its lines
+// came from.
+struct Expanded {
+  std::string text;
+  std::vector<std::pair<int, int>> lines;  // per line: file index, line in that file
+  std::vector<std::string> files;
+  std::string error;
+  int includes = 0;
+};
+
+bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
+  return s.size() >= prefix.size() && Lower(s.substr(0, prefix.size())) == prefix;
+}
+
+// Reads an include directive at the start of s ("<!--" already seen there):
+// its kind ("file" or "virtual"), its path and its length.
+bool ReadInclude(std::string_view s, std::string* kind, std::string* path, std::size_t* length) {
+  std::size_t i = 4;
+  auto skip = [&] {
+    while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i]))) ++i;
+  };
+  skip();
+  if (!StartsWithNoCase(s.substr(i), "#include")) return false;
+  i += 8;
+  skip();
+  if (StartsWithNoCase(s.substr(i), "file")) {
+    *kind = "file";
+    i += 4;
+  } else if (StartsWithNoCase(s.substr(i), "virtual")) {
+    *kind = "virtual";
+    i += 7;
+  } else {
+    return false;
+  }
+  skip();
+  if (i >= s.size() || s[i] != '=') return false;
+  ++i;
+  skip();
+  if (i >= s.size() || (s[i] != '"' && s[i] != '\'')) return false;
+  char quote = s[i++];
+  std::size_t end = s.find(quote, i);
+  if (end == std::string_view::npos || end - i > 1024) return false;
+  *path = std::string(s.substr(i, end - i));
+  i = end + 1;
+  skip();
+  if (!StartsWithNoCase(s.substr(i), "-->")) return false;
+  *length = i + 3;
+  return true;
+}
+
+void ExpandInto(std::string_view text, const std::filesystem::path& file, int file_index, int depth,
+                const IncludeSource& source, Expanded& out) {
+  int line = 1;
+  auto append = [&](std::string_view chunk) {
+    for (char c : chunk) {
+      out.text.push_back(c);
+      if (c == '\n') out.lines.emplace_back(file_index, ++line);
+    }
+  };
+  auto fail = [&](const std::string& why) {
+    if (out.error.empty())
+      out.error = out.files[static_cast<std::size_t>(file_index)] + ", line " +
+                  std::to_string(line) + ": " + why;
+  };
+  std::size_t pos = 0;
+  while (pos < text.size() && out.error.empty()) {
+    std::size_t at = text.find("<!--", pos);
+    if (at == std::string_view::npos) {
+      append(text.substr(pos));
+      break;
+    }
+    append(text.substr(pos, at - pos));
+    std::string kind, path;
+    std::size_t length = 0;
+    if (!ReadInclude(text.substr(at), &kind, &path, &length)) {
+      append(text.substr(at, 4));
+      pos = at + 4;
+      continue;
+    }
+    pos = at + length;
+    if (depth >= kMaxIncludeDepth) {
+      fail("includes nest deeper than " + std::to_string(kMaxIncludeDepth));
+      return;
+    }
+    if (++out.includes > kMaxIncludes) {
+      fail("more than " + std::to_string(kMaxIncludes) + " includes");
+      return;
+    }
+    for (char& c : path) {
+      if (c == '\\') c = '/';
+    }
+    std::filesystem::path target;
+    if (kind == "virtual") {
+      std::string rel = path;
+      while (!rel.empty() && rel.front() == '/') rel.erase(0, 1);
+      target = source.root / rel;
+    } else {
+      target = file.parent_path() / path;
+    }
+    std::error_code ec;
+    std::filesystem::path real = std::filesystem::weakly_canonical(target, ec);
+    std::filesystem::path rel = real.lexically_relative(source.root);
+    if (ec || path.empty() || rel.empty() || *rel.begin() == ".." || rel.is_absolute()) {
+      fail("the include \"" + path + "\" lies outside the site");
+      return;
+    }
+    std::ifstream in(real, std::ios::binary);
+    std::string body;
+    if (in && std::filesystem::is_regular_file(real, ec)) {
+      body.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    if (!in || !std::filesystem::is_regular_file(real, ec)) {
+      fail("the include \"" + path + "\" cannot be read");
+      return;
+    }
+    if (out.text.size() + body.size() > kMaxIncludedBytes) {
+      fail("the page with its includes is larger than " + std::to_string(kMaxIncludedBytes >> 20) +
+           " MB");
+      return;
+    }
+    out.files.push_back("/" + rel.generic_string());
+    ExpandInto(body, real, static_cast<int>(out.files.size()) - 1, depth + 1, source, out);
+  }
+}
+
 }  // namespace
+
+std::string ParsedPage::PageFile(int script_line) const {
+  if (files.empty() || page_file.empty() || script_line < 1) return {};
+  auto i = static_cast<std::size_t>(script_line - 1);
+  int f = i < page_file.size() ? page_file[i] : page_file.back();
+  return f >= 0 && static_cast<std::size_t>(f) < files.size() ? files[static_cast<std::size_t>(f)]
+                                                              : std::string();
+}
 
 int ParsedPage::PageColumn(int script_line, int script_column) const {
   if (script_line < 1 || script_column < 1 || page_column.empty()) return script_column;
@@ -161,7 +296,9 @@ int ParsedPage::PageLine(int script_line) const {
   return i < page_line.size() ? page_line[i] : page_line.back();
 }
 
-ParsedPage ParsePage(std::string_view page, PageLanguage default_language) {
+namespace {
+
+ParsedPage ParseText(std::string_view page, PageLanguage default_language) {
   ParsedPage out;
   out.language = default_language;
   // The directive comes first: the language decides how text is emitted.
@@ -228,6 +365,37 @@ ParsedPage ParsePage(std::string_view page, PageLanguage default_language) {
     }
     first_block = false;
     pos = close + 2;
+  }
+  return out;
+}
+
+}  // namespace
+
+ParsedPage ParsePage(std::string_view page, PageLanguage default_language,
+                     const IncludeSource* includes) {
+  if (includes == nullptr) return ParseText(page, default_language);
+  Expanded expanded;
+  std::filesystem::path rel = includes->file.lexically_relative(includes->root);
+  expanded.files.push_back("/" + rel.generic_string());
+  expanded.lines.emplace_back(0, 1);
+  ExpandInto(page, includes->file, 0, 0, *includes, expanded);
+  if (!expanded.error.empty()) {
+    ParsedPage failed;
+    failed.error = expanded.error;
+    return failed;
+  }
+  ParsedPage out = ParseText(expanded.text, default_language);
+  // The parser counted lines of the expanded text: give each its own file's.
+  auto origin = [&](int line) {
+    auto i = static_cast<std::size_t>(std::max(line, 1) - 1);
+    return i < expanded.lines.size() ? expanded.lines[i] : expanded.lines.back();
+  };
+  out.files = std::move(expanded.files);
+  out.page_file.resize(out.page_line.size());
+  for (std::size_t i = 0; i < out.page_line.size(); ++i) {
+    auto [file, line] = origin(out.page_line[i]);
+    out.page_file[i] = file;
+    out.page_line[i] = line;
   }
   return out;
 }

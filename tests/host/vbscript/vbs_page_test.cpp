@@ -3,6 +3,8 @@
 // error answers as JavaScript pages, and the default language.
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "platform/com/dispatcher.h"
 #include "platform/com/typeinfo.h"
 #include "tests/host/page_test_util.h"
@@ -230,6 +232,53 @@ TEST_F(VbsPageTest, TheDirectiveChoosesTheLanguage) {
   EXPECT_EQ(Run("<%@ Language=\"JScript\" %><%= [1, 2].length %>").body, "2");
   EXPECT_EQ(Run("<%@ LANGUAGE=VBScript %><%= UBound(Array(1, 2)) %>").body, "1");
   EXPECT_EQ(Run("<%= Len(\"abc\") %>").body, "3") << "VBScript by default here";
+}
+
+TEST_F(VbsPageTest, IncludesForBothLanguages) {
+  site_.Write("lib/helpers.inc",
+              "<% Function Twice(n) : Twice = n * 2 : End Function %><!-- #include "
+              "file=\"deeper.inc\" -->");
+  site_.Write("lib/deeper.inc", "[deep]");
+  site_.Write("top.inc", "<% var top = 'T'; %>");
+  PageResult r = Run("<!-- #include file=\"lib/helpers.inc\" -->\n<%= Twice(21) %>");
+  EXPECT_EQ(r.status, 200) << r.body;
+  EXPECT_EQ(r.body, "[deep]\n42");
+  r = Run("<%@ Language=\"JScript\" %><!--#INCLUDE VIRTUAL='/top.inc'--><%= top %>");
+  EXPECT_EQ(r.status, 200) << r.body;
+  EXPECT_EQ(r.body, "T");
+  r = Run("<!-- an ordinary comment --><!-- #include nothing -->");
+  EXPECT_EQ(r.body, "<!-- an ordinary comment --><!-- #include nothing -->");
+}
+
+TEST_F(VbsPageTest, IncludeErrorsNameFileAndLine) {
+  PageResult r = Run("a\nb <!-- #include file=\"missing.inc\" -->");
+  EXPECT_EQ(r.status, 500);
+  EXPECT_NE(r.body.find("/page.asp, line 2"), std::string::npos) << r.body;
+  EXPECT_NE(r.body.find("cannot be read"), std::string::npos) << r.body;
+
+  std::filesystem::path outside = site_.root().parent_path() / "outside-the-site.inc";
+  { std::ofstream(outside) << "secret"; }
+  for (const char* escape : {"<!-- #include file=\"../outside-the-site.inc\" -->",
+                             "<!-- #include virtual=\"/../outside-the-site.inc\" -->",
+                             "<!-- #include file=\"/etc/passwd\" -->"}) {
+    r = Run(escape);
+    EXPECT_EQ(r.status, 500) << escape;
+    EXPECT_EQ(r.body.find("secret"), std::string::npos);
+    EXPECT_NE(r.body.find("outside the site"), std::string::npos) << r.body;
+  }
+  std::filesystem::remove(outside);
+
+  site_.Write("loop.inc", "x<!-- #include file=\"loop.inc\" -->");
+  r = Run("<!-- #include file=\"loop.inc\" -->");
+  EXPECT_EQ(r.status, 500);
+  EXPECT_NE(r.body.find("nest deeper than"), std::string::npos) << r.body;
+  EXPECT_NE(r.body.find("/loop.inc, line 1"), std::string::npos) << r.body;
+
+  site_.Write("bad.inc", "<%\n\nx = 1 / 0 %>");
+  r = Run("<p>\n<!-- #include file=\"bad.inc\" --></p>");
+  EXPECT_EQ(r.status, 500);
+  EXPECT_NE(r.body.find("line 3"), std::string::npos) << r.body;
+  EXPECT_NE(r.body.find("(in /bad.inc)"), std::string::npos) << r.body;
 }
 
 }  // namespace
