@@ -4,6 +4,8 @@
 #include <cmath>
 
 #include "host/vbscript/conversions.h"
+#include "platform/automation/convert.h"
+#include "platform/automation/error.h"
 
 namespace qz::vbs {
 namespace {
@@ -200,8 +202,9 @@ class Lexer {
     if (pos_ < s_.size() && IsIdentChar(s_[pos_])) Fail(1031, t.line, t.column);
     std::optional<double> v;
     try {
-      v = TextNumber(text);
-    } catch (const ScriptError&) {
+      // Literals are read the same way whatever the locale.
+      v = qz::TryParsePlainNumber(text);
+    } catch (const qz::Error&) {
       Fail(1031, t.line, t.column);
     }
     if (!v || !std::isfinite(*v)) Fail(1031, t.line, t.column);
