@@ -4,6 +4,8 @@
 # /work/shared/bench/peers. Reports charts per second, median and p99
 # latency, errors, and the server's resident memory before and after.
 # Targets: >= 400 charts/s, p99 < 25 ms, no errors, memory growth <= 10%.
+# Then the same chart from the VBScript page vbs/bench.asp, in the same
+# server: its charts per second at least 95% of the JavaScript page's.
 #
 # Usage: bench/serve_load.sh [BUILD_DIR]   (env: DURATION=30s CONNECTIONS=16
 #        WRK_THREADS=4 THREADS=<quenza --threads, default: the number of cores>)
@@ -64,4 +66,19 @@ echo "latency p50:     $p50"
 echo "latency p99:     $p99   (target < 25ms)"
 echo "errors:          non-2xx ${non2xx:-0}; ${socket:-no socket errors}"
 echo "resident memory: ${rss_before} kB before, ${rss_after} kB after (${growth}%, target <= 10%)"
-[ -z "$non2xx" ] && [ -z "$socket" ]
+
+vbs_url="http://127.0.0.1:$port/vbs/bench.asp"
+for _ in $(seq 1 $((threads * 4))); do curl -s -o "$work/vbs.jpg" "$vbs_url"; done
+cmp -s "$work/chart.jpg" "$work/vbs.jpg" || { echo "vbs/bench.asp draws another chart" >&2; exit 1; }
+wrk -t"$wrk_threads" -c"$connections" -d"$duration" --latency "$vbs_url" >"$work/wrk-vbs.txt"
+vbs_rate=$(awk '/^Requests\/sec:/ {print $2}' "$work/wrk-vbs.txt")
+vbs_p99=$(awk '$1 == "99%" {print $2}' "$work/wrk-vbs.txt")
+vbs_non2xx=$(awk '/Non-2xx/ {print $NF}' "$work/wrk-vbs.txt")
+vbs_socket=$(awk '/Socket errors/ {print}' "$work/wrk-vbs.txt")
+ratio=$(awk -v a="$vbs_rate" -v b="$rate" 'BEGIN {printf "%.1f", a * 100.0 / b}')
+echo
+echo "== the same chart from VBScript: $vbs_url"
+echo "charts/s:        $vbs_rate   (${ratio}% of the JavaScript page's, target >= 95%)"
+echo "latency p99:     $vbs_p99"
+echo "errors:          non-2xx ${vbs_non2xx:-0}; ${vbs_socket:-no socket errors}"
+[ -z "$non2xx" ] && [ -z "$socket" ] && [ -z "$vbs_non2xx" ] && [ -z "$vbs_socket" ]
