@@ -190,7 +190,29 @@ ClassInstance::~ClassInstance() {
   GiveItems(1 + cls_.fields.size());
 }
 
+namespace {
+// Instances whose last reference went while another was being released:
+// they go in turn, so that a long chain of objects does not nest releases.
+thread_local int t_releasing = 0;
+thread_local std::vector<ClassInstance*> t_pending;
+}  // namespace
+
 void ClassInstance::LastRelease() {
+  if (t_releasing > 0) {
+    t_pending.push_back(this);
+    return;
+  }
+  ++t_releasing;
+  Finish();
+  while (!t_pending.empty()) {
+    ClassInstance* next = t_pending.back();
+    t_pending.pop_back();
+    next->Finish();
+  }
+  --t_releasing;
+}
+
+void ClassInstance::Finish() {
   if (!terminated_ && in_ && in_->CanTerminate()) {
     terminated_ = true;
     auto it = cls_.members.find("class_terminate");
@@ -288,6 +310,14 @@ Interpreter::~Interpreter() {
   Shutdown();
 }
 
+void Interpreter::PopFrame() {
+  // The frame leaves the stack before its values go: releasing them may run
+  // Class_Terminate, which pushes frames of its own.
+  std::unique_ptr<Frame> f = std::move(frames_.back());
+  frames_.pop_back();
+  f.reset();
+}
+
 void Interpreter::AddObject(std::string_view name, Ref<Object> object) {
   std::string key = Lower(name);
   globals_[key] = std::make_unique<Value>(Value::Object(std::move(object)));
@@ -317,12 +347,20 @@ void Interpreter::Run(std::string_view source) {
 
 void Interpreter::Shutdown() {
   if (stopping_) return;
-  frames_.resize(1);
-  frames_[0]->with.clear();
-  // Globals go one by one, so that Class_Terminate still finds the others.
-  for (auto& [name, v] : globals_) {
-    Value gone = std::move(*v);
-    *v = Value();
+  while (frames_.size() > 1) PopFrame();
+  std::deque<Value> with = std::move(frames_[0]->with);
+  with.clear();
+  // Globals go one by one, so that Class_Terminate still finds the others;
+  // what the terminate code leaves in them goes in a later round.
+  for (int round = 0; round < 4; ++round) {
+    std::vector<Value*> vars;
+    for (auto& [name, v] : globals_) {
+      if (!v->is_empty()) vars.push_back(v.get());
+    }
+    if (vars.empty()) break;
+    for (Value* v : vars) {
+      Value gone = std::move(*v);
+    }
   }
   stopping_ = true;
   // What is left is held in cycles between script objects: break them.
@@ -503,7 +541,10 @@ Interpreter::Flow Interpreter::Exec(const Stmt& s) {
       Value v = EvalExpr(*s.a);
       Frame& f = frame();
       f.with.push_back(std::move(v));
-      Finally pop{[&f] { f.with.pop_back(); }};
+      Finally pop{[&f] {
+        Value gone = std::move(f.with.back());
+        f.with.pop_back();
+      }};
       return ExecBlock(s.body);
     }
   }
@@ -574,6 +615,7 @@ void Interpreter::ExecReDim(const Stmt& s) {
         for (std::size_t d = 0; d + 1 < old.upper.size(); ++d) {
           if (old.upper[d] != fresh->upper[d]) Throw(9);
         }
+        fresh->depth = old.depth;
         std::size_t n = std::min(old.items.size(), fresh->items.size());
         for (std::size_t i = 0; i < n; ++i) fresh->items[i] = std::move(old.items[i]);
       }
@@ -724,7 +766,9 @@ void Interpreter::StoreInto(Value& holder, std::vector<Arg>& args, Value value, 
     return;
   }
   if (holder.is_array()) {
-    *Element(holder, Subscripts(args)) = std::move(value);
+    Value* slot = Element(holder, Subscripts(args));
+    holder.array()->Holds(value);
+    *slot = std::move(value);
     return;
   }
   if (holder.is_object()) {
@@ -912,7 +956,11 @@ void Interpreter::WriteBack(std::vector<Arg>& args) {
     for (std::size_t d = 0; inside && d < a.index.size(); ++d) {
       inside = a.index[d] >= 0 && a.index[d] <= arr.upper[d];
     }
-    if (inside) *Element(*a.array_var, a.index) = a.value;
+    if (inside) {
+      Value* slot = Element(*a.array_var, a.index);
+      arr.Holds(a.value);
+      *slot = a.value;
+    }
   }
 }
 
@@ -1010,7 +1058,7 @@ Value Interpreter::CallProc(const Proc& proc, ClassInstance* me, std::vector<Arg
     f->vars[p.name] = params[i];
   }
   frames_.push_back(std::move(f));
-  Finally pop{[this] { frames_.pop_back(); }};
+  Finally pop{[this] { PopFrame(); }};
   ExecBlock(proc.body);
   for (std::size_t i = 0; i < args.size(); ++i) {
     if (!proc.params[i].by_val && !args[i].ref && args[i].array_var) args[i].value = *params[i];
@@ -1056,7 +1104,7 @@ void Interpreter::Execute(std::string_view statements, bool global) {
   auto f = std::make_unique<Frame>();
   f->global = true;
   frames_.push_back(std::move(f));
-  Finally pop{[this] { frames_.pop_back(); }};
+  Finally pop{[this] { PopFrame(); }};
   ExecBlock(body);
 }
 

@@ -100,6 +100,7 @@ class Interpreter {
   enum class Flow : std::uint8_t { Normal, ExitDo, ExitFor, ExitProc };
 
   Frame& frame() { return *frames_.back(); }
+  void PopFrame();
   void Declare(const Program& program);
   Flow ExecBlock(const Block& block);
   Flow Exec(const Stmt& s);
@@ -160,6 +161,8 @@ class ClassInstance final : public Object {
   const ClassMember* FindMember(const std::string& name, bool from_inside) const;
   void ClearFields();
   void Detach() { in_ = nullptr; }
+  // Runs Class_Terminate (when it may) and deletes the object.
+  void Finish();
 
  protected:
   ~ClassInstance() override;

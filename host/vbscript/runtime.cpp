@@ -569,7 +569,11 @@ Value ArrayFn(Interpreter&, Args& a) {
   auto arr = std::make_unique<ArrayData>();
   arr->upper.push_back(static_cast<std::int32_t>(a.size()) - 1);
   arr->Resize(a.size());
-  for (std::size_t i = 0; i < a.size(); ++i) arr->items[i] = a[i].missing ? Value() : a[i].value;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (a[i].missing) continue;
+    arr->Holds(a[i].value);
+    arr->items[i] = a[i].value;
+  }
   return Value::Array(std::move(arr));
 }
 Value Bound(Interpreter& in, Args& a, bool upper) {

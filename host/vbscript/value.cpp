@@ -1,5 +1,7 @@
 #include "host/vbscript/value.h"
 
+#include <algorithm>
+
 #include "platform/automation/error.h"
 
 namespace qz::vbs {
@@ -20,7 +22,38 @@ Value& Value::operator=(const Value& o) {
   return *this;
 }
 
+Value::Value(Value&& o) noexcept
+    : type_(o.type_),
+      i_(o.i_),
+      d_(o.d_),
+      s_(std::move(o.s_)),
+      o_(std::move(o.o_)),
+      a_(std::move(o.a_)) {
+  o.type_ = Type::Empty;
+}
+
+Value& Value::operator=(Value&& o) noexcept {
+  if (this != &o) {
+    Value old(std::move(*this));
+    type_ = o.type_;
+    i_ = o.i_;
+    d_ = o.d_;
+    s_ = std::move(o.s_);
+    o_ = std::move(o.o_);
+    a_ = std::move(o.a_);
+    o.type_ = Type::Empty;
+  }
+  return *this;
+}
+
 Value::~Value() = default;
+
+void ArrayData::Holds(const Value& child) {
+  if (!child.is_array()) return;
+  int d = child.array()->depth + 1;
+  if (d > kMaxNesting) Throw(28);
+  depth = std::max(depth, d);
+}
 
 Value Value::Object(Ref<vbs::Object> o) {
   Value v(Type::Object);
@@ -70,7 +103,7 @@ void GiveItems(std::size_t n) {
   b.live = n > b.live ? 0 : b.live - n;
 }
 
-ArrayData::ArrayData(const ArrayData& o) : upper(o.upper), fixed(false) {
+ArrayData::ArrayData(const ArrayData& o) : upper(o.upper), fixed(false), depth(o.depth) {
   TakeItems(o.items.size());
   try {
     items = o.items;

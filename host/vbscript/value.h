@@ -75,9 +75,11 @@ class Value {
  public:
   Value() = default;
   Value(const Value& o);
-  Value(Value&& o) noexcept = default;
+  Value(Value&& o) noexcept;  // leaves o Empty
   Value& operator=(const Value& o);
-  Value& operator=(Value&& o) noexcept = default;
+  // The old value goes only once this one is whole: releasing it may run
+  // script (Class_Terminate) that reads or writes this very variable.
+  Value& operator=(Value&& o) noexcept;
   ~Value();
 
   static Value Null() { return Value(Type::Null); }
@@ -140,9 +142,16 @@ struct ArrayData {
   // Sets the item count, within the thread's item budget (Out of memory, 7).
   void Resize(std::size_t n);
 
+  // Notes that child is stored in this array: arrays nest at most
+  // kMaxNesting deep (Out of stack space, 28), so that copying and
+  // releasing them cannot exhaust the stack.
+  void Holds(const Value& child);
+  static constexpr int kMaxNesting = 64;
+
   std::vector<std::int32_t> upper;  // per dimension; -1 for an empty array
   std::vector<Value> items;
   bool fixed = false;  // declared with bounds by Dim: ReDim refuses it
+  int depth = 1;       // arrays within arrays, this one included (at least)
 };
 
 // The array items and objects alive on this thread, and the most it may hold:

@@ -349,6 +349,12 @@ TEST(VbsClasses, MembersPropertiesAndLifetime) {
        "b.Items(1)",
        "x\n"},
       {"Set x = New Missing", "error 506\n"},
+      {"Dim keep, g\nClass T\n Sub Class_Terminate : g = \"gone\" : Set keep = New T : End Sub\n"
+       "End Class\nSet t = New T : Set t = Nothing\nOut g",
+       "gone\n"},
+      {"Class T\n Sub Class_Terminate : x = 1 / 0 : End Sub\nEnd Class\n"
+       "Set t = New T : Set t = Nothing : Out \"fine\"",
+       "fine\n"},
       {"x = 5\nSet y = x", "error 424\n"},
       {"Dim o\nOut o.Name", "error 424\n"},
       {"Set o = Nothing\nOut o.Name", "error 91\n"},
@@ -640,6 +646,14 @@ TEST(VbsLimits, DepthMemoryAndNestingAreBounded) {
   EXPECT_EQ(RunScript("s = Space(70000000)").error, 7);
   EXPECT_EQ(RunScript("s = \"x\"\nDo : s = s & s : Loop").error, 7);
   EXPECT_EQ(RunScript("ReDim a(-2)").error, 9);
+  // Nested arrays and long chains of objects release without deep recursion.
+  EXPECT_EQ(RunScript("a = Array()\nDo : a = Array(a) : Loop").error, 28);
+  EXPECT_EQ(RunScript("Dim a(1)\nDo : b = a : a(0) = b : Loop").error, 28);
+  EXPECT_EQ(RunScript("Class N : Public Nxt : End Class\nSet h = Nothing\n"
+                      "For i = 1 To 200000 : Set n = New N : Set n.Nxt = h : Set h = n : Next\n"
+                      "Set n = Nothing : Set h = Nothing\nOut \"released\"")
+                .out,
+            "released\n");
   // Deep nesting is a syntax error, not a crashed stack.
   std::string deep = "x = " + std::string(100000, '(') + "1" + std::string(100000, ')');
   EXPECT_EQ(RunScript(deep).error, 1001);
