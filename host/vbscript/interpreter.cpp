@@ -47,7 +47,12 @@ class DispatchObject final : public Object {
     vargs.reserve(args.size() + 1);
     bool by_ref = false;
     for (const Arg& a : args) {
-      vargs.push_back(a.missing ? Variant() : ToVariant(a.value));
+      // A script object passes its default value; dispatch objects pass as
+      // themselves.
+      bool script_object = a.value.is_object() && a.value.object() && !a.value.object()->dispatch();
+      vargs.push_back(a.missing       ? Variant()
+                      : script_object ? ToVariant(in.Simple(a.value))
+                                      : ToVariant(a.value));
       by_ref = by_ref || a.ref || a.array_var;
     }
     std::vector<Variant> before;

@@ -116,10 +116,12 @@ TEST_F(VbsPageTest, RequestCollectionsByNameNumberAndForEach) {
       "Response.Write \"|\" & Request(\"b\") & \"|\" & Request(\"f\") & \"|\" & "
       "IsEmpty(Request(\"none\"))\n"
       "Response.Write \"|\" & Request.QueryString & \"|\" & Request.Form(\"f\") & \"|\" & "
-      "Request.ServerVariables(\"HTTP_USER_AGENT\")\n%>",
+      "Request.ServerVariables(\"HTTP_USER_AGENT\")\n"
+      "Set c = Server.CreateObject(\"Test.Chart\") : Response.Write \"|\" & "
+      "c.Echo(Request.Form)\n%>",
       "a=1&b=2&a=3", "f=x%20y");
   EXPECT_EQ(r.status, 200) << r.body;
-  EXPECT_EQ(r.body, "a=1, 3;b=2;2|b|1, 3|2|x y|True|a=1&b=2&a=3|x y|tester");
+  EXPECT_EQ(r.body, "a=1, 3;b=2;2|b|1, 3|2|x y|True|a=1&b=2&a=3|x y|tester|f=x%20y");
 }
 
 TEST_F(VbsPageTest, ComponentsAnswerThroughTheirMembers) {
