@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 
@@ -390,6 +391,14 @@ ParsedPage ParsePage(std::string_view page, PageLanguage default_language,
     auto i = static_cast<std::size_t>(std::max(line, 1) - 1);
     return i < expanded.lines.size() ? expanded.lines[i] : expanded.lines.back();
   };
+  if (!out.error.empty() && out.error.starts_with("line ")) {
+    // "line N: why" of the expanded text: name the file and its own line.
+    std::size_t colon = out.error.find(':');
+    int line = std::atoi(out.error.substr(5, colon - 5).c_str());
+    auto [file, own] = origin(line);
+    out.error = expanded.files[static_cast<std::size_t>(file)] + ", line " + std::to_string(own) +
+                out.error.substr(colon);
+  }
   out.files = std::move(expanded.files);
   out.page_file.resize(out.page_line.size());
   for (std::size_t i = 0; i < out.page_line.size(); ++i) {

@@ -276,6 +276,11 @@ TEST_F(VbsPageTest, IncludeErrorsNameFileAndLine) {
   EXPECT_NE(r.body.find("nest deeper than"), std::string::npos) << r.body;
   EXPECT_NE(r.body.find("/loop.inc, line 1"), std::string::npos) << r.body;
 
+  site_.Write("open.inc", "a\nb\n<% unterminated");
+  r = Run("<p>\n<!-- #include file=\"open.inc\" -->");
+  EXPECT_EQ(r.status, 500);
+  EXPECT_NE(r.body.find("/open.inc, line 3: missing %&gt;"), std::string::npos) << r.body;
+
   site_.Write("bad.inc", "<%\n\nx = 1 / 0 %>");
   r = Run("<p>\n<!-- #include file=\"bad.inc\" --></p>");
   EXPECT_EQ(r.status, 500);
