@@ -359,10 +359,12 @@ std::optional<double> ParseDate(std::string_view text) {
     }
     if (month_name) {
       if (nums.size() == 1) {
+        // "March 2024" is its first day; "March 5" would need the current
+        // year, which a conversion does not take from the clock.
+        if (nums[0] <= 31) return std::nullopt;
         m = month_name;
-        d = nums[0] <= 31 ? nums[0] : 1;
-        y = nums[0] <= 31 ? SplitDate(0).year : nums[0];
-        if (nums[0] <= 31) return std::nullopt;  // the current year is not known here
+        d = 1;
+        y = nums[0];
       } else if (nums.size() == 2) {
         m = month_name;
         if (nums[0] > 31) {

@@ -32,9 +32,11 @@ class ClassInstance;
 using NativeFunction = std::function<Value(Interpreter&, std::vector<Arg>&)>;
 
 struct Limits {
-  // Checked at every statement: stop requests and the deadline.
+  // The deadline and other budgets: asked every 256 statements, loop turns
+  // and calls.
   std::function<bool()> expired;
-  // Checked at every statement without a call: set by the host to stop now.
+  // Set by the host to stop now (Response.End, shutdown): read at every
+  // statement, loop turn and call.
   const std::atomic<bool>* stop = nullptr;
   int max_depth = 200;  // nested procedure calls
 };
@@ -65,7 +67,7 @@ class Interpreter {
   Value Eval(std::string_view expression);
   void Execute(std::string_view statements, bool global);
   Ref<Object> GetRef(std::string_view name);
-  // Calls what a value names as a procedure: a GetRef object.
+  // The instance whose member is running, if any.
   ClassInstance* CurrentMe() const;
   Value Err();
   void SetError(const ScriptError& e);

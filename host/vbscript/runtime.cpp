@@ -116,8 +116,7 @@ Value InStr(Interpreter& in, Args& a) {
   bool text = a.size() >= 4 && TextCompareArg(in, a, 3);
   if (v1.is_null() || v2.is_null()) return Value::Null();
   std::string s1 = ToText(v1), s2 = ToText(v2);
-  if (static_cast<std::size_t>(start) > s1.size())
-    return Value::Long(s2.empty() && static_cast<std::size_t>(start) == s1.size() + 1 ? 0 : 0);
+  if (static_cast<std::size_t>(start) > s1.size()) return Value::Long(0);
   if (s2.empty()) return Value::Long(start);
   std::size_t at = Find(s1, s2, static_cast<std::size_t>(start - 1), text);
   return Value::Long(at == std::string::npos ? 0 : static_cast<std::int32_t>(at + 1));
@@ -362,9 +361,9 @@ Value Radix(Interpreter& in, Args& a, bool hex) {
   if (v.is_null()) return Value::Null();
   std::int32_t n = ToLong(v);
   std::uint32_t u = static_cast<std::uint32_t>(n);
-  bool small = (v.type() == Type::Integer || v.type() == Type::Byte || v.type() == Type::Boolean ||
-                v.is_empty()) ||
-               (n >= -32768 && n < 0 && false);
+  // A negative 16-bit value shows its 16 bits: Hex(-1) is "FFFF".
+  bool small = v.type() == Type::Integer || v.type() == Type::Byte || v.type() == Type::Boolean ||
+               v.is_empty();
   if (small && n < 0) u &= 0xFFFF;
   char buf[16];
   std::snprintf(buf, sizeof buf, hex ? "%X" : "%o", u);
