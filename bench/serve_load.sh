@@ -8,6 +8,8 @@
 # With FLOOR set to the peers' floor program (build it with
 # /work/shared/bench/peers/build.sh), its warm JPEG loop runs first, in the
 # same run, as the yardstick for one chart's cost on this machine's state.
+# Then the same chart from the VBScript page vbs/bench.asp, in the same
+# server: its charts per second at least 95% of the JavaScript page's.
 #
 # Usage: bench/serve_load.sh [BUILD_DIR]   (env: DURATION=30s CONNECTIONS=16
 #        WRK_THREADS=4 BURSTS=3 FLOOR=<floor binary>
@@ -82,4 +84,19 @@ echo "latency p99:     $p99   (target < 25ms)"
 echo "resident memory: ${rss_start} kB warm, ${first_rss} kB after burst 1, ${rss_now} kB after" \
      "burst $bursts (${growth}%, target <= 10%)"
 echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
-[ "$failed" = 0 ]
+
+vbs_url="http://127.0.0.1:$port/vbs/bench.asp"
+for _ in $(seq 1 $((threads * 4))); do curl -s -o "$work/vbs.jpg" "$vbs_url"; done
+cmp -s "$work/chart.jpg" "$work/vbs.jpg" || { echo "vbs/bench.asp draws another chart" >&2; exit 1; }
+wrk -t"$wrk_threads" -c"$connections" -d"$duration" --latency "$vbs_url" >"$work/wrk-vbs.txt"
+vbs_rate=$(awk '/^Requests\/sec:/ {print $2}' "$work/wrk-vbs.txt")
+vbs_p99=$(awk '$1 == "99%" {print $2}' "$work/wrk-vbs.txt")
+vbs_non2xx=$(awk '/Non-2xx/ {print $NF}' "$work/wrk-vbs.txt")
+vbs_socket=$(awk '/Socket errors/ {print}' "$work/wrk-vbs.txt")
+ratio=$(awk -v a="$vbs_rate" -v b="$rate" 'BEGIN {printf "%.1f", a * 100.0 / b}')
+echo
+echo "== the same chart from VBScript: $vbs_url"
+echo "charts/s:        $vbs_rate   (${ratio}% of the JavaScript page's last burst, target >= 95%)"
+echo "latency p99:     $vbs_p99"
+echo "errors:          non-2xx ${vbs_non2xx:-0}; ${vbs_socket:-no socket errors}"
+[ "$failed" = 0 ] && [ -z "$vbs_non2xx" ] && [ -z "$vbs_socket" ]

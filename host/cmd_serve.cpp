@@ -9,6 +9,7 @@
 #include <iterator>
 #include <sstream>
 #include <thread>
+#include <vector>
 
 #include "delivery/temp_file.h"
 #include "host/chart_warmup.h"
@@ -28,6 +29,7 @@ struct ServeArgs {
   std::string listen = "127.0.0.1:8080";
   int threads = 0;
   int script_timeout = PageLimits::kScriptTimeoutSeconds;
+  std::string default_language = "VBScript";
   ServerLimits limits;
 };
 
@@ -38,7 +40,16 @@ struct PageArgs {
   std::string form;
   std::string out;
   int script_timeout = PageLimits::kScriptTimeoutSeconds;
+  std::string default_language = "VBScript";
 };
+
+PageLanguage LanguageNamed(const std::string& name) {
+  return EqualsNoCase(name, "JScript") || EqualsNoCase(name, "JavaScript") ? PageLanguage::JScript
+                                                                           : PageLanguage::VBScript;
+}
+
+// The languages --default-language accepts, in any letter case.
+const std::vector<std::string> kLanguageNames = {"VBScript", "JScript", "JavaScript"};
 
 int Serve(const ServeArgs& args) {
   delivery::RemoveStaleTempFiles();  // what killed renders left in the temporary folder
@@ -63,6 +74,7 @@ int Serve(const ServeArgs& args) {
   options.threads = args.threads;
   options.script_timeout_seconds = args.script_timeout;
   options.limits = args.limits;
+  options.default_language = LanguageNamed(args.default_language);
   options.create_object = CreateRegisteredObject;
   options.log = &std::cerr;
   // Every open connection is a descriptor: allow the connection limit and a
@@ -146,6 +158,7 @@ int RunOnePage(const PageArgs& args) {
   PageOptions options;
   options.root = root;
   options.script_timeout_seconds = args.script_timeout;
+  options.default_language = LanguageNamed(args.default_language);
   options.create_object = CreateRegisteredObject;
   options.log = [](const std::string& line) { std::cerr << line << "\n"; };
   PageRequest request;
@@ -227,6 +240,10 @@ void AddServeCommands(CLI::App& app) {
   limit("--shutdown-timeout", limits.shutdown_seconds,
         "Seconds pages in flight may finish after SIGTERM or SIGINT", 0, 3600);
   limit("--io-threads", limits.io_threads, "Threads serving connections", 1, 16);
+  serve
+      ->add_option("--default-language", serve_args->default_language,
+                   "Language of pages without a Language directive (VBScript or JScript)")
+      ->transform(CLI::IsMember(kLanguageNames, CLI::ignore_case));
   serve->callback([serve_args] { throw CLI::RuntimeError(Serve(*serve_args)); });
 
   auto page_args = std::make_shared<PageArgs>();
@@ -243,6 +260,9 @@ void AddServeCommands(CLI::App& app) {
                    "failure; an error text goes to stderr)");
   page->add_option("--script-timeout", page_args->script_timeout, "Seconds the page may run")
       ->check(WholeNumber(1, 86400));
+  page->add_option("--default-language", page_args->default_language,
+                   "Language of a page without a Language directive (VBScript or JScript)")
+      ->transform(CLI::IsMember(kLanguageNames, CLI::ignore_case));
   page->callback([page_args] { throw CLI::RuntimeError(RunOnePage(*page_args)); });
 }
 

@@ -13,6 +13,7 @@
 #include "host/chart_warmup.h"
 #include "host/page_parser.h"
 #include "host/script_binding.h"
+#include "host/vbscript/vbs_page.h"
 #include "platform/automation/convert.h"
 #include "platform/automation/error.h"
 #include "platform/eventlog/event_log.h"
@@ -65,6 +66,14 @@ bool StartsPath(std::string_view text, std::size_t i) {
 
 }  // namespace
 
+// True when path, read as a path from the site root ("/charts/inc.asp"),
+// names a file of the site: such a text shows nothing of the server.
+bool IsSitePath(std::string_view path, const std::filesystem::path& root) {
+  if (root.empty() || path.find("/..") != std::string_view::npos) return false;
+  std::error_code ec;
+  return std::filesystem::exists(root / std::filesystem::path(path.substr(1)), ec);
+}
+
 std::string ClientText(std::string_view text, const std::filesystem::path& root) {
   const std::string base = root.string();
   std::string out;
@@ -84,6 +93,8 @@ std::string ClientText(std::string_view text, const std::filesystem::path& root)
                      (path.size() == base.size() || path[base.size()] == '/');
       if (in_site) {
         out += path.size() == base.size() ? std::string_view("/") : path.substr(base.size());
+      } else if (IsSitePath(path, root)) {
+        out += path;  // already a site path, as include errors name files
       } else {
         out += "(server path)";
       }
@@ -198,6 +209,7 @@ class PageRun final : public ServerHooks, private eventlog::EventSink {
   void Spend(ScriptBudget::Spent what);
   std::string WhyStopped() const;
   PageResult ErrorResult(const PageError& e);
+  PageResult RunVbScript(const ParsedPage& parsed);
   PageError ErrorFromValue(duk_context* ctx, const ParsedPage& parsed);
   // The event log of the page's thread: a render that ended in its error
   // answer is logged with the page and the line of the script's call.
@@ -259,6 +271,13 @@ std::string ReadFile(const std::filesystem::path& file, bool* ok) {
   std::ifstream in(file, std::ios::binary);
   *ok = static_cast<bool>(in);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// An error on a line from an included file names that file.
+void NameIncludeFile(PageError& e, const ParsedPage& parsed, int script_line) {
+  std::string file = parsed.PageFile(script_line);
+  if (!file.empty() && !parsed.files.empty() && file != parsed.files.front())
+    e.description += " (in " + file + ")";
 }
 
 // One property of a thrown value, or the value's own text. The thrown value
@@ -473,6 +492,7 @@ PageError PageRun::ErrorFromValue(duk_context* ctx, const ParsedPage& parsed) {
   PageError e;
   e.number = "(none)";
   bool stopped = budget_.Expired();
+  int script_line = 0;
   if (duk_is_object(ctx, -1)) {
     if (!stopped) {
       if (ValueRead n = Read(ctx, "number"); n.is_number) e.number = NumberText(n.number);
@@ -481,7 +501,8 @@ PageError PageRun::ErrorFromValue(duk_context* ctx, const ParsedPage& parsed) {
     }
     if (ValueRead line = Read(ctx, "lineNumber");
         line.is_number && line.number >= 1 && line.number <= INT32_MAX) {
-      e.line = parsed.PageLine(static_cast<int>(line.number));
+      script_line = static_cast<int>(line.number);
+      e.line = parsed.PageLine(script_line);
     }
   }
   if (e.description.empty() && !budget_.Expired()) {
@@ -495,6 +516,7 @@ PageError PageRun::ErrorFromValue(duk_context* ctx, const ParsedPage& parsed) {
     e.description = WhyStopped();
     e.source.clear();
   }
+  if (script_line > 0) NameIncludeFile(e, parsed, script_line);
   return e;
 }
 
@@ -585,7 +607,8 @@ PageResult PageRun::Run() {
   bool ok = true;
   std::string text = text_ ? std::string(*text_) : ReadFile(file_, &ok);
   if (!ok) return ErrorResult({"(none)", "The page cannot be read", "", 0});
-  ParsedPage parsed = ParsePage(text);
+  IncludeSource includes{options_.root, file_};
+  ParsedPage parsed = ParsePage(text, options_.default_language, &includes);
   if (!parsed.error.empty()) return ErrorResult({"(none)", parsed.error, "", 0});
 
   response_ = ResponseObject::Create([this] {
@@ -602,6 +625,7 @@ PageResult PageRun::Run() {
                                  ComPtr<IDispatch>(server_.get()));
   ObjectContextScope scope(context_.get());
   eventlog::EventSinkScope events(this);
+  if (parsed.language == PageLanguage::VBScript) return RunVbScript(parsed);
 
   PageResult result;
   {
@@ -637,6 +661,57 @@ PageResult PageRun::Run() {
     result.headers = s.headers;
     result.body = response_->TakeBody();
   }
+  return result;
+}
+
+PageResult PageRun::RunVbScript(const ParsedPage& parsed) {
+  RequestData data = MakeRequestData();
+  VbsPageHost host;
+  host.response = response_.get();
+  host.request = request_object_.get();
+  host.server = server_.get();
+  host.request_data = &data;
+  host.budget = &budget_;
+  host.memory_limit = options_.script_memory_limit;
+  host.literals = &parsed.literals;
+  host.write = [this](const Variant& v) {
+    HRESULT hr = response_->Write(v);
+    if (Failed(hr)) Raise(NumberFromHResult(hr), {}, kSource);
+  };
+  host.create_without_context = [this](std::string_view id) { return CreateWithoutContext(id); };
+  VbsPageOutcome outcome = RunVbsPage(host, parsed.script);
+  Finish();
+  // As for JavaScript: a page that ended itself answers what it wrote,
+  // unless it spent a budget on the way.
+  const bool spent = budget_.spent.load() != ScriptBudget::Spent::None;
+  PageResult result;
+  if (spent || ((outcome.failed || outcome.stopped) && !response_->state().ended)) {
+    PageError e;
+    e.line = parsed.PageLine(outcome.line);
+    if (outcome.stopped || spent) {
+      e.number = "(none)";
+      e.description = WhyStopped();
+    } else {
+      e.number = outcome.number;
+      e.description = outcome.description;
+      e.source = outcome.source;
+      if (outcome.column > 0) {
+        e.description +=
+            " (column " + std::to_string(parsed.PageColumn(outcome.line, outcome.column)) + ")";
+      }
+      NameIncludeFile(e, parsed, outcome.line);
+    }
+    result = ErrorResult(e);
+  } else {
+    const ResponseState& s = response_->state();
+    result.status = s.status;
+    result.status_text = s.status_text;
+    result.content_type = s.content_type;
+    result.headers = s.headers;
+  }
+  result.chart_errors = chart_errors_;
+  body_bytes_ = response_->state().body.size();
+  if (result.error.empty()) result.body = response_->TakeBody();
   return result;
 }
 

@@ -20,6 +20,7 @@
 
 #include "host/duktape/qz_duktape.h"
 #include "host/page_objects.h"
+#include "host/page_parser.h"
 #include "platform/com/dispatch.h"
 
 namespace qz::host {
@@ -70,6 +71,8 @@ struct PageOptions {
   // Receives one line per page error (without a newline).
   std::function<void(const std::string&)> log;
   RunningPages* running = nullptr;
+  // The language of pages without a Language directive.
+  PageLanguage default_language = PageLanguage::JScript;
 };
 
 struct PageRequest {

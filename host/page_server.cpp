@@ -912,6 +912,7 @@ PageServer::PageServer(ServerOptions options) : options_(std::move(options)) {
   PageOptions& page_options = impl_->page;
   page_options.root = options_.root;
   page_options.script_timeout_seconds = options_.script_timeout_seconds;
+  page_options.default_language = options_.default_language;
   page_options.create_object = options_.create_object;
   page_options.log = [this](const std::string& line) { Log(line); };
   page_options.running = &impl_->running;

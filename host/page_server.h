@@ -61,6 +61,8 @@ struct ServerOptions {
   int threads = 0;  // 0: the number of cores
   std::int32_t script_timeout_seconds = PageLimits::kScriptTimeoutSeconds;
   PageLimits page_limits;
+  // The language of pages without a Language directive.
+  PageLanguage default_language = PageLanguage::JScript;
   ObjectCreator create_object;
   // Runs once on each worker thread before it serves (warms the per-thread
   // host form and fonts; see WarmChartWorker).

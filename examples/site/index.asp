@@ -63,6 +63,7 @@ for (var i = 0; i < kinds.length; i++) {
   <li><a href="imagemap.asp">Clickable chart</a>: an image map with a tooltip on every bar, alt text and the data as a table</li>
   <li><a href="save.asp">Save a chart to a file</a> with SaveChart</li>
   <li><a href="bench.asp">The benchmark chart</a></li>
+  <li><a href="vbs/index.asp">The same pages in VBScript</a></li>
 </ul>
 <script>
 // Marks each chart image with the width it decoded to (0 when it did not

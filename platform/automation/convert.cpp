@@ -1,10 +1,17 @@
 #include "platform/automation/convert.h"
 
+#include <langinfo.h>
+#include <locale.h>
+
 #include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 #include <limits>
+#include <memory>
+#include <mutex>
 #include <system_error>
 
 #include "platform/automation/error.h"
@@ -133,7 +140,7 @@ double RoundHalfEven(double x) {
   return r;
 }
 
-std::optional<double> TryParseNumber(std::string_view text) {
+std::optional<double> TryParsePlainNumber(std::string_view text) {
   std::string_view s = Trim(text);
   if (s.size() >= 2 && s[0] == '&') {
     char kind = static_cast<char>(std::toupper(static_cast<unsigned char>(s[1])));
@@ -187,6 +194,156 @@ std::optional<double> TryParseNumber(std::string_view text) {
   }
   if (res.ec != std::errc() || res.ptr != norm.data() + norm.size()) return std::nullopt;
   return value;
+}
+
+namespace {
+
+// The number locale, replaced whole; readers keep the one they took.
+std::mutex g_locale_mutex;
+std::shared_ptr<const NumberLocale> g_locale;
+
+bool IsEnglishName(const char* name) {
+  return name == nullptr || *name == 0 || std::strcmp(name, "C") == 0 ||
+         std::strcmp(name, "POSIX") == 0 || std::strncmp(name, "C.", 2) == 0;
+}
+
+// The rules of a named locale ("" for the environment's); nothing when it is
+// not installed.
+std::shared_ptr<const NumberLocale> LoadLocale(const char* name) {
+  locale_t loc =
+      newlocale(LC_NUMERIC_MASK | LC_MONETARY_MASK, name, static_cast<locale_t>(nullptr));
+  if (loc == static_cast<locale_t>(nullptr)) return nullptr;
+  auto out = std::make_shared<NumberLocale>();
+  const char* numeric = nl_langinfo_l(_NL_LOCALE_NAME(LC_NUMERIC), loc);
+  if (!IsEnglishName(numeric)) {
+    out->decimal_point = nl_langinfo_l(RADIXCHAR, loc);
+    out->thousands = nl_langinfo_l(THOUSEP, loc);
+  }
+  const char* monetary = nl_langinfo_l(_NL_LOCALE_NAME(LC_MONETARY), loc);
+  if (!IsEnglishName(monetary)) {
+    out->currency = nl_langinfo_l(CURRENCY_SYMBOL, loc);
+    out->money_decimal_point = nl_langinfo_l(MON_DECIMAL_POINT, loc);
+    out->money_thousands = nl_langinfo_l(MON_THOUSANDS_SEP, loc);
+  }
+  freelocale(loc);
+  if (out->decimal_point.empty()) out->decimal_point = ".";
+  if (out->money_decimal_point.empty()) out->money_decimal_point = out->decimal_point;
+  return out;
+}
+
+std::shared_ptr<const NumberLocale> LocaleNow() {
+  std::lock_guard lock(g_locale_mutex);
+  if (!g_locale) {
+    g_locale = LoadLocale("");
+    if (!g_locale) g_locale = std::make_shared<NumberLocale>();
+  }
+  return g_locale;
+}
+
+bool Eat(std::string_view s, std::size_t& i, std::string_view what) {
+  if (what.empty() || s.substr(i, what.size()) != what) return false;
+  i += what.size();
+  return true;
+}
+
+// The locale's form (see TryParseNumber) rewritten in the plain form; empty
+// when the text does not have it.
+std::string Plain(std::string_view s, const NumberLocale& loc) {
+  std::size_t i = 0;
+  bool negative = false, parens = false, sign = false, currency = false;
+  if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
+    negative = s[i] == '-';
+    sign = true;
+    ++i;
+  } else if (i < s.size() && s[i] == '(') {
+    parens = true;
+    ++i;
+  }
+  if (Eat(s, i, loc.currency)) currency = true;
+  if (!sign && !parens && i < s.size() && (s[i] == '+' || s[i] == '-')) {
+    negative = s[i] == '-';
+    sign = true;
+    ++i;
+  }
+  // The separators: monetary ones when a currency symbol is present (it may
+  // also follow the digits; look ahead for it).
+  bool money =
+      currency || (!loc.currency.empty() && s.find(loc.currency, i) != std::string_view::npos);
+  const std::string& point = money ? loc.money_decimal_point : loc.decimal_point;
+  const std::string& group = money ? loc.money_thousands : loc.thousands;
+  std::string out = negative ? "-" : "";
+  std::size_t first_group = 0;
+  int digits_in_group = 0;
+  bool grouped = false;
+  while (i < s.size()) {
+    if (std::isdigit(static_cast<unsigned char>(s[i]))) {
+      out.push_back(s[i++]);
+      ++digits_in_group;
+      if (!grouped) ++first_group;
+      continue;
+    }
+    if (!group.empty() && s.substr(i, group.size()) == group && i + group.size() < s.size() &&
+        std::isdigit(static_cast<unsigned char>(s[i + group.size()]))) {
+      // Groups: the first of one to three digits, every later one of three.
+      if (grouped ? digits_in_group != 3 : (first_group == 0 || first_group > 3)) return {};
+      grouped = true;
+      digits_in_group = 0;
+      i += group.size();
+      continue;
+    }
+    break;
+  }
+  if (grouped && digits_in_group != 3) return {};
+  if (Eat(s, i, point)) {
+    out.push_back('.');
+    while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) out.push_back(s[i++]);
+  }
+  if (i < s.size() && (s[i] == 'E' || s[i] == 'e' || s[i] == 'D' || s[i] == 'd')) {
+    out.push_back('e');
+    ++i;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) out.push_back(s[i++]);
+    while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) out.push_back(s[i++]);
+  }
+  if (!currency && Eat(s, i, loc.currency)) currency = true;
+  if (!sign && !parens && i < s.size() && (s[i] == '+' || s[i] == '-')) {
+    if (s[i] == '-') out.insert(out.begin(), '-');
+    ++i;
+  }
+  if (parens) {
+    if (i >= s.size() || s[i] != ')') return {};
+    ++i;
+    out.insert(out.begin(), '-');
+  }
+  if (i != s.size()) return {};
+  return out;
+}
+
+}  // namespace
+
+NumberLocale CurrentNumberLocale() {
+  return *LocaleNow();
+}
+
+bool SetNumberLocale(const char* name) {
+  std::shared_ptr<const NumberLocale> loc =
+      IsEnglishName(name) ? std::make_shared<NumberLocale>() : LoadLocale(name);
+  if (!loc) return false;
+  std::lock_guard lock(g_locale_mutex);
+  g_locale = std::move(loc);
+  return true;
+}
+
+std::optional<double> TryParseNumber(std::string_view text) {
+  std::string_view s = Trim(text);
+  if (s.empty() || s[0] == '&') return TryParsePlainNumber(s);
+  std::shared_ptr<const NumberLocale> loc = LocaleNow();
+  // With '.' as the decimal point the plain form is the common case.
+  if (loc->decimal_point == ".") {
+    if (auto plain = TryParsePlainNumber(s)) return plain;
+  }
+  std::string rewritten = Plain(s, *loc);
+  if (rewritten.empty() || rewritten == "-") return std::nullopt;
+  return TryParsePlainNumber(rewritten);
 }
 
 double ParseNumber(std::string_view text) {

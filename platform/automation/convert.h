@@ -8,7 +8,9 @@
 //   converts to 0 or to the empty text.
 // - Text converts to a number only when it reads as one (ParseNumber); else
 //   Type mismatch (13). Objects and byte arrays do not convert: Type mismatch.
-// - The decimal separator is always '.', whatever the process locale.
+// - Text reads by the number locale (NumberLocale): its decimal point and
+//   thousands separator, and its currency symbol. Numbers are always written
+//   with '.' (FormatNumber), whatever the locale.
 #pragma once
 
 #include <cstdint>
@@ -23,15 +25,41 @@ namespace qz {
 // Nearest integer, halves to the even neighbour; NaN stays NaN.
 double RoundHalfEven(double x);
 
+// The separators and currency symbol text is read with. By default the
+// locale the environment names for LC_NUMERIC and LC_MONETARY (LC_ALL,
+// LC_NUMERIC / LC_MONETARY, LANG), read once; the C and POSIX locales read by
+// English rules: '.' decimal point, ',' thousands separator, '$' currency.
+// The C library's own locale (setlocale) is never consulted.
+struct NumberLocale {
+  std::string decimal_point = ".";
+  std::string thousands = ",";
+  std::string currency = "$";
+  std::string money_decimal_point = ".";
+  std::string money_thousands = ",";
+};
+NumberLocale CurrentNumberLocale();
+// Replaces the number locale for the whole process: the named locale's
+// rules, English ones for "C" or "POSIX"; false (nothing changed) when the
+// locale is not installed. For hosts that are told their locale and tests.
+bool SetNumberLocale(const char* name);
+
 // Text that "reads as a number": optional white space around (blanks, tabs,
-// line ends), an optional sign, digits with at most one decimal point (at
-// least one digit), an optional exponent (E or D, optional sign, digits); or
+// line ends); an optional leading sign or an opening parenthesis (a negative
+// number closed by ')'), or a trailing sign instead; a currency symbol before
+// or after the digits; digits with at most one decimal point (at least one
+// digit), the whole part optionally grouped in threes by the thousands
+// separator ("1,000", not "1,00"); an optional exponent (E or D, optional
+// sign, digits). Separators and currency are the number locale's (a currency
+// symbol brings its monetary separators). Or
 // &H followed by hex digits, or &O followed by octal digits, with a value of
 // at most 32 bits (a value up to &HFFFF is a 16-bit integer, so &HFFFF is -1;
 // a larger one a 32-bit integer, so &HFFFFFFFF is -1 too).
 // Answers nothing when the text does not read as a number; raises Overflow
 // when it does but lies outside the range of a double (or of 32 bits).
 std::optional<double> TryParseNumber(std::string_view text);
+// The plain form only, whatever the locale: an optional sign, digits with
+// '.' as the decimal point, an exponent; &H and &O. For literals in scripts.
+std::optional<double> TryParsePlainNumber(std::string_view text);
 // As TryParseNumber, raising Type mismatch for text that is no number.
 double ParseNumber(std::string_view text);
 

@@ -433,5 +433,27 @@ TEST_F(ChartSiteTest, CrashPagesAnswer500AndTheServerGoesOn) {
   }
 }
 
+TEST_F(ChartSiteTest, VbScriptPagesDrawTheSameBytesAsTheJavaScriptOnes) {
+  NeedRenderRoad();
+  for (const char* page :
+       {"bar2d.asp", "line2d.asp", "area2d.asp", "pie2d.asp", "bar3d.asp", "line3d.asp",
+        "area3d.asp", "step3d.asp", "bar2d.asp?img=bmp", "logo.asp", "error.asp", "bench.asp",
+        "playground.asp?draw=1&type=6&title=T&w=3&h=2&data=1,2;3,4,5", "playground.asp?type=2"}) {
+    SCOPED_TRACE(page);
+    auto js = Get(std::string("/") + page);
+    auto vbs = Get(std::string("/vbs/") + page);
+    ASSERT_TRUE(js && vbs);
+    EXPECT_EQ(js->status, 200);
+    EXPECT_EQ(vbs->status, 200) << vbs->body;
+    EXPECT_EQ(js->get_header_value("Content-Type"), vbs->get_header_value("Content-Type"));
+    EXPECT_TRUE(js->body == vbs->body)
+        << "the bodies differ (" << js->body.size() << " and " << vbs->body.size() << " bytes)";
+  }
+  auto index = Get("/vbs/index.asp");
+  ASSERT_TRUE(index);
+  EXPECT_EQ(index->status, 200);
+  EXPECT_NE(index->body.find("step3d.asp"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace qz::host::test

@@ -39,7 +39,12 @@ TEST(PageParser, LiteralTextIsEscapedIntoOneWriteCall) {
 TEST(PageParser, DirectiveRules) {
   EXPECT_TRUE(ParsePage("<%@ LANGUAGE = 'javascript' %>x").error.empty());
   EXPECT_TRUE(ParsePage("  \n<%@ Language=JScript CodePage=65001 %>x").error.empty());
-  EXPECT_FALSE(ParsePage("<%@ Language=\"VBScript\" %>").error.empty());
+  EXPECT_FALSE(ParsePage("<%@ Language=\"PerlScript\" %>").error.empty());
+  EXPECT_EQ(ParsePage("<%@ Language=\"VBScript\" %>").language, PageLanguage::VBScript);
+  EXPECT_EQ(ParsePage("x", PageLanguage::VBScript).language, PageLanguage::VBScript);
+  EXPECT_EQ(ParsePage("<%@ Language=JScript %>x", PageLanguage::VBScript).language,
+            PageLanguage::JScript)
+      << "the directive wins over the default";
   EXPECT_FALSE(ParsePage("<% x() %><%@ Language=\"JScript\" %>").error.empty())
       << "a directive must come first";
   std::string unterminated = ParsePage("a\nb\n<% c").error;

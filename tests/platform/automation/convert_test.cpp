@@ -222,3 +222,76 @@ TEST(Tests, BooleanWordsAreNoNumbers) {
 
 }  // namespace
 }  // namespace qz
+
+namespace qz {
+namespace {
+
+// The tests here are written with English numbers: whatever locale the
+// environment names, they run with the English rules.
+class EnglishNumbers : public ::testing::Environment {
+ public:
+  void SetUp() override { SetNumberLocale("C"); }
+};
+[[maybe_unused]] ::testing::Environment* const kEnglishNumbers =
+    ::testing::AddGlobalTestEnvironment(new EnglishNumbers);
+
+// Sets the number locale for one test and puts the English rules back.
+class NumberLocaleScope {
+ public:
+  explicit NumberLocaleScope(const char* name) : ok_(SetNumberLocale(name)) {}
+  ~NumberLocaleScope() { SetNumberLocale("C"); }
+  bool ok() const { return ok_; }
+
+ private:
+  bool ok_;
+};
+
+TEST(ConvertLocale, EnglishRulesInTheCLocale) {
+  NumberLocaleScope scope("C");
+  ASSERT_TRUE(scope.ok());
+  EXPECT_EQ(ParseNumber("1,000"), 1000);
+  EXPECT_EQ(ParseNumber("1,234,567.5"), 1234567.5);
+  EXPECT_EQ(ParseNumber(" $1,234.50 "), 1234.5);
+  EXPECT_EQ(ParseNumber("-$5"), -5);
+  EXPECT_EQ(ParseNumber("$-5"), -5);
+  EXPECT_EQ(ParseNumber("(12)"), -12);
+  EXPECT_EQ(ParseNumber("($1,000.25)"), -1000.25);
+  EXPECT_EQ(ParseNumber("12-"), -12);
+  EXPECT_EQ(ParseNumber("12+"), 12);
+  EXPECT_EQ(ParseNumber("5$"), 5);
+  EXPECT_EQ(ParseNumber("1,000e3"), 1e6);
+  EXPECT_EQ(ToI4(Variant("1,234")), 1234);
+  EXPECT_EQ(ToR8(Variant("(2.5)")), -2.5);
+  for (const char* bad :
+       {"1,5", "1,00", "1,0000", ",100", "1,000,00", "1234,567", "(12", "12)", "-12-", "(-12)", "$",
+        "()", "-$", "$$5", "1,000.5.5", "1.000,5", "- 1", "$ 5", "1 ,000"}) {
+    EXPECT_FALSE(TryParseNumber(bad).has_value()) << bad;
+  }
+  EXPECT_FALSE(TryParsePlainNumber("1,000").has_value()) << "literals have the plain form only";
+  EXPECT_EQ(TryParsePlainNumber("2.5").value(), 2.5);
+}
+
+TEST(ConvertLocale, ALocaleWithADecimalComma) {
+  NumberLocaleScope scope("de_DE.UTF-8");
+  if (!scope.ok()) GTEST_SKIP() << "de_DE.UTF-8 is not installed";
+  NumberLocale loc = CurrentNumberLocale();
+  EXPECT_EQ(loc.decimal_point, ",");
+  EXPECT_EQ(ParseNumber("2,5"), 2.5);
+  EXPECT_EQ(ParseNumber("1.234,5"), 1234.5);
+  EXPECT_EQ(ParseNumber("-1.000"), -1000);
+  EXPECT_EQ(ParseNumber(loc.currency + "3,25"), 3.25);
+  EXPECT_EQ(ParseNumber("3,25" + loc.currency), 3.25);
+  EXPECT_FALSE(TryParseNumber("2.5").has_value()) << "a lone '.' is a misplaced group separator";
+  EXPECT_EQ(ParseNumber("&H10"), 16);
+  EXPECT_EQ(FormatNumber(2.5), "2.5") << "numbers are written with '.' whatever the locale";
+  EXPECT_EQ(TryParsePlainNumber("2.5").value(), 2.5);
+}
+
+TEST(ConvertLocale, UnknownLocalesChangeNothing) {
+  NumberLocaleScope scope("xx_NOWHERE.UTF-8");
+  EXPECT_FALSE(scope.ok());
+  EXPECT_EQ(ParseNumber("1,000"), 1000);
+}
+
+}  // namespace
+}  // namespace qz

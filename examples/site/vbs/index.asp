@@ -1,0 +1,62 @@
+<%@ Language="VBScript" %>
+<!DOCTYPE html>
+<html>
+<head><meta charset="utf-8"><title>Quenza charts in VBScript</title>
+<style>
+body { font-family: sans-serif; margin: 2em; }
+.kinds { display: flex; flex-wrap: wrap; gap: 1em; }
+figure { margin: 0; }
+figcaption { text-align: center; }
+</style>
+</head>
+<body>
+<h1>Quenza charts in VBScript</h1>
+<p>Every chart kind, each drawn by its own VBScript page on request; the same charts as the
+<a href="../index.asp">JavaScript pages</a>.</p>
+<div class="kinds">
+<%
+Dim kinds, i
+kinds = Array(Array("bar2d", "2-D bar"), Array("line2d", "2-D line"), Array("area2d", "2-D area"), _
+              Array("pie2d", "2-D pie"), Array("bar3d", "3-D bar"), Array("line3d", "3-D line"), _
+              Array("area3d", "3-D area"), Array("step3d", "3-D step"))
+For i = 0 To UBound(kinds)
+%>
+<figure>
+  <a href="<%= kinds(i)(0) %>.asp"><img class="chart" src="<%= kinds(i)(0) %>.asp" alt="<%= kinds(i)(1) %>"></a>
+  <figcaption><%= Server.HTMLEncode(kinds(i)(1)) %></figcaption>
+</figure>
+<% Next %>
+<figure>
+  <img class="chart" src="bar2d.asp?img=bmp" alt="2-D bar as BMP">
+  <figcaption>2-D bar as BMP</figcaption>
+</figure>
+<figure>
+  <img class="chart" src="logo.asp" alt="Chart with a logo">
+  <figcaption>With a logo</figcaption>
+</figure>
+<figure>
+  <img class="chart" src="error.asp" alt="Error chart">
+  <figcaption>The error chart</figcaption>
+</figure>
+</div>
+<h2>More</h2>
+<ul>
+  <li><a href="playground.asp">Playground</a>: chart type, title, size, image type and data from the query string</li>
+  <li><a href="save.asp">Save a chart to a file</a> with SaveChart</li>
+  <li><a href="bench.asp">The benchmark chart</a></li>
+</ul>
+<script>
+// Marks each chart image with the width it decoded to (0 when it did not
+// decode), for readers and for the browser test.
+window.addEventListener("load", function () {
+  var images = document.querySelectorAll("img.chart");
+  var decoded = 0;
+  for (var i = 0; i < images.length; i++) {
+    images[i].setAttribute("data-natural-width", images[i].naturalWidth);
+    if (images[i].naturalWidth > 0) decoded++;
+  }
+  document.body.setAttribute("data-charts", images.length + " " + decoded);
+});
+</script>
+</body>
+</html>
