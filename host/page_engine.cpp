@@ -7,10 +7,12 @@
 #include <cstdint>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <sstream>
 #include <vector>
 
 #include "host/chart_warmup.h"
+#include "host/page_cache.h"
 #include "host/page_parser.h"
 #include "host/script_binding.h"
 #include "platform/automation/convert.h"
@@ -221,6 +223,10 @@ class PageRun final : public ServerHooks, private eventlog::EventSink {
   std::size_t objects_created_ = 0;
   std::size_t body_bytes_ = 0;
   const ParsedPage* parsed_ = nullptr;  // while the script runs
+  // The page's compiled form: found in the thread's cache (bytecode set), or
+  // made for this run (the bytecode is dumped before the script runs).
+  std::shared_ptr<const CompiledPage> compiled_;
+  std::shared_ptr<CompiledPage> fresh_;
   bool finished_ = false;
   int chart_errors_ = 0;
 };
@@ -567,10 +573,26 @@ duk_ret_t PageRun::RunScript(duk_context* ctx, void* udata) {
   duk_put_prop_string(ctx, -2, std::string(kPageLiteralFunction).c_str());
   duk_pop(ctx);
 
-  const std::string& path = run->request_.path;
-  const std::string& script = run->parsed_->script;
-  duk_push_lstring(ctx, path.data(), path.size());
-  duk_compile_lstring_filename(ctx, 0, script.data(), script.size());
+  if (run->compiled_ && !run->compiled_->bytecode.empty()) {
+    // The engine copies what it loads; the cache entry outlives the call.
+    const std::string& code = run->compiled_->bytecode;
+    duk_push_external_buffer(ctx);
+    duk_config_buffer(ctx, -1, const_cast<char*>(code.data()), code.size());
+    duk_load_function(ctx);
+  } else {
+    const std::string& path = run->request_.path;
+    const std::string& script = run->parsed_->script;
+    duk_push_lstring(ctx, path.data(), path.size());
+    duk_compile_lstring_filename(ctx, 0, script.data(), script.size());
+    if (run->fresh_) {
+      duk_dup(ctx, -1);
+      duk_dump_function(ctx);
+      duk_size_t n = 0;
+      const auto* code = static_cast<const char*>(duk_get_buffer(ctx, -1, &n));
+      run->fresh_->bytecode.assign(code, n);
+      duk_pop(ctx);
+    }
+  }
   duk_call(ctx, 0);
   return 1;
 }
@@ -585,8 +607,18 @@ PageResult PageRun::Run() {
   bool ok = true;
   std::string text = text_ ? std::string(*text_) : ReadFile(file_, &ok);
   if (!ok) return ErrorResult({"(none)", "The page cannot be read", "", 0});
-  ParsedPage parsed = ParsePage(text);
-  if (!parsed.error.empty()) return ErrorResult({"(none)", parsed.error, "", 0});
+  // Only a page read from its file is kept: its path names it.
+  PageCache* cache = text_ ? nullptr : &PageCache::ForThisThread();
+  if (cache) compiled_ = cache->Find(file_.string(), text);
+  if (!compiled_) {
+    fresh_ = std::make_shared<CompiledPage>();
+    fresh_->parsed = ParsePage(text);
+    if (!fresh_->parsed.error.empty()) return ErrorResult({"(none)", fresh_->parsed.error, "", 0});
+    fresh_->text = std::move(text);
+    compiled_ = fresh_;
+    if (!cache) fresh_.reset();
+  }
+  const ParsedPage& parsed = compiled_->parsed;
 
   response_ = ResponseObject::Create([this] {
     // Response.End: the script stops when control returns to it.
@@ -612,6 +644,8 @@ PageResult PageRun::Run() {
     parsed_ = &parsed;
     bool failed = duk_safe_call(ctx, RunScript, this, 0, 1) != DUK_EXEC_SUCCESS;
     parsed_ = nullptr;
+    // A page that compiled is kept, however its run ended.
+    if (fresh_ && !fresh_->bytecode.empty()) cache->Put(file_.string(), std::move(fresh_));
     // A page that ended itself (Response.End) answers what it wrote, unless
     // it spent a budget on the way (a component may write past the response
     // limit and then end the response).
