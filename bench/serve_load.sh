@@ -1,23 +1,44 @@
 #!/usr/bin/env bash
-# Load benchmark of the page host: wrk against the example site's bench.asp,
-# which sends the bench chart (576 x 384 clustered bars, JPEG) of
-# /work/shared/bench/peers. Reports charts per second, median and p99
-# latency, errors, and the server's resident memory before and after.
-# Targets: >= 400 charts/s, p99 < 25 ms, no errors, memory growth <= 10%.
+# Load benchmark of the page host beside the floor, in one run on one machine.
+#
+# wrk against the example site's bench.asp, which sends the bench chart
+# (576 x 384 clustered bars, JPEG) of /work/shared/bench/peers. Reports
+# charts per second, median and p99 latency, errors, and the server's
+# resident memory before and after. In the same run:
+#  - the floor (the peers' hand-written C++ chart, built in a temporary copy
+#    of that folder) times the same chart as a JPEG; the ratio printed is
+#    host charts/s / (cores / the floor's ms per chart), the share of the
+#    floor's speed that the host reaches on all its cores;
+#  - one connection alone: the host's median latency per chart against
+#    SendChart's own median from render_road_bench.
+# The load average is printed with the figures: on a busy machine they are
+# indicative only and must be repeated on a quiet one.
+# Targets: ratio >= 0.75, p99 <= 2 x median, no errors, memory growth <= 10%,
+# single-connection median <= 1.3 x SendChart's.
 #
 # Usage: bench/serve_load.sh [BUILD_DIR]   (env: DURATION=30s CONNECTIONS=16
-#        WRK_THREADS=4 THREADS=<quenza --threads, default: the number of cores>)
+#        WRK_THREADS=2 THREADS=<quenza --threads, default: the number of cores>
+#        SINGLE_DURATION=10s PEERS=/work/shared/bench/peers; FLOOR=0 skips the
+#        floor and the single-connection figure)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
 duration=${DURATION:-30s}
+single_duration=${SINGLE_DURATION:-10s}
 connections=${CONNECTIONS:-16}
-wrk_threads=${WRK_THREADS:-4}
+wrk_threads=${WRK_THREADS:-2}
 threads=${THREADS:-$(nproc)}
+peers=${PEERS:-/work/shared/bench/peers}
+floor=${FLOOR:-1}
 
 [ -x "$build/quenza" ] || { echo "no $build/quenza: build first" >&2; exit 2; }
 [ -f "$build/Quenza.so" ] || { echo "no $build/Quenza.so: the chart component is not built" >&2; exit 2; }
 command -v wrk >/dev/null || { echo "wrk is not installed" >&2; exit 2; }
+if [ "$floor" = 1 ]; then
+  [ -f "$peers/floor.cpp" ] || { echo "no floor at $peers (set PEERS, or FLOOR=0)" >&2; exit 2; }
+  [ -x "$build/bench/render_road_bench" ] ||
+    { echo "no $build/bench/render_road_bench: build it (or FLOOR=0)" >&2; exit 2; }
+fi
 
 work=$(mktemp -d /tmp/quenza-load.XXXXXX)
 server_pid=
@@ -28,6 +49,20 @@ cleanup() {
 trap cleanup EXIT
 export QUENZA_REGISTRY="$work/registry.txt"
 "$build/quenza" regsvr "$build/Quenza.so" >/dev/null
+
+floor_ms=
+if [ "$floor" = 1 ]; then
+  # The peers' folder is read-only to us: build its floor in a copy, the way
+  # its build.sh does.
+  cp -r "$peers" "$work/peers"
+  mkdir -p "$work/peers/build" "$work/floor-out"
+  # shellcheck disable=SC2046
+  g++ -O2 -std=c++17 -Wall "$work/peers/floor.cpp" -o "$work/peers/build/floor" \
+    $(pkg-config --cflags --libs pangocairo cairo libturbojpeg libjpeg libpng zlib)
+  "$work/peers/build/floor" loop 20 200 "$work/floor-out" >"$work/floor.txt" 2>&1
+  floor_ms=$(awk '/^RESULT/ && /variant=jpeg444_tj / { for (i = 1; i <= NF; i++) if ($i ~ /^median_ms=/) { sub("median_ms=", "", $i); print $i } }' "$work/floor.txt")
+  [ -n "$floor_ms" ] || { echo "the floor gave no JPEG figure:" >&2; cat "$work/floor.txt" >&2; exit 1; }
+fi
 
 "$build/quenza" serve --root "$root/examples/site" --listen 127.0.0.1:0 --threads "$threads" 2>"$work/server.log" &
 server_pid=$!
@@ -46,10 +81,26 @@ type=$(cat "$work/type")
 [ "$type" = "image/jpg" ] || { echo "bench.asp answered '$type', not image/jpg" >&2; exit 1; }
 
 rss() { awk '/^VmRSS/ {print $2}' "/proc/$server_pid/status"; }
+# wrk's latency figures in milliseconds.
+ms() { awk -v t="$1" 'BEGIN { v = t + 0; if (t ~ /us$/) v /= 1000; else if (t ~ /ms$/) v += 0; else if (t ~ /s$/) v *= 1000; printf "%.3f", v }'; }
+
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 rss_before=$(rss)
 wrk -t"$wrk_threads" -c"$connections" -d"$duration" --latency "$url" >"$work/wrk.txt"
 rss_after=$(rss)
 cat "$work/wrk.txt"
+
+single_p50=
+sendchart_ms=
+if [ "$floor" = 1 ]; then
+  wrk -t1 -c1 -d"$single_duration" --latency "$url" >"$work/wrk1.txt"
+  single_p50=$(ms "$(awk '$1 == "50%" {print $2}' "$work/wrk1.txt")")
+  "$build/bench/render_road_bench" --benchmark_filter='BM_SendChart/jpeg$' --benchmark_repetitions=5 \
+    --benchmark_report_aggregates_only=true --benchmark_format=csv >"$work/road.csv" 2>/dev/null
+  # real_time of the median, in the benchmark's unit (ms).
+  sendchart_ms=$(awk -F, '/_median"/ { print $3 }' "$work/road.csv")
+fi
+load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 
 rate=$(awk '/^Requests\/sec:/ {print $2}' "$work/wrk.txt")
 p50=$(awk '$1 == "50%" {print $2}' "$work/wrk.txt")
@@ -57,11 +108,22 @@ p99=$(awk '$1 == "99%" {print $2}' "$work/wrk.txt")
 non2xx=$(awk '/Non-2xx/ {print $NF}' "$work/wrk.txt")
 socket=$(awk '/Socket errors/ {print}' "$work/wrk.txt")
 growth=$(awk -v a="$rss_before" -v b="$rss_after" 'BEGIN {printf "%.1f", (b - a) * 100.0 / a}')
+p99_ratio=$(awk -v a="$(ms "$p50")" -v b="$(ms "$p99")" 'BEGIN {printf "%.2f", b / a}')
+cores=$(nproc)
 echo
-echo "== quenza serve load: $url, $duration, $connections connections, $threads workers"
-echo "charts/s:        $rate   (target >= 400)"
+echo "== quenza serve load: $url, $duration, $connections connections, $wrk_threads wrk threads, $threads workers"
+echo "load average:    $load_before before, $load_after after ($cores cores; figures on a loaded machine must be repeated on a quiet one)"
+echo "charts/s:        $rate"
 echo "latency p50:     $p50"
-echo "latency p99:     $p99   (target < 25ms)"
+echo "latency p99:     $p99   (${p99_ratio} x the median, target <= 2)"
 echo "errors:          non-2xx ${non2xx:-0}; ${socket:-no socket errors}"
 echo "resident memory: ${rss_before} kB before, ${rss_after} kB after (${growth}%, target <= 10%)"
+if [ "$floor" = 1 ]; then
+  awk -v rate="$rate" -v f="$floor_ms" -v c="$cores" 'BEGIN {
+    cap = c * 1000.0 / f
+    printf "floor:           %.3f ms per chart (JPEG q100 4:4:4); %d cores at its speed: %.0f charts/s\n", f, c, cap
+    printf "ratio:           %.2f   (host charts/s / floor charts/s on %d cores, target >= 0.75)\n", rate / cap, c }'
+  awk -v s="$single_p50" -v r="$sendchart_ms" 'BEGIN {
+    printf "one connection:  median %.3f ms per chart; SendChart alone %.3f ms; %.2f x   (target <= 1.3)\n", s, r, s / r }'
+fi
 [ -z "$non2xx" ] && [ -z "$socket" ]
