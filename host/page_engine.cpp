@@ -742,7 +742,10 @@ PageResult PageRun::Run() {
     Finish();
     ctx_ = nullptr;
     parsed_ = nullptr;
-    EndEngine(!failed && !spent && budget_.refusals == 0 && !budget_.out_of_memory);
+    // Response.End stops the script as a failure does: a page that ended
+    // itself keeps the heap too.
+    EndEngine((!failed || response_->state().ended) && !spent && budget_.refusals == 0 &&
+              !budget_.out_of_memory);
   }
   result.chart_errors = chart_errors_;
   body_bytes_ = response_->state().body.size();
