@@ -409,6 +409,12 @@ TEST_F(PageEngineTest, NoPageSeesAnotherPagesState) {
        " Duktape.fin(Object.prototype, function () { leaked = 1; }); %>"},
       {"a thrown value",
        "<% kept = new Error('kept'); kept.again = kept; Response.Write('x'); throw kept; %>"},
+      {"a caught value",
+       "<% try { throw Server.CreateObject('Test.Chart'); } catch (e) { kept = e; } %>"},
+      {"a suspended coroutine",
+       "<% var t = new Duktape.Thread(function (x) {"
+       " pending = Server.CreateObject('Test.Chart'); Duktape.Thread.yield(1); leaked = 1; });"
+       " Duktape.Thread.resume(t, 0); %>"},
       {"the heap limit",
        "<% var all = []; var s = 'xxxxxxxx';"
        " for (;;) { try { s = s + s; all.push(s); } catch (e) { s = 'xxxxxxxx'; } } %>"},
@@ -426,6 +432,7 @@ TEST_F(PageEngineTest, NoPageSeesAnotherPagesState) {
       PageResult r = RunAt("probe.asp", probe);
       EXPECT_EQ(r.status, 200) << what << ": " << r.body;
       EXPECT_EQ(r.body, "clean") << "after a page that left " << what;
+      EXPECT_EQ(Counters().live, 0) << "the objects of a page that left " << what;
     }
   }
   EXPECT_EQ(Counters().live, 0) << "every object of the pages is released";
