@@ -11,6 +11,9 @@
 #    floor's speed that the host reaches on all its cores;
 #  - one connection alone: the host's median latency per chart against
 #    SendChart's own median from render_road_bench.
+# The floor, the server's temporary charts and render_road_bench all write to
+# one folder, TMP_FOLDER (default /dev/shm, a tmpfs as the peers' README has
+# it): on a disk-backed /tmp a chart's file costs milliseconds more.
 # The load average is printed with the figures: on a busy machine they are
 # indicative only and must be repeated on a quiet one.
 # Targets: ratio >= 0.75, p99 <= 2 x median, no errors, memory growth <= 10%,
@@ -18,8 +21,8 @@
 #
 # Usage: bench/serve_load.sh [BUILD_DIR]   (env: DURATION=30s CONNECTIONS=16
 #        WRK_THREADS=2 THREADS=<quenza --threads, default: the number of cores>
-#        SINGLE_DURATION=10s PEERS=/work/shared/bench/peers; FLOOR=0 skips the
-#        floor and the single-connection figure)
+#        SINGLE_DURATION=10s PEERS=/work/shared/bench/peers TMP_FOLDER=/dev/shm;
+#        FLOOR=0 skips the floor and the single-connection figure)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
@@ -30,6 +33,7 @@ wrk_threads=${WRK_THREADS:-2}
 threads=${THREADS:-$(nproc)}
 peers=${PEERS:-/work/shared/bench/peers}
 floor=${FLOOR:-1}
+tmp_folder=${TMP_FOLDER:-/dev/shm}
 
 [ -x "$build/quenza" ] || { echo "no $build/quenza: build first" >&2; exit 2; }
 [ -f "$build/Quenza.so" ] || { echo "no $build/Quenza.so: the chart component is not built" >&2; exit 2; }
@@ -41,10 +45,11 @@ if [ "$floor" = 1 ]; then
 fi
 
 work=$(mktemp -d /tmp/quenza-load.XXXXXX)
+charts=$(mktemp -d "$tmp_folder/quenza-load.XXXXXX")
 server_pid=
 cleanup() {
   [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null || true
-  rm -rf "$work"
+  rm -rf "$work" "$charts"
 }
 trap cleanup EXIT
 export QUENZA_REGISTRY="$work/registry.txt"
@@ -55,16 +60,16 @@ if [ "$floor" = 1 ]; then
   # The peers' folder is read-only to us: build its floor in a copy, the way
   # its build.sh does.
   cp -r "$peers" "$work/peers"
-  mkdir -p "$work/peers/build" "$work/floor-out"
+  mkdir -p "$work/peers/build"
   # shellcheck disable=SC2046
   g++ -O2 -std=c++17 -Wall "$work/peers/floor.cpp" -o "$work/peers/build/floor" \
     $(pkg-config --cflags --libs pangocairo cairo libturbojpeg libjpeg libpng zlib)
-  "$work/peers/build/floor" loop 20 200 "$work/floor-out" >"$work/floor.txt" 2>&1
+  "$work/peers/build/floor" loop 20 200 "$charts" >"$work/floor.txt" 2>&1
   floor_ms=$(awk '/^RESULT/ && /variant=jpeg444_tj / { for (i = 1; i <= NF; i++) if ($i ~ /^median_ms=/) { sub("median_ms=", "", $i); print $i } }' "$work/floor.txt")
   [ -n "$floor_ms" ] || { echo "the floor gave no JPEG figure:" >&2; cat "$work/floor.txt" >&2; exit 1; }
 fi
 
-"$build/quenza" serve --root "$root/examples/site" --listen 127.0.0.1:0 --threads "$threads" 2>"$work/server.log" &
+TMPDIR="$charts" "$build/quenza" serve --root "$root/examples/site" --listen 127.0.0.1:0 --threads "$threads" 2>"$work/server.log" &
 server_pid=$!
 port=
 for _ in $(seq 1 100); do
@@ -95,7 +100,7 @@ sendchart_ms=
 if [ "$floor" = 1 ]; then
   wrk -t1 -c1 -d"$single_duration" --latency "$url" >"$work/wrk1.txt"
   single_p50=$(ms "$(awk '$1 == "50%" {print $2}' "$work/wrk1.txt")")
-  "$build/bench/render_road_bench" --benchmark_filter='BM_SendChart/jpeg$' --benchmark_repetitions=5 \
+  TMPDIR="$charts" "$build/bench/render_road_bench" --benchmark_filter='BM_SendChart/jpeg$' --benchmark_repetitions=5 \
     --benchmark_report_aggregates_only=true --benchmark_format=csv >"$work/road.csv" 2>/dev/null
   # real_time of the median, in the benchmark's unit (ms).
   sendchart_ms=$(awk -F, '/_median"/ { print $3 }' "$work/road.csv")
@@ -112,6 +117,7 @@ p99_ratio=$(awk -v a="$(ms "$p50")" -v b="$(ms "$p99")" 'BEGIN {printf "%.2f", b
 cores=$(nproc)
 echo
 echo "== quenza serve load: $url, $duration, $connections connections, $wrk_threads wrk threads, $threads workers"
+echo "temporary files: $tmp_folder"
 echo "load average:    $load_before before, $load_after after ($cores cores; figures on a loaded machine must be repeated on a quiet one)"
 echo "charts/s:        $rate"
 echo "latency p50:     $p50"
