@@ -7,10 +7,12 @@
 #include <cstdint>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <sstream>
 #include <vector>
 
 #include "host/chart_warmup.h"
+#include "host/page_cache.h"
 #include "host/page_parser.h"
 #include "host/script_binding.h"
 #include "host/vbscript/vbs_page.h"
@@ -144,29 +146,86 @@ namespace {
 constexpr std::string_view kSource = "Quenza page host";
 constexpr const char* kRunKey = "qzPageRun";
 
-// Owns a Duktape heap.
-class DukHeap {
+// The script engine of a worker thread: one heap, kept from page to page,
+// and the budget that the heap's allocations and checks report to.
+//
+// Each page runs in a thread of the heap with a global environment of its
+// own (fresh built-ins: its global object, prototypes and Duktape object), so
+// that nothing a page sets can be reached by a later page; when the page has
+// ended its thread is dropped and the heap collected, which runs the
+// finalizers that release the page's objects. Creating the heap and the
+// strings of its built-ins is what is saved. A page that failed, spent a
+// budget or ran into the heap's limit leaves the heap behind: the next page
+// gets a new one, as does every kPagesPerHeap-th page.
+class WorkerEngine {
  public:
-  explicit DukHeap(ScriptBudget* budget)
-      : ctx_(duk_create_heap(BudgetAlloc, BudgetRealloc, BudgetFree, budget, &Fatal)) {}
-  ~DukHeap() {
-    if (ctx_) duk_destroy_heap(ctx_);
+  static constexpr int kPagesPerHeap = 1000;
+
+  WorkerEngine() = default;
+  ~WorkerEngine() { Drop(); }
+  WorkerEngine(const WorkerEngine&) = delete;
+  WorkerEngine& operator=(const WorkerEngine&) = delete;
+
+  // The calling thread's engine; null while a page of the thread uses it
+  // (a page run from inside another page gets an engine of its own).
+  static WorkerEngine* ForThisThread() {
+    thread_local WorkerEngine engine;
+    return engine.in_use_ ? nullptr : &engine;
   }
-  DukHeap(const DukHeap&) = delete;
-  DukHeap& operator=(const DukHeap&) = delete;
-  duk_context* get() const { return ctx_; }
-  // Destroys the heap now (running the finalizers that release objects).
-  void reset() {
-    if (ctx_) duk_destroy_heap(std::exchange(ctx_, nullptr));
+
+  ScriptBudget& budget() { return budget_; }
+  // Starts a page: the budget as new (the heap's bytes stay counted).
+  void Begin() {
+    in_use_ = true;
+    budget_.StartPage();
+  }
+  // The heap, created when there is none; null when it cannot be.
+  duk_context* heap() {
+    if (heap_ == nullptr) {
+      heap_ = duk_create_heap(BudgetAlloc, BudgetRealloc, BudgetFree, &budget_, &Fatal);
+      pages_ = 0;
+    }
+    return heap_;
+  }
+  // Ends the page: its thread (on the heap's stack top) is dropped and the
+  // heap collected, or the whole heap destroyed when keep is false. Either
+  // way the page's objects are released by their finalizers; a script
+  // finalizer of the page's stops at once.
+  void End(bool keep) {
+    budget_.stop = true;
+    if (heap_ != nullptr) {
+      duk_set_top(heap_, 0);
+      if (keep && ++pages_ < kPagesPerHeap) {
+        // Runs the finalizers of the page's objects; what they leave is
+        // freed by the next page's collection.
+        duk_gc(heap_, 0);
+      } else {
+        Drop();
+      }
+    }
+    in_use_ = false;
   }
 
  private:
+  void Drop() {
+    if (heap_ != nullptr) duk_destroy_heap(std::exchange(heap_, nullptr));
+  }
   [[noreturn]] static void Fatal(void*, const char* msg) {
     std::fprintf(stderr, "quenza: fatal script engine error: %s\n", msg ? msg : "");
     std::abort();
   }
-  duk_context* ctx_;
+
+  ScriptBudget budget_;
+  duk_context* heap_ = nullptr;
+  int pages_ = 0;
+  bool in_use_ = false;
 };
+
+// Pushes a thread with a new global environment (safe call body).
+duk_ret_t PushPageThread(duk_context* ctx, void*) {
+  duk_push_thread_new_globalenv(ctx);
+  return 1;
+}
 
 // An error as the page reports it.
 struct PageError {
@@ -180,8 +239,18 @@ class PageRun final : public ServerHooks, private eventlog::EventSink {
  public:
   PageRun(const PageOptions& options, const PageRequest& request, const std::filesystem::path& file,
           const std::string_view* text)
-      : options_(options), request_(request), file_(file), text_(text) {}
-  ~PageRun() { Finish(); }
+      : options_(options),
+        request_(request),
+        file_(file),
+        text_(text),
+        engine_(EngineForPage()),
+        budget_(engine_->budget()) {
+    engine_->Begin();
+  }
+  ~PageRun() {
+    Finish();
+    EndEngine(false);
+  }
 
   PageResult Run();
 
@@ -203,8 +272,16 @@ class PageRun final : public ServerHooks, private eventlog::EventSink {
 
  private:
   static duk_ret_t RunScript(duk_context* ctx, void* udata);
+  WorkerEngine* EngineForPage() {
+    if (WorkerEngine* engine = WorkerEngine::ForThisThread()) return engine;
+    own_engine_ = std::make_unique<WorkerEngine>();
+    return own_engine_.get();
+  }
   RequestData MakeRequestData() const;
   void Finish();
+  // Ends the page's use of its engine, keeping the heap for the next page
+  // when keep is true.
+  void EndEngine(bool keep);
   void CountObject();
   void Spend(ScriptBudget::Spent what);
   std::string WhyStopped() const;
@@ -220,7 +297,11 @@ class PageRun final : public ServerHooks, private eventlog::EventSink {
   const PageRequest& request_;
   std::filesystem::path file_;
   const std::string_view* text_;  // the page's text when not read from file_
-  ScriptBudget budget_;
+  // The thread's engine, or one of the page's own (own_engine_).
+  std::unique_ptr<WorkerEngine> own_engine_;
+  WorkerEngine* engine_;
+  ScriptBudget& budget_;
+  bool engine_ended_ = false;
   std::int64_t start_ms_ = ScriptBudget::NowMs();
   std::int32_t timeout_seconds_ = 90;
   duk_context* ctx_ = nullptr;
@@ -233,6 +314,10 @@ class PageRun final : public ServerHooks, private eventlog::EventSink {
   std::size_t objects_created_ = 0;
   std::size_t body_bytes_ = 0;
   const ParsedPage* parsed_ = nullptr;  // while the script runs
+  // The page's compiled form: found in the thread's cache (bytecode set), or
+  // made for this run (the bytecode is dumped before the script runs).
+  std::shared_ptr<const CompiledPage> compiled_;
+  std::shared_ptr<CompiledPage> fresh_;
   bool finished_ = false;
   int chart_errors_ = 0;
 };
@@ -589,10 +674,26 @@ duk_ret_t PageRun::RunScript(duk_context* ctx, void* udata) {
   duk_put_prop_string(ctx, -2, std::string(kPageLiteralFunction).c_str());
   duk_pop(ctx);
 
-  const std::string& path = run->request_.path;
-  const std::string& script = run->parsed_->script;
-  duk_push_lstring(ctx, path.data(), path.size());
-  duk_compile_lstring_filename(ctx, 0, script.data(), script.size());
+  if (run->compiled_ && !run->compiled_->bytecode.empty()) {
+    // The engine copies what it loads; the cache entry outlives the call.
+    const std::string& code = run->compiled_->bytecode;
+    duk_push_external_buffer(ctx);
+    duk_config_buffer(ctx, -1, const_cast<char*>(code.data()), code.size());
+    duk_load_function(ctx);
+  } else {
+    const std::string& path = run->request_.path;
+    const std::string& script = run->parsed_->script;
+    duk_push_lstring(ctx, path.data(), path.size());
+    duk_compile_lstring_filename(ctx, 0, script.data(), script.size());
+    if (run->fresh_) {
+      duk_dup(ctx, -1);
+      duk_dump_function(ctx);
+      duk_size_t n = 0;
+      const auto* code = static_cast<const char*>(duk_get_buffer(ctx, -1, &n));
+      run->fresh_->bytecode.assign(code, n);
+      duk_pop(ctx);
+    }
+  }
   duk_call(ctx, 0);
   return 1;
 }
@@ -607,9 +708,28 @@ PageResult PageRun::Run() {
   bool ok = true;
   std::string text = text_ ? std::string(*text_) : ReadFile(file_, &ok);
   if (!ok) return ErrorResult({"(none)", "The page cannot be read", "", 0});
-  IncludeSource includes{options_.root, file_};
-  ParsedPage parsed = ParsePage(text, options_.default_language, &includes);
-  if (!parsed.error.empty()) return ErrorResult({"(none)", parsed.error, "", 0});
+  // Only a page read from its file is kept: its path and the language it
+  // was read in name it.
+  PageCache* cache = text_ ? nullptr : &PageCache::ForThisThread();
+  const std::string key =
+      file_.string() +
+      (options_.default_language == PageLanguage::VBScript ? "|VBScript" : "|JScript");
+  if (cache) compiled_ = cache->Find(key, text);
+  if (!compiled_) {
+    fresh_ = std::make_shared<CompiledPage>();
+    IncludeSource includes{options_.root, file_};
+    fresh_->parsed = ParsePage(text, options_.default_language, &includes);
+    if (!fresh_->parsed.error.empty()) return ErrorResult({"(none)", fresh_->parsed.error, "", 0});
+    fresh_->text = std::move(text);
+    compiled_ = fresh_;
+    // A page with includes depends on other files as well, and a VBScript
+    // page has no bytecode to keep: both are read afresh every time.
+    if (!cache || compiled_->parsed.files.size() > 1 ||
+        compiled_->parsed.language == PageLanguage::VBScript) {
+      fresh_.reset();
+    }
+  }
+  const ParsedPage& parsed = compiled_->parsed;
 
   response_ = ResponseObject::Create([this] {
     // Response.End: the script stops when control returns to it.
@@ -629,13 +749,19 @@ PageResult PageRun::Run() {
 
   PageResult result;
   {
-    DukHeap heap(&budget_);
-    duk_context* ctx = heap.get();
-    if (ctx == nullptr) Raise(err::kOutOfMemory, {}, kSource);
+    duk_context* heap = engine_->heap();
+    if (heap == nullptr) Raise(err::kOutOfMemory, {}, kSource);
+    if (duk_safe_call(heap, PushPageThread, nullptr, 0, 1) != DUK_EXEC_SUCCESS) {
+      EndEngine(false);
+      Raise(err::kOutOfMemory, {}, kSource);
+    }
+    duk_context* ctx = duk_get_context(heap, -1);
     ctx_ = ctx;
     parsed_ = &parsed;
     bool failed = duk_safe_call(ctx, RunScript, this, 0, 1) != DUK_EXEC_SUCCESS;
     parsed_ = nullptr;
+    // A page that compiled is kept, however its run ended.
+    if (fresh_ && !fresh_->bytecode.empty()) cache->Put(key, std::move(fresh_));
     // A page that ended itself (Response.End) answers what it wrote, unless
     // it spent a budget on the way (a component may write past the response
     // limit and then end the response).
@@ -645,11 +771,14 @@ PageResult PageRun::Run() {
     }
     duk_pop(ctx);
     // Deactivate while the script's references still exist, then let the
-    // heap go, which releases them.
+    // page's thread go, which releases them.
     Finish();
     ctx_ = nullptr;
     parsed_ = nullptr;
-    heap.reset();
+    // Response.End stops the script as a failure does: a page that ended
+    // itself keeps the heap too.
+    EndEngine((!failed || response_->state().ended) && !spent && budget_.refusals == 0 &&
+              !budget_.out_of_memory);
   }
   result.chart_errors = chart_errors_;
   body_bytes_ = response_->state().body.size();
@@ -712,7 +841,16 @@ PageResult PageRun::RunVbScript(const ParsedPage& parsed) {
   result.chart_errors = chart_errors_;
   body_bytes_ = response_->state().body.size();
   if (result.error.empty()) result.body = response_->TakeBody();
+  // The worker's script heap served no script of this page: it stays. (Its
+  // end marks the budget stopped, so it comes after the stop's reason.)
+  EndEngine(true);
   return result;
+}
+
+void PageRun::EndEngine(bool keep) {
+  if (engine_ended_) return;
+  engine_ended_ = true;
+  engine_->End(keep);
 }
 
 void PageRun::Finish() {

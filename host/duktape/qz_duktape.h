@@ -47,6 +47,20 @@ struct ScriptBudget {
     spent.compare_exchange_strong(none, what);
   }
 
+  // Makes the budget new for the next page of a heap kept from page to
+  // page: every limit and count as at first, except the bytes the heap holds.
+  void StartPage() {
+    deadline_ms = INT64_MAX;
+    stop = false;
+    heap_limit = SIZE_MAX;
+    heap_peak = heap_bytes;
+    refusals = 0;
+    out_of_memory = false;
+    regexp_steps = 0;
+    regexp_step_limit = UINT64_MAX;
+    spent = Spent::None;
+  }
+
   static std::int64_t NowMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
                std::chrono::steady_clock::now().time_since_epoch())

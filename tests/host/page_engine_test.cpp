@@ -304,6 +304,9 @@ TEST_F(PageEngineTest, ThrownValuesAfterTheDeadlineAreReadSafely) {
       "<% Server.ScriptTimeout = 1; throw { get number() { for (;;) {} },"
       " get description() { for (;;) {} } }; %>",
   };
+  // The deadline is what is tried here: the steps budget, which a fast
+  // machine spends within the second, is out of the way.
+  limits_.regexp_steps = UINT64_MAX;
   for (const char* page : pages) {
     SCOPED_TRACE(page);
     auto start = std::chrono::steady_clock::now();
@@ -358,6 +361,112 @@ TEST_F(PageEngineTest, BacktrackingExpressionsEndWithinTheTimeout) {
   EXPECT_LT(seconds, 5.0);
   // Ordinary expressions are untouched by it.
   EXPECT_EQ(Run("<%= /^(\\w+)@(\\w+)\\.com$/.exec('me@example.com')[2] %>").body, "example");
+}
+
+// Every page on a thread starts from the same state, whatever the pages
+// before it did: each of these pages tries to leave something behind, and a
+// page run after each (on the same thread, as on a worker) looks for it.
+TEST_F(PageEngineTest, NoPageSeesAnotherPagesState) {
+  const std::string probe =
+      "<% var seen = [];"
+      " if (typeof leaked !== 'undefined') seen.push('global');"
+      " if (typeof leakedThis !== 'undefined') seen.push('global via this');"
+      " if ([].evil !== undefined) seen.push('Array.prototype');"
+      " if (({}).evil !== undefined) seen.push('Object.prototype');"
+      " if ('s'.evil !== undefined) seen.push('String.prototype');"
+      " var a = [1]; a.push(2); if (a.length !== 2) seen.push('push');"
+      " if (Math.max(1, 2) !== 2) seen.push('Math.max');"
+      " if (JSON.stringify([1]) !== '[1]') seen.push('JSON');"
+      " if (typeof setTimeout !== 'undefined' || typeof setInterval !== 'undefined')"
+      "   seen.push('timers');"
+      " if (typeof Duktape.errCreate !== 'undefined' || new Error('y').tag !== undefined)"
+      "   seen.push('error hook');"
+      " if (typeof kept !== 'undefined') seen.push('thrown value');"
+      " if (typeof pending !== 'undefined') seen.push('pending object');"
+      " Response.Write(seen.length ? 'seen: ' + seen.join(', ') : 'clean'); %>";
+  auto RunAt = [&](const std::string& name, const std::string& page) {
+    std::filesystem::path file = site_.Write(name, page);
+    PageOptions options;
+    options.root = site_.root();
+    options.script_timeout_seconds = timeout_;
+    options.script_memory_limit = memory_limit_;
+    options.limits = limits_;
+    options.create_object = CreateTestObject;
+    PageRequest request;
+    request.path = "/" + name;
+    return RunPage(options, request, file);
+  };
+  const std::vector<std::pair<const char*, std::string>> leavers = {
+      {"globals", "<% leaked = 1; this.leakedThis = 2; var leaked2 = 3; %>"},
+      {"prototypes",
+       "<% Array.prototype.evil = 1; Object.prototype.evil = 2; String.prototype.evil = 3;"
+       " Array.prototype.push = function () { return 0; }; Math.max = function () { return 0; };"
+       " JSON.stringify = function () { return 'x'; }; Object.freeze(Object.prototype); %>"},
+      {"timers",
+       "<% setTimeout = function (f) { f(); }; this.setInterval = setTimeout;"
+       " Duktape.errCreate = function (e) { e.tag = 'A'; return e; }; %>"},
+      {"pending objects",
+       "<% pending = Server.CreateObject('Test.Chart'); var cycle = { c: pending };"
+       " cycle.self = cycle; Duktape.fin(cycle, function () { Object.prototype.evil = 1; });"
+       " Duktape.fin(Object.prototype, function () { leaked = 1; }); %>"},
+      {"a thrown value",
+       "<% kept = new Error('kept'); kept.again = kept; Response.Write('x'); throw kept; %>"},
+      {"a caught value",
+       "<% try { throw Server.CreateObject('Test.Chart'); } catch (e) { kept = e; } %>"},
+      {"a suspended coroutine",
+       "<% var t = new Duktape.Thread(function (x) {"
+       " pending = Server.CreateObject('Test.Chart'); Duktape.Thread.yield(1); leaked = 1; });"
+       " Duktape.Thread.resume(t, 0); %>"},
+      {"the heap limit",
+       "<% var all = []; var s = 'xxxxxxxx';"
+       " for (;;) { try { s = s + s; all.push(s); } catch (e) { s = 'xxxxxxxx'; } } %>"},
+      {"the regexp budget",
+       "<% leaked = 1; var s = new Array(41).join('a') + 'b';"
+       " for (;;) { try { /(a+)+$/.test(s); } catch (e) {} } %>"},
+      {"Response.End", "<% leaked = 1; Response.Status = '404 Gone'; Response.End(); %>"},
+  };
+  memory_limit_ = 8 << 20;
+  limits_.regexp_steps = 1'000'000;
+  for (const auto& [what, page] : leavers) {
+    // Twice: the second run uses the kept compiled form.
+    for (int round = 0; round < 2; ++round) {
+      RunAt("leave.asp", page);
+      PageResult r = RunAt("probe.asp", probe);
+      EXPECT_EQ(r.status, 200) << what << ": " << r.body;
+      EXPECT_EQ(r.body, "clean") << "after a page that left " << what;
+      EXPECT_EQ(Counters().live, 0) << "the objects of a page that left " << what;
+    }
+  }
+  EXPECT_EQ(Counters().live, 0) << "every object of the pages is released";
+  // A page after one that ran out of memory or spent a budget has its whole
+  // allowance again.
+  EXPECT_EQ(RunAt("after.asp",
+                  "<% var s = 'x'; for (var i = 0; i < 20; i++) s += s;"
+                  " /^(\\w+)@(\\w+)\\.com$/.exec('me@example.com'); Response.Write(s.length); %>")
+                .body,
+            "1048576");
+}
+
+// A page's kept compiled form is used only while its text is the same.
+TEST_F(PageEngineTest, AnEditedPageRunsItsNewTextAtOnce) {
+  // Same length, written within the same clock tick: time stamps and size
+  // cannot tell these apart; the text can.
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_EQ(Run("<%= 'v" + std::to_string(i) + "' %>").body, "v" + std::to_string(i));
+  }
+  // Errors on a page run from its kept form name the same page line.
+  const std::string failing =
+      "<%@ Language=JScript %>\n<p>x</p>\n<%\nvar c = new "
+      "ActiveXObject('Test.Chart');\nc.Fail(6);\n%>";
+  for (int i = 0; i < 2; ++i) {
+    PageResult r = Run(failing);
+    EXPECT_EQ(r.status, 500);
+    EXPECT_NE(r.body.find("/page.asp, line 5"), std::string::npos) << r.body;
+  }
+  // A page that does not compile is not kept, and its fix runs.
+  EXPECT_EQ(Run("<% var = ; %>").status, 500);
+  EXPECT_EQ(Run("<% var = ; %>").status, 500);
+  EXPECT_EQ(Run("<%= 6 * 7 %>").body, "42");
 }
 
 // Resident memory of this process, in bytes.
