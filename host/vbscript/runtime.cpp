@@ -1,17 +1,18 @@
 #include "host/vbscript/runtime.h"
 
-#include <strings.h>
-
+#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <limits>
+#include <string_view>
 #include <unordered_map>
 
 #include "host/vbscript/conversions.h"
 #include "host/vbscript/interpreter.h"
 #include "host/vbscript/operators.h"
+#include "host/vbscript/text.h"
 
 namespace qz::vbs {
 namespace {
@@ -37,19 +38,30 @@ bool TextCompareArg(Interpreter& in, Args& a, std::size_t i) {
   return c != 0;
 }
 
-std::string LowerText(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+// Searches run on bytes when both texts are ASCII and on decoded
+// characters otherwise, so every position they give counts characters.
+char Fold(char c) {
+  return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+}
+char32_t Fold(char32_t c) {
+  return text::Lower(c);
+}
+template <class Str>
+Str Folded(Str s, bool text) {
+  if (text)
+    for (auto& c : s) c = Fold(c);
   return s;
 }
-
-std::size_t Find(const std::string& hay, const std::string& needle, std::size_t from, bool text) {
-  if (!text) return hay.find(needle, from);
-  return LowerText(hay).find(LowerText(needle), from);
+std::string Utf8(std::string s) {
+  return s;
 }
-std::size_t FindLast(const std::string& hay, const std::string& needle, std::size_t from,
-                     bool text) {
-  if (!text) return hay.rfind(needle, from);
-  return LowerText(hay).rfind(LowerText(needle), from);
+std::string Utf8(const std::u32string& s) {
+  return text::Encode(s);
+}
+template <class F>
+auto OnChars(const std::string& a, const std::string& b, F f) {
+  if (text::IsAscii(a) && text::IsAscii(b)) return f(a, b);
+  return f(text::Decode(a), text::Decode(b));
 }
 
 Value StringArray(std::vector<std::string> parts) {
@@ -70,7 +82,7 @@ const ArrayData& NeedArray(const Value& v) {
 Value Len(Interpreter& in, Args& a) {
   Value v = A(in, a, 0);
   if (v.is_null()) return Value::Null();
-  return Value::Long(static_cast<std::int32_t>(ToText(v).size()));
+  return Value::Long(static_cast<std::int32_t>(text::Length(ToText(v))));
 }
 Value Left(Interpreter& in, Args& a) {
   Value v = A(in, a, 0);
@@ -78,7 +90,8 @@ Value Left(Interpreter& in, Args& a) {
   if (n < 0) Throw(5);
   if (v.is_null()) return Value::Null();
   std::string s = ToText(v);
-  return Value::String(s.substr(0, std::min<std::size_t>(s.size(), static_cast<std::size_t>(n))));
+  s.resize(text::Advance(s, 0, static_cast<std::size_t>(n)));
+  return Value::String(std::move(s));
 }
 Value Right(Interpreter& in, Args& a) {
   Value v = A(in, a, 0);
@@ -86,8 +99,9 @@ Value Right(Interpreter& in, Args& a) {
   if (n < 0) Throw(5);
   if (v.is_null()) return Value::Null();
   std::string s = ToText(v);
-  std::size_t k = std::min<std::size_t>(s.size(), static_cast<std::size_t>(n));
-  return Value::String(s.substr(s.size() - k));
+  std::size_t length = text::Length(s), keep = static_cast<std::size_t>(n);
+  if (keep >= length) return Value::String(std::move(s));
+  return Value::String(s.substr(text::Advance(s, 0, length - keep)));
 }
 Value Mid(Interpreter& in, Args& a) {
   Value v = A(in, a, 0);
@@ -100,9 +114,11 @@ Value Mid(Interpreter& in, Args& a) {
   }
   if (v.is_null()) return Value::Null();
   std::string s = ToText(v);
-  auto from = static_cast<std::size_t>(start - 1);
+  std::size_t from = text::Advance(s, 0, static_cast<std::size_t>(start - 1));
   if (from >= s.size()) return Value::String("");
-  return Value::String(len < 0 ? s.substr(from) : s.substr(from, static_cast<std::size_t>(len)));
+  if (len < 0) return Value::String(s.substr(from));
+  std::size_t to = text::Advance(s, from, static_cast<std::size_t>(len));
+  return Value::String(s.substr(from, to - from));
 }
 Value InStr(Interpreter& in, Args& a) {
   std::size_t base = 0;
@@ -115,11 +131,12 @@ Value InStr(Interpreter& in, Args& a) {
   Value v1 = A(in, a, base), v2 = A(in, a, base + 1);
   bool text = a.size() >= 4 && TextCompareArg(in, a, 3);
   if (v1.is_null() || v2.is_null()) return Value::Null();
-  std::string s1 = ToText(v1), s2 = ToText(v2);
-  if (static_cast<std::size_t>(start) > s1.size()) return Value::Long(0);
-  if (s2.empty()) return Value::Long(start);
-  std::size_t at = Find(s1, s2, static_cast<std::size_t>(start - 1), text);
-  return Value::Long(at == std::string::npos ? 0 : static_cast<std::int32_t>(at + 1));
+  return OnChars(ToText(v1), ToText(v2), [&](const auto& s1, const auto& s2) {
+    if (static_cast<std::size_t>(start) > s1.size()) return Value::Long(0);
+    if (s2.empty()) return Value::Long(start);
+    std::size_t at = Folded(s1, text).find(Folded(s2, text), static_cast<std::size_t>(start - 1));
+    return Value::Long(at == std::string::npos ? 0 : static_cast<std::int32_t>(at + 1));
+  });
 }
 Value InStrRev(Interpreter& in, Args& a) {
   Value v1 = A(in, a, 0), v2 = A(in, a, 1);
@@ -127,66 +144,72 @@ Value InStrRev(Interpreter& in, Args& a) {
   if (start == 0 || start < -1) Throw(5);
   bool text = TextCompareArg(in, a, 3);
   if (v1.is_null() || v2.is_null()) return Value::Null();
-  std::string s1 = ToText(v1), s2 = ToText(v2);
-  if (start == -1) start = static_cast<std::int32_t>(s1.size());
-  if (static_cast<std::size_t>(start) > s1.size()) return Value::Long(0);
-  if (s2.empty()) return Value::Long(start);
-  if (s2.size() > static_cast<std::size_t>(start)) return Value::Long(0);
-  std::size_t at = FindLast(s1, s2, static_cast<std::size_t>(start) - s2.size(), text);
-  return Value::Long(at == std::string::npos ? 0 : static_cast<std::int32_t>(at + 1));
+  return OnChars(ToText(v1), ToText(v2), [&](const auto& s1, const auto& s2) {
+    std::int32_t last = start == -1 ? static_cast<std::int32_t>(s1.size()) : start;
+    if (static_cast<std::size_t>(last) > s1.size()) return Value::Long(0);
+    if (s2.empty()) return Value::Long(last);
+    if (s2.size() > static_cast<std::size_t>(last)) return Value::Long(0);
+    std::size_t at =
+        Folded(s1, text).rfind(Folded(s2, text), static_cast<std::size_t>(last) - s2.size());
+    return Value::Long(at == std::string::npos ? 0 : static_cast<std::int32_t>(at + 1));
+  });
 }
 Value Replace(Interpreter& in, Args& a) {
   Value v = A(in, a, 0);
   if (v.is_null()) return Value::Null();
-  std::string s = ToText(v), find = S(in, a, 1), with = S(in, a, 2);
+  std::string subject = ToText(v), find = S(in, a, 1), with = S(in, a, 2);
   std::int32_t start = HasArg(a, 3) ? L(in, a, 3) : 1;
   std::int32_t count = HasArg(a, 4) ? L(in, a, 4) : -1;
   bool text = TextCompareArg(in, a, 5);
   if (start < 1 || count < -1) Throw(5);
-  if (static_cast<std::size_t>(start) > s.size()) return Value::String("");
-  s = s.substr(static_cast<std::size_t>(start - 1));
-  if (find.empty() || count == 0) return Value::String(s);
-  std::string out;
-  std::size_t pos = 0;
-  std::int32_t done = 0;
-  while (count < 0 || done < count) {
-    std::size_t at = Find(s, find, pos, text);
-    if (at == std::string::npos) break;
-    out.append(s, pos, at - pos);
-    out += with;
-    CheckStringSize(out.size());
-    pos = at + find.size();
-    ++done;
-  }
-  out.append(s, pos, std::string::npos);
-  return Value::String(std::move(out));
+  std::size_t from = text::Advance(subject, 0, static_cast<std::size_t>(start - 1));
+  if (from >= subject.size()) return Value::String("");
+  std::string rest = subject.substr(from);
+  if (find.empty() || count == 0) return Value::String(std::move(rest));
+  return Value::String(OnChars(rest, find, [&](const auto& s, const auto& f) {
+    auto hay = Folded(s, text), needle = Folded(f, text);
+    std::string out;
+    std::size_t pos = 0;
+    std::int32_t done = 0;
+    while (count < 0 || done < count) {
+      std::size_t at = hay.find(needle, pos);
+      if (at == std::string::npos) break;
+      out += Utf8(s.substr(pos, at - pos));
+      out += with;
+      CheckStringSize(out.size());
+      pos = at + needle.size();
+      ++done;
+    }
+    out += Utf8(s.substr(pos));
+    return out;
+  }));
 }
 Value Split(Interpreter& in, Args& a) {
   Value v = A(in, a, 0);
   if (v.is_null()) return Value::Null();
-  std::string s = ToText(v);
+  std::string subject = ToText(v);
   std::string delim = HasArg(a, 1) ? S(in, a, 1) : " ";
   std::int32_t limit = HasArg(a, 2) ? L(in, a, 2) : -1;
   bool text = TextCompareArg(in, a, 3);
   if (limit < -1) Throw(5);
-  std::vector<std::string> parts;
-  if (s.empty() || limit == 0) return StringArray({});
-  if (delim.empty()) return StringArray({s});
-  std::size_t pos = 0;
-  while (true) {
-    if (limit > 0 && static_cast<std::int32_t>(parts.size()) == limit - 1) {
-      parts.push_back(s.substr(pos));
-      break;
+  if (subject.empty() || limit == 0) return StringArray({});
+  if (delim.empty()) return StringArray({subject});
+  return StringArray(OnChars(subject, delim, [&](const auto& s, const auto& d) {
+    auto hay = Folded(s, text), needle = Folded(d, text);
+    std::vector<std::string> parts;
+    std::size_t pos = 0;
+    while (true) {
+      std::size_t at = hay.find(needle, pos);
+      if (at == std::string::npos ||
+          (limit > 0 && static_cast<std::int32_t>(parts.size()) == limit - 1)) {
+        parts.push_back(Utf8(s.substr(pos)));
+        break;
+      }
+      parts.push_back(Utf8(s.substr(pos, at - pos)));
+      pos = at + needle.size();
     }
-    std::size_t at = Find(s, delim, pos, text);
-    if (at == std::string::npos) {
-      parts.push_back(s.substr(pos));
-      break;
-    }
-    parts.push_back(s.substr(pos, at - pos));
-    pos = at + delim.size();
-  }
-  return StringArray(std::move(parts));
+    return parts;
+  }));
 }
 Value Join(Interpreter& in, Args& a) {
   Value v = A(in, a, 0);
@@ -213,7 +236,9 @@ Value Filter(Interpreter& in, Args& a) {
   for (const Value& item : arr.items) {
     if (item.is_null()) Throw(13);
     std::string s = ToText(in.Simple(item));
-    bool found = Find(s, match, 0, text) != std::string::npos;
+    bool found = OnChars(s, match, [&](const auto& hay, const auto& needle) {
+      return Folded(hay, text).find(Folded(needle, text)) != std::string::npos;
+    });
     if (found == include) out.push_back(std::move(s));
   }
   return StringArray(std::move(out));
@@ -235,6 +260,7 @@ Value CaseFn(Interpreter& in, Args& a) {
   Value v = A(in, a, 0);
   if (v.is_null()) return Value::Null();
   std::string s = ToText(v);
+  if (!text::IsAscii(s)) return Value::String(Upper ? text::Upper(s) : text::Lower(s));
   for (char& c : s)
     c = static_cast<char>(Upper ? std::toupper(static_cast<unsigned char>(c))
                                 : std::tolower(static_cast<unsigned char>(c)));
@@ -246,79 +272,114 @@ Value Space(Interpreter& in, Args& a) {
   CheckStringSize(static_cast<std::size_t>(n));
   return Value::String(std::string(static_cast<std::size_t>(n), ' '));
 }
+
+// Chr and Asc speak the Windows Western code page: 0x80..0x9F are its
+// letters and signs, 0xA0..0xFF are Latin-1. Undefined slots keep their
+// own value.
+constexpr char32_t kWestern[32] = {0x20AC, 0x81,   0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                   0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x8D,   0x017D, 0x8F,
+                                   0x90,   0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                   0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x9D,   0x017E, 0x0178};
+char32_t FromWestern(std::int32_t byte) {
+  return byte >= 0x80 && byte < 0xA0 ? kWestern[byte - 0x80] : static_cast<char32_t>(byte);
+}
+// '?' for a character the code page lacks, as the platform converts it.
+std::int32_t ToWestern(char32_t c) {
+  if (c < 0x80) return static_cast<std::int32_t>(c);
+  if (text::IsStray(c)) return static_cast<std::int32_t>(c - text::kStrayBase);
+  for (std::int32_t i = 0; i < 32; ++i)
+    if (kWestern[i] == c) return 0x80 + i;
+  if (c >= 0xA0 && c <= 0xFF) return static_cast<std::int32_t>(c);
+  return '?';
+}
+std::string OneChar(char32_t c) {
+  std::string s;
+  text::Append(s, c);
+  return s;
+}
+
 Value StringFn(Interpreter& in, Args& a) {
   std::int32_t n = L(in, a, 0);
   Value c = A(in, a, 1);
   if (n < 0) Throw(5);
   if (c.is_null()) return Value::Null();
-  char ch;
+  std::string unit;
   if (c.is_string()) {
     if (c.str().empty()) Throw(5);
-    ch = c.str()[0];
+    unit = c.str().substr(0, text::DecodeAt(c.str(), 0).bytes);
   } else {
-    ch = static_cast<char>(ToLong(c) & 0xFF);
+    unit = OneChar(FromWestern(ToLong(c) & 0xFF));
   }
-  CheckStringSize(static_cast<std::size_t>(n));
-  return Value::String(std::string(static_cast<std::size_t>(n), ch));
+  auto count = static_cast<std::size_t>(n);
+  if (count > std::numeric_limits<std::size_t>::max() / unit.size()) Throw(7);
+  CheckStringSize(count * unit.size());
+  std::string out;
+  out.reserve(count * unit.size());
+  for (std::size_t i = 0; i < count; ++i) out += unit;
+  return Value::String(std::move(out));
 }
 Value StrComp(Interpreter& in, Args& a) {
   Value x = A(in, a, 0), y = A(in, a, 1);
   bool text = TextCompareArg(in, a, 2);
   if (x.is_null() || y.is_null()) return Value::Null();
-  std::string s = ToText(x), t = ToText(y);
-  int c = text ? strcasecmp(s.c_str(), t.c_str()) : s.compare(t);
+  int c = OnChars(ToText(x), ToText(y), [&](const auto& s, const auto& t) {
+    return Folded(s, text).compare(Folded(t, text));
+  });
   return Value::Integer(static_cast<std::int16_t>(c < 0 ? -1 : (c > 0 ? 1 : 0)));
 }
 Value StrReverse(Interpreter& in, Args& a) {
   Value v = A(in, a, 0);
   if (v.is_null()) Throw(94);
   std::string s = ToText(v);
-  return Value::String(std::string(s.rbegin(), s.rend()));
+  if (text::IsAscii(s)) return Value::String(std::string(s.rbegin(), s.rend()));
+  std::u32string chars = text::Decode(s);
+  return Value::String(text::Encode(std::u32string(chars.rbegin(), chars.rend())));
 }
-// The first character's code: UTF-8 decoded for AscW.
+char32_t FirstChar(Interpreter& in, Args& a) {
+  Value v = A(in, a, 0);
+  if (v.is_null()) Throw(94);
+  std::string s = ToText(v);
+  if (s.empty()) Throw(5);
+  return text::DecodeAt(s, 0).code;
+}
 Value Asc(Interpreter& in, Args& a) {
+  return Value::Integer(static_cast<std::int16_t>(ToWestern(FirstChar(in, a))));
+}
+// The byte forms see the UTF-8 bytes themselves.
+Value AscB(Interpreter& in, Args& a) {
   Value v = A(in, a, 0);
   if (v.is_null()) Throw(94);
   std::string s = ToText(v);
   if (s.empty()) Throw(5);
   return Value::Integer(static_cast<std::int16_t>(static_cast<unsigned char>(s[0])));
 }
+// A code point; one the language's 16-bit Integer cannot hold reads, as
+// there, negative (U+8000..U+FFFF), and one outside the BMP as a Long.
 Value AscW(Interpreter& in, Args& a) {
-  Value v = A(in, a, 0);
-  if (v.is_null()) Throw(94);
-  std::string s = ToText(v);
-  if (s.empty()) Throw(5);
-  auto b = [&](std::size_t i) { return i < s.size() ? static_cast<unsigned char>(s[i]) : 0u; };
-  unsigned c = b(0);
-  std::uint32_t cp = c;
-  if (c >= 0xC0 && c < 0xE0)
-    cp = ((c & 0x1F) << 6) | (b(1) & 0x3F);
-  else if (c >= 0xE0 && c < 0xF0)
-    cp = ((c & 0x0F) << 12) | ((b(1) & 0x3F) << 6) | (b(2) & 0x3F);
-  if (cp > 0x7FFF) return Value::Long(static_cast<std::int32_t>(cp) - 0x10000);
-  return Value::Integer(static_cast<std::int16_t>(cp));
+  char32_t c = FirstChar(in, a);
+  if (text::IsStray(c)) c -= text::kStrayBase;
+  if (c > 0xFFFF) return Value::Long(static_cast<std::int32_t>(c));
+  return Value::Integer(static_cast<std::int16_t>(
+      c > 0x7FFF ? static_cast<std::int32_t>(c) - 0x10000 : static_cast<std::int32_t>(c)));
 }
 Value Chr(Interpreter& in, Args& a) {
   std::int32_t n = L(in, a, 0);
   if (n < 0 || n > 255) Throw(5);
+  return Value::String(OneChar(FromWestern(n)));
+}
+Value ChrB(Interpreter& in, Args& a) {
+  std::int32_t n = L(in, a, 0);
+  if (n < 0 || n > 255) Throw(5);
   return Value::String(std::string(1, static_cast<char>(n)));
 }
+// -32768..-1 name U+8000..U+FFFF as AscW gives them; a surrogate half is not
+// a character of UTF-8 text.
 Value ChrW(Interpreter& in, Args& a) {
   std::int32_t n = L(in, a, 0);
-  if (n < -32768 || n > 65535) Throw(5);
-  auto cp = static_cast<std::uint32_t>(n < 0 ? n + 0x10000 : n);
-  std::string s;
-  if (cp < 0x80) {
-    s.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    s.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    s.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    s.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    s.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    s.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
-  return Value::String(std::move(s));
+  if (n < -32768 || n > 0x10FFFF) Throw(5);
+  auto c = static_cast<char32_t>(n < 0 ? n + 0x10000 : n);
+  if (c >= 0xD800 && c <= 0xDFFF) Throw(5);
+  return Value::String(OneChar(c));
 }
 
 // ---- conversions ----
@@ -651,7 +712,7 @@ Value Weekday(Interpreter& in, Args& a) {
   return Value::Integer(static_cast<std::int16_t>((p.weekday - first + 7) % 7 + 1));
 }
 std::string IntervalArg(Interpreter& in, Args& a) {
-  return LowerText(S(in, a, 0));
+  return Folded(S(in, a, 0), true);
 }
 double AddMonths(double date, double months) {
   DateParts p = SplitDate(date);
@@ -933,10 +994,10 @@ const std::unordered_map<std::string_view, Builtin>& Table() {
       {"strcomp", {2, 3, StrComp}},
       {"strreverse", {1, 1, StrReverse}},
       {"asc", {1, 1, Asc}},
-      {"ascb", {1, 1, Asc}},
+      {"ascb", {1, 1, AscB}},
       {"ascw", {1, 1, AscW}},
       {"chr", {1, 1, Chr}},
-      {"chrb", {1, 1, Chr}},
+      {"chrb", {1, 1, ChrB}},
       {"chrw", {1, 1, ChrW}},
       {"cbool", {1, 1, CBool}},
       {"cbyte", {1, 1, CByte}},

@@ -458,10 +458,113 @@ TEST(VbsRuntime, StringsWithTheirOddCases) {
       {"Chr(66)", "B"},
       {"Chr(256)", "error 5"},
       {"AscW(ChrW(8364))", "8364"},
-      {"Len(ChrW(233))", "2"},
+      {"Len(ChrW(233))", "1"},
       {"Filter(Array(\"apple\", \"pear\", \"grape\"), \"ap\")", "(apple,grape)"},
       {"Filter(Array(\"apple\", \"pear\"), \"ap\", False)", "(pear)"},
       {"Len(vbCrLf) & Len(vbTab)", "21"},
+  });
+}
+
+// Strings count characters (code points), whatever their UTF-8 length.
+TEST(VbsRuntime, StringsCountCharactersNotBytes) {
+  CheckExpressions({
+      {"Len(\"Grüße €\") & \" \" & Len(\"Продажи\")", "7 7"},
+      {"Left(\"Grüße €\", 3)", "Grü"},
+      {"Right(\"Grüße €\", 3)", "e €"},
+      {"Right(\"Продажи\", 10)", "Продажи"},
+      {"Mid(\"Grüße €\", 3, 2)", "üß"},
+      {"Mid(\"Продажи\", 5)", "ажи"},
+      {"Mid(\"Продажи\", 8) = \"\"", "True"},
+      {"InStr(\"Grüße €\", \"€\")", "7"},
+      {"InStr(5, \"Grüße €\", \"e\")", "5"},
+      {"InStr(\"Продажи\", \"да\")", "4"},
+      {"InStr(1, \"GRÜSSE\", \"üss\", 1)", "3"},
+      {"InStr(1, \"ПРОДАЖИ\", \"дажи\", 1)", "4"},
+      {"InStrRev(\"ßaßb\", \"ß\")", "3"},
+      {"InStrRev(\"Продажи\", \"д\", 4)", "4"},
+      {"InStrRev(\"Продажи\", \"и\", 6)", "0"},
+      {"StrReverse(\"Grüße €\")", "€ eßürG"},
+      {"StrReverse(\"Продажи\")", "ижадорП"},
+      {"Replace(\"Grüße €\", \"ü\", \"ue\")", "Grueße €"},
+      {"Replace(\"Grüße €\", \"ß\", \"ss\", 4)", "sse €"},
+      {"Replace(\"ааа\", \"а\", \"б\", 2, 1)", "ба"},
+      {"Replace(\"Продажи\", \"ПРО\", \"\", 1, -1, 1)", "дажи"},
+      {"Split(\"Пн,Вт,Ср\", \",\")", "(Пн,Вт,Ср)"},
+      {"Split(\"aßbßc\", \"ß\", 2)", "(a,bßc)"},
+      {"Split(\"xЖyжz\", \"ж\", -1, 1)", "(x,y,z)"},
+      {"Filter(Array(\"Grüße\", \"Gruss\"), \"Ü\", True, 1)", "(Grüße)"},
+      {"String(3, \"€x\")", "€€€"},
+      {"String(2, 233)", "éé"},
+      {"StrComp(\"é\", \"É\", 1) & StrComp(\"é\", \"É\") & StrComp(\"z\", \"é\")", "01-1"},
+  });
+}
+
+TEST(VbsRuntime, CaseOfLatinGreekAndCyrillicLetters) {
+  CheckExpressions({
+      {"UCase(\"Grüße €\")", "GRÜßE €"},
+      {"UCase(\"straße\")", "STRAßE"},
+      {"LCase(\"ÀÉÎÕÜÝ×\")", "àéîõüý×"},
+      {"UCase(\"ÿœž\")", "ŸŒŽ"},
+      {"UCase(\"αβγ άς\") & LCase(\"ΩΆΈ\")", "ΑΒΓ ΆΣωάέ"},
+      {"UCase(\"продажи ёї\")", "ПРОДАЖИ ЁЇ"},
+      {"LCase(\"ПРОДАЖИ ЁЇ\")", "продажи ёї"},
+      {"UCase(\"日本\") & LCase(\"日本\")", "日本日本"},
+  });
+}
+
+TEST(VbsRuntime, CharacterCodes) {
+  CheckExpressions({
+      {"ChrW(&H20AC)", "€"},
+      {"AscW(\"€\") & \" \" & AscW(\"é\") & \" \" & AscW(\"Ж\")", "8364 233 1046"},
+      {"AscW(ChrW(-1)) & \" \" & TypeName(AscW(ChrW(&HFFFF)))", "-1 Integer"},
+      {"AscW(ChrW(-32768)) = -32768", "True"},
+      {"AscW(ChrW(&H1F600)) & \" \" & Len(ChrW(&H1F600))", "128512 1"},
+      {"Len(\"a\" & ChrW(&H1F600) & \"b\")", "3"},
+      {"Mid(\"a\" & ChrW(&H1F600) & \"b\", 3)", "b"},
+      {"ChrW(&HD800)", "error 5"},
+      {"ChrW(&H110000)", "error 5"},
+      {"Chr(128) & Chr(233) & Chr(159)", "€éŸ"},
+      {"Asc(\"€\") & \" \" & Asc(\"é\") & \" \" & Asc(\"Ж\")", "128 233 63"},
+      {"Asc(Chr(150)) & \" \" & Asc(Chr(129))", "150 129"},
+      {"AscB(\"é\") & \" \" & Len(ChrB(233))", "195 1"},
+  });
+  // Every BMP character and a few beyond it survive ChrW then AscW.
+  Outcome r = RunScript(
+      "bad = 0\n"
+      "For c = 0 To 65535\n"
+      "  If c < 55296 Or c > 57343 Then\n"
+      "    s = ChrW(c)\n"
+      "    w = AscW(s) : If w < 0 Then w = w + 65536\n"
+      "    If w <> c Or Len(s) <> 1 Then bad = bad + 1\n"
+      "  End If\n"
+      "Next\n"
+      "For Each c In Array(&H10000, &H1F600, &H10FFFF)\n"
+      "  If AscW(ChrW(c)) <> c Then bad = bad + 1\n"
+      "Next\n"
+      "Out bad\n");
+  EXPECT_EQ(r.out, "0\n");
+}
+
+// A byte that begins no well-formed UTF-8 sequence is one character and
+// comes back unchanged.
+TEST(VbsRuntime, StrayBytesAreOneCharacterEach) {
+  CheckExpressions({
+      {"Len(\"a\" & ChrB(255) & \"b\")", "3"},
+      {"Mid(\"a\" & ChrB(255) & \"b\", 3)", "b"},
+      {"AscB(Mid(\"a\" & ChrB(255) & \"b\", 2, 1))", "255"},
+      {"AscW(ChrB(233)) & \" \" & Asc(ChrB(233))", "233 233"},
+      {"Len(ChrB(226) & ChrB(130))", "2"},
+      {"Len(ChrB(192) & ChrB(128))", "2"},
+      {"Len(ChrB(237) & ChrB(160) & ChrB(128))", "3"},
+      {"Len(ChrB(244) & ChrB(144) & ChrB(128) & ChrB(128))", "4"},
+      {"Len(StrReverse(\"é\" & ChrB(195)))", "2"},
+      {"AscB(StrReverse(\"é\" & ChrB(195)))", "195"},
+      {"StrReverse(StrReverse(\"x\" & ChrB(195) & \"é\")) = \"x\" & ChrB(195) & \"é\"", "True"},
+      {"InStr(\"é\", ChrB(169))", "0"},
+      {"InStr(\"é\" & ChrB(169), ChrB(169))", "2"},
+      {"UCase(\"é\" & ChrB(233)) = \"É\" & ChrB(233)", "True"},
+      {"Left(ChrB(240) & ChrB(159), 1) = ChrB(240)", "True"},
+      {"UBound(Split(\"a\" & ChrB(200) & \"b\" & ChrB(200), ChrB(200)))", "2"},
   });
 }
 
