@@ -29,6 +29,12 @@ struct ServeArgs {
   int threads = 0;
   int script_timeout = PageLimits::kScriptTimeoutSeconds;
   ServerLimits limits;
+  std::string health_path = "/healthz";
+  bool metrics = false;
+  bool metrics_from_anywhere = false;
+  // Seconds between the health check turning 503 and the drain, so that a
+  // balancer polling it stops sending first.
+  int drain_delay = 0;
 };
 
 struct PageArgs {
@@ -63,6 +69,9 @@ int Serve(const ServeArgs& args) {
   options.threads = args.threads;
   options.script_timeout_seconds = args.script_timeout;
   options.limits = args.limits;
+  options.health_path = args.health_path;
+  options.metrics = args.metrics;
+  options.metrics_from_anywhere = args.metrics_from_anywhere;
   options.create_object = CreateRegisteredObject;
   options.log = &std::cerr;
   // Every open connection is a descriptor: allow the connection limit and a
@@ -100,11 +109,17 @@ int Serve(const ServeArgs& args) {
             << "/ (site " << args.root << ")\n";
   WarnAboutRegistry(std::cerr, "serve", ProgIdsOfPages(root));
   NotifyReady("listening on " + options.host + ":" + std::to_string(server.port()));
-  std::thread waiter([&server, signals] {
+  std::thread waiter([&server, signals, delay = args.drain_delay] {
     int sig = 0;
     sigwait(&signals, &sig);
     std::cerr << "quenza serve: stopping\n";
     NotifyStopping();
+    server.Drain();
+    // A second signal cuts the delay short.
+    if (delay > 0) {
+      timespec wait{delay, 0};
+      (void)sigtimedwait(&signals, nullptr, &wait);
+    }
     server.Stop();
   });
   server.Run();
@@ -227,6 +242,22 @@ void AddServeCommands(CLI::App& app) {
   limit("--shutdown-timeout", limits.shutdown_seconds,
         "Seconds pages in flight may finish after SIGTERM or SIGINT", 0, 3600);
   limit("--io-threads", limits.io_threads, "Threads serving connections", 1, 16);
+  serve
+      ->add_option("--health-path", serve_args->health_path,
+                   "Path of the health check (200 healthy; 503 draining or an apartment stuck)")
+      ->capture_default_str()
+      ->check([](const std::string& p) {
+        return p.size() > 1 && p.front() == '/' ? std::string{} : "a path such as /healthz";
+      });
+  serve->add_flag("--metrics", serve_args->metrics,
+                  "Answer /metrics in the Prometheus text format (to local clients)");
+  serve->add_flag("--metrics-from-anywhere", serve_args->metrics_from_anywhere,
+                  "Answer /metrics to any client, not only local ones");
+  serve
+      ->add_option("--drain-delay", serve_args->drain_delay,
+                   "Seconds the health check answers 503 after SIGTERM before the drain begins")
+      ->capture_default_str()
+      ->check(WholeNumber(0, 3600));
   serve->callback([serve_args] { throw CLI::RuntimeError(Serve(*serve_args)); });
 
   auto page_args = std::make_shared<PageArgs>();

@@ -26,6 +26,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "host/metrics/metrics.h"
 #include "host/object_factory.h"
 #include "host/site_paths.h"
 
@@ -50,8 +51,10 @@ using asio::use_awaitable;
 // page wholly on one thread, with that thread's host form and chart engine).
 class WorkerPool {
  public:
-  WorkerPool(int n, std::function<void()> warm) : warm_(std::move(warm)) {
-    for (int i = 0; i < n; ++i) threads_.emplace_back([this] { Work(); });
+  WorkerPool(int n, std::function<void()> warm)
+      : warm_(std::move(warm)), busy_since_(new std::atomic<std::int64_t>[n]), n_(n) {
+    for (int i = 0; i < n; ++i) busy_since_[i].store(0);
+    for (int i = 0; i < n; ++i) threads_.emplace_back([this, i] { Work(i); });
   }
   ~WorkerPool() { Shutdown(); }
   WorkerPool(const WorkerPool&) = delete;
@@ -75,8 +78,36 @@ class WorkerPool {
     for (std::thread& t : threads_) t.join();
   }
 
+  // Threads running a job now.
+  int Busy() const {
+    int busy = 0;
+    for (int i = 0; i < n_; ++i) busy += busy_since_[i].load() != 0 ? 1 : 0;
+    return busy;
+  }
+  // Called by a job on its own thread when its work is done and only its
+  // answer's hand-over is left: the thread counts as idle from then on.
+  static void IdleNow() {
+    if (current_ != nullptr) current_->store(0);
+  }
+  // Jobs queued and not yet started.
+  std::size_t Waiting() {
+    std::lock_guard lock(mutex_);
+    return jobs_.size();
+  }
+  // How long the longest-running job now has run (zero when none runs).
+  Clock::duration LongestRunning() const {
+    std::int64_t oldest = 0;
+    for (int i = 0; i < n_; ++i) {
+      std::int64_t since = busy_since_[i].load();
+      if (since != 0 && (oldest == 0 || since < oldest)) oldest = since;
+    }
+    if (oldest == 0) return Clock::duration::zero();
+    return Clock::now().time_since_epoch() - Clock::duration(oldest);
+  }
+
  private:
-  void Work() {
+  void Work(int index) {
+    current_ = &busy_since_[index];
     if (warm_) warm_();
     for (;;) {
       std::function<void()> job;
@@ -87,7 +118,10 @@ class WorkerPool {
         job = std::move(jobs_.front());
         jobs_.pop_front();
       }
+      // Never 0 while busy: the clock's epoch is long past.
+      busy_since_[index].store(std::max<std::int64_t>(1, Clock::now().time_since_epoch().count()));
       job();
+      busy_since_[index].store(0);
     }
   }
 
@@ -97,7 +131,13 @@ class WorkerPool {
   std::condition_variable cond_;
   std::deque<std::function<void()>> jobs_;
   bool shutdown_ = false;
+  // Per thread: when its running job started (steady clock ticks), 0 idle.
+  std::unique_ptr<std::atomic<std::int64_t>[]> busy_since_;
+  int n_;
+  static thread_local std::atomic<std::int64_t>* current_;
 };
+
+thread_local std::atomic<std::int64_t>* WorkerPool::current_ = nullptr;
 
 // Text from a client, fit for one log line: control characters, bytes
 // outside ASCII, quotes and backslashes escaped as \xHH; cut at max_bytes of
@@ -326,8 +366,82 @@ struct Seen {
 
 }  // namespace
 
+namespace {
+
+// The host's counters, the metrics registry's families looked up once.
+struct HostMetrics {
+  HostMetrics()
+      : requests(registry.AddCounter("quenza_http_requests_total", "HTTP answers by status class",
+                                     {"class"})),
+        pages(registry.AddCounter("quenza_pages_total", "Pages run").Get()),
+        charts_sent(registry.AddCounter("quenza_charts_sent_total",
+                                        "Charts answered as a page's image, by image format",
+                                        {"format"})),
+        render_failures(registry.AddCounter(
+            "quenza_render_failures_total",
+            "Chart renders that ended in the error answer, by error number", {"number"})),
+        page_seconds(
+            registry
+                .AddHistogram("quenza_page_duration_seconds", "Time a page ran",
+                              {0.005, 0.01, 0.025, 0.05, 0.1, 0.25, 0.5, 1, 2.5, 5, 10, 30, 90})
+                .Get()) {}
+
+  metrics::Registry registry;
+  metrics::Family<metrics::Counter>& requests;
+  metrics::Counter& pages;
+  metrics::Family<metrics::Counter>& charts_sent;
+  metrics::Family<metrics::Counter>& render_failures;
+  metrics::Histogram& page_seconds;
+};
+
+// The image format of a page's answer ("" for no image).
+std::string_view ImageFormatOf(std::string_view content_type) {
+  std::string_view type = content_type.substr(0, content_type.find(';'));
+  while (!type.empty() && type.back() == ' ') type.remove_suffix(1);
+  for (auto [media, format] : {std::pair{"image/jpg", "jpeg"}, std::pair{"image/jpeg", "jpeg"},
+                               std::pair{"image/png", "png"}, std::pair{"image/svg+xml", "svg"},
+                               std::pair{"image/bmp", "bmp"}}) {
+    if (beast::iequals(type, media)) return format;
+  }
+  return {};
+}
+
+// Error numbers seen as labels: a page cannot grow the series without bound.
+constexpr std::size_t kFailureNumberSeries = 64;
+
+}  // namespace
+
+bool MetricsAllowed(std::string_view address, bool from_anywhere) {
+  if (from_anywhere) return true;
+  beast::error_code ec;
+  asio::ip::address a = asio::ip::make_address(std::string(address), ec);
+  if (ec) return false;
+  if (a.is_v6() && a.to_v6().is_v4_mapped())
+    a = asio::ip::make_address_v4(asio::ip::v4_mapped, a.to_v6());
+  return a.is_loopback();
+}
+
 struct PageServer::Impl {
-  Impl(PageServer& s, const ServerOptions& o) : server(s), options(o), limits(o.limits) {}
+  Impl(PageServer& s, const ServerOptions& o) : server(s), options(o), limits(o.limits) {
+    auto& r = stats.registry;
+    r.AddGaugeCallback("quenza_apartments_busy", "Apartments running a page now", [this] {
+      return apartments ? static_cast<double>(apartments->Busy()) : 0.0;
+    });
+    r.AddGaugeCallback("quenza_requests_waiting", "Pages waiting for an apartment", [this] {
+      return apartments ? static_cast<double>(apartments->Waiting()) : 0.0;
+    });
+    r.AddGaugeCallback("quenza_open_connections", "Open client connections", [this] {
+      std::lock_guard lock(mutex);
+      return static_cast<double>(open);
+    });
+    r.AddGaugeCallback("quenza_resident_memory_bytes", "Resident memory of the process",
+                       metrics::ResidentMemoryBytes);
+  }
+
+  // The health check's verdict: empty when healthy, else why not.
+  std::string Unhealthy() const;
+  asio::awaitable<bool> AnswerMetrics(Connection& c, unsigned version, bool head, bool keep,
+                                      const Seen& seen);
 
   asio::awaitable<void> Accept();
   asio::awaitable<void> Serve(std::shared_ptr<Connection> c);
@@ -365,6 +479,10 @@ struct PageServer::Impl {
   const ServerLimits& limits;
   PageOptions page;
   RunningPages running;
+  HostMetrics stats;
+  std::atomic<bool> draining{false};
+  std::mutex failure_mutex;
+  std::set<std::string> seen_failure_numbers;  // guarded by failure_mutex
 
   std::mutex mutex;  // guards what follows up to the I/O objects
   std::condition_variable changed;
@@ -442,6 +560,8 @@ void PageServer::Impl::ForEachConnection(const std::function<void(Connection&)>&
 
 void PageServer::Impl::LogAnswer(const Connection& c, const Seen& seen, int status,
                                  std::uint64_t bytes, std::string_view why) {
+  if (status >= 100 && status <= 599)
+    stats.requests.With({std::string(1, static_cast<char>('0' + status / 100)) + "xx"}).Inc();
   double ms = std::chrono::duration<double, std::milli>(Clock::now() - seen.start).count();
   char tail[96];
   std::snprintf(tail, sizeof tail, "\" %d %llu %.1fms", status,
@@ -505,6 +625,7 @@ asio::awaitable<PageResult> PageServer::Impl::OnApartment(std::shared_ptr<PageRe
     auto owner = std::make_shared<decltype(handler)>(std::move(handler));
     apartments->Enqueue([this, request, file, owner] {
       PageResult result;
+      const auto began = Clock::now();
       try {
         result = RunPage(page, *request, file);
       } catch (const std::exception& e) {
@@ -515,6 +636,8 @@ asio::awaitable<PageResult> PageServer::Impl::OnApartment(std::shared_ptr<PageRe
         result.error = std::string("page ") + request->path + " failed: " + e.what();
         server.Log(result.error);
       }
+      stats.page_seconds.Observe(std::chrono::duration<double>(Clock::now() - began).count());
+      WorkerPool::IdleNow();
       auto executor = asio::get_associated_executor(*owner);
       asio::post(executor,
                  [owner, result = std::move(result)]() mutable { (*owner)(std::move(result)); });
@@ -699,7 +822,20 @@ asio::awaitable<bool> PageServer::Impl::Answer(Connection& c, http::request<http
   std::size_t q = target.find('?');
   std::string_view query = q == std::string_view::npos ? std::string_view{} : target.substr(q + 1);
   std::string path = UrlDecode(target.substr(0, q), false);
-  // Paths the host answers itself would be matched here, before the site.
+  // Paths the host answers itself, before the site.
+  if (path == options.health_path || (options.metrics && path == options.metrics_path)) {
+    if (req.method() != http::verb::get && !head)
+      co_return co_await Plain(c, version, head, 405, "Method Not Allowed", keep, seen);
+    if (path == options.health_path) {
+      std::string why = Unhealthy();
+      if (why.empty()) co_return co_await Plain(c, version, head, 200, "OK", keep, seen);
+      co_return co_await Plain(c, version, head, 503, why, keep, seen);
+    }
+    if (!MetricsAllowed(c.address, options.metrics_from_anywhere))
+      co_return co_await Plain(c, version, head, 403, "Forbidden", keep, seen,
+                               "metrics asked by a client that is not local");
+    co_return co_await AnswerMetrics(c, version, head, keep, seen);
+  }
   SitePath site = ResolveSitePath(options.root, path);
   if (site.verdict == PathVerdict::Forbidden)
     co_return co_await Plain(c, version, head, 403, "Forbidden", keep, seen);
@@ -850,6 +986,20 @@ asio::awaitable<bool> PageServer::Impl::AnswerPage(Connection& c,
 
   c.phase = Connection::Phase::Page;
   PageResult result = co_await OnApartment(std::move(page_request), file);
+  stats.pages.Inc();
+  if (std::string_view format = ImageFormatOf(result.content_type);
+      !format.empty() && result.status == 200 && result.chart_errors == 0)
+    stats.charts_sent.With({std::string(format)}).Inc();
+  for (std::int32_t number : result.chart_error_numbers) {
+    std::string label = std::to_string(number);
+    std::lock_guard lock(failure_mutex);
+    if (seen_failure_numbers.size() >= kFailureNumberSeries &&
+        !seen_failure_numbers.contains(label))
+      label = "other";
+    else
+      seen_failure_numbers.insert(label);
+    stats.render_failures.With({label}).Inc();
+  }
   // A shutdown that began while the page ran: answer, then close.
   if (stopping) keep = false;
 
@@ -898,6 +1048,38 @@ asio::awaitable<bool> PageServer::Impl::AnswerPage(Connection& c,
   bool sent = co_await Send(c, res, head);
   LogAnswer(c, seen, result.status, head ? 0 : bytes);
   co_return sent&& keep;
+}
+
+std::string PageServer::Impl::Unhealthy() const {
+  if (draining || stopping) return "Draining";
+  if (apartments) {
+    const auto budget = std::chrono::seconds(options.script_timeout_seconds) +
+                        std::chrono::seconds(limits.stuck_margin_seconds);
+    if (apartments->LongestRunning() > budget) return "Apartment Stuck";
+  }
+  return {};
+}
+
+asio::awaitable<bool> PageServer::Impl::AnswerMetrics(Connection& c, unsigned version, bool head,
+                                                      bool keep, const Seen& seen) {
+  http::response<http::string_body> res(http::status::ok, version);
+  res.set(http::field::content_type, metrics::kContentType);
+  res.set(http::field::cache_control, "no-store");
+  stats.registry.Write(res.body());
+  res.keep_alive(keep);
+  res.prepare_payload();
+  const std::uint64_t bytes = head ? 0 : res.body().size();
+  bool sent = co_await Send(c, res, head);
+  LogAnswer(c, seen, 200, bytes);
+  co_return sent&& keep;
+}
+
+void PageServer::Drain() {
+  impl_->draining = true;
+}
+
+std::string PageServer::MetricsText() const {
+  return impl_->stats.registry.Text();
 }
 
 PageServer::PageServer(ServerOptions options) : options_(std::move(options)) {

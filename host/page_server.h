@@ -52,6 +52,10 @@ struct ServerLimits {
   int shutdown_seconds = 10;
   // Threads serving connections (1 or 2 keep up with any number of pages).
   int io_threads = 2;
+  // An apartment whose page has run longer than the script timeout and this
+  // margin is stuck: the page did not stop when its budget ran out, and the
+  // health check says so.
+  int stuck_margin_seconds = 10;
 };
 
 struct ServerOptions {
@@ -68,7 +72,19 @@ struct ServerOptions {
   // Access log (one line per request) and page errors; null: none.
   std::ostream* log = nullptr;
   ServerLimits limits;
+  // The host's own paths, answered before the site is looked at: the health
+  // check (always) and the metrics (only when metrics is set, and only to
+  // local clients unless metrics_from_anywhere).
+  std::string health_path = "/healthz";
+  std::string metrics_path = "/metrics";
+  bool metrics = false;
+  bool metrics_from_anywhere = false;
 };
+
+// Whether a client at this address may read the metrics: a loopback address
+// (127.0.0.0/8, ::1, or either mapped into IPv6), or anyone when
+// from_anywhere. An address that does not parse is no loopback.
+bool MetricsAllowed(std::string_view address, bool from_anywhere);
 
 class PageServer {
  public:
@@ -91,6 +107,11 @@ class PageServer {
   // server's threads have ended. Safe to call from any thread, more than
   // once.
   void Stop();
+  // The health check answers 503 from now on, so that a balancer sends no
+  // more requests; serving goes on until Stop. Safe from any thread.
+  void Drain();
+  // The metrics text as /metrics answers it.
+  std::string MetricsText() const;
 
   void Log(const std::string& line);
 
