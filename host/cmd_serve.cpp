@@ -1,8 +1,13 @@
 // quenza serve and quenza page: the page host on HTTP, and one page run once
 // exactly as the server would run it.
+#include <grp.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include <fstream>
 #include <iostream>
@@ -25,7 +30,9 @@ namespace {
 
 struct ServeArgs {
   std::string root = ".";
-  std::string listen = "127.0.0.1:8080";
+  std::vector<std::string> listen;  // none: 127.0.0.1:8080
+  std::string socket_mode = "0660";
+  std::string user;
   int threads = 0;
   int script_timeout = PageLimits::kScriptTimeoutSeconds;
   ServerLimits limits;
@@ -46,6 +53,35 @@ struct PageArgs {
   int script_timeout = PageLimits::kScriptTimeoutSeconds;
 };
 
+// Takes on the user's identity for good: its groups, its group, then the
+// user itself, so that nothing of root's is left.
+bool DropToUser(const std::string& name, std::string* why) {
+  std::vector<char> buffer(16384);
+  passwd entry{};
+  passwd* found = nullptr;
+  int err = ::getpwnam_r(name.c_str(), &entry, buffer.data(), buffer.size(), &found);
+  if (found == nullptr) {
+    *why = "--user " + name + ": " + (err != 0 ? std::strerror(err) : "no such user");
+    return false;
+  }
+  if (::geteuid() != 0) {
+    if (::geteuid() == found->pw_uid) return true;
+    *why = "--user " + name + " needs the server to be started as root";
+    return false;
+  }
+  if (::initgroups(found->pw_name, found->pw_gid) != 0 || ::setgid(found->pw_gid) != 0 ||
+      ::setuid(found->pw_uid) != 0) {
+    *why = "cannot become " + name + ": " + std::strerror(errno);
+    return false;
+  }
+  // Root must be gone for good, not merely set aside.
+  if (::setuid(0) == 0) {
+    *why = "root's rights were kept after becoming " + name;
+    return false;
+  }
+  return true;
+}
+
 int Serve(const ServeArgs& args) {
   delivery::RemoveStaleTempFiles();  // what killed renders left in the temporary folder
   if (std::string why; !CheckRendererFonts(&why)) {
@@ -54,18 +90,28 @@ int Serve(const ServeArgs& args) {
   }
   ServerOptions options;
   options.root = args.root;
-  std::size_t colon = args.listen.rfind(':');
-  if (colon == std::string::npos) {
-    std::cerr << "quenza serve: --listen wants HOST:PORT\n";
-    return 2;
+  unsigned socket_mode = 0;
+  {
+    const std::string& m = args.socket_mode;
+    if (m.empty() || m.size() > 4 || m.find_first_not_of("01234567") != std::string::npos) {
+      std::cerr << "quenza serve: --socket-mode wants an octal mode such as 0660\n";
+      return 2;
+    }
+    socket_mode = static_cast<unsigned>(std::stoul(m, nullptr, 8)) & 0777u;
   }
-  options.host = args.listen.substr(0, colon);
-  try {
-    options.port = std::stoi(args.listen.substr(colon + 1));
-  } catch (const std::exception&) {
-    std::cerr << "quenza serve: bad port in --listen " << args.listen << "\n";
-    return 2;
+  for (const std::string& text :
+       args.listen.empty() ? std::vector<std::string>{"127.0.0.1:8080"} : args.listen) {
+    ListenAddress address;
+    std::string why;
+    if (!ParseListenAddress(text, &address, &why)) {
+      std::cerr << "quenza serve: " << why << "\n";
+      return 2;
+    }
+    address.unix_mode = socket_mode;
+    options.listen.push_back(address);
   }
+  options.host =
+      options.listen.front().unix_path.empty() ? options.listen.front().host : "localhost";
   options.threads = args.threads;
   options.script_timeout_seconds = args.script_timeout;
   options.limits = args.limits;
@@ -105,10 +151,19 @@ int Serve(const ServeArgs& args) {
     std::cerr << "quenza serve: " << why << "\n";
     return 1;
   }
-  std::cerr << "quenza serve: listening on http://" << options.host << ":" << server.port()
-            << "/ (site " << args.root << ")\n";
+  for (const std::string& where : server.listening())
+    std::cerr << "quenza serve: listening on " << where << " (site " << args.root << ")\n";
+  if (!args.user.empty()) {
+    if (!DropToUser(args.user, &why)) {
+      std::cerr << "quenza serve: " << why << "\n";
+      return 1;
+    }
+  } else if (::geteuid() == 0) {
+    std::cerr << "quenza serve: warning: running as root; pages run with root's rights "
+                 "(give --user NAME to drop to that user once listening)\n";
+  }
   WarnAboutRegistry(std::cerr, "serve", ProgIdsOfPages(root));
-  NotifyReady("listening on " + options.host + ":" + std::to_string(server.port()));
+  NotifyReady("listening on " + server.listening().front());
   std::thread waiter([&server, signals, delay = args.drain_delay] {
     int sig = 0;
     sigwait(&signals, &sig);
@@ -203,7 +258,14 @@ void AddServeCommands(CLI::App& app) {
   auto serve_args = std::make_shared<ServeArgs>();
   CLI::App* serve = app.add_subcommand("serve", "Serve the pages of a site folder over HTTP");
   serve->add_option("--root", serve_args->root, "Site folder")->check(CLI::ExistingDirectory);
-  serve->add_option("--listen", serve_args->listen, "Address and port to listen on");
+  serve->add_option("--listen", serve_args->listen,
+                    "HOST:PORT or unix:PATH to listen on; several may be given (default "
+                    "127.0.0.1:8080)");
+  serve
+      ->add_option("--socket-mode", serve_args->socket_mode,
+                   "Permissions of the Unix sockets' files, in octal")
+      ->capture_default_str();
+  serve->add_option("--user", serve_args->user, "Started as root: become this user once listening");
   serve->add_option("--threads", serve_args->threads, "Worker threads (0: one per core)")
       ->check(WholeNumber(0, 1024));
   serve->add_option("--script-timeout", serve_args->script_timeout, "Seconds a page may run")

@@ -1,12 +1,19 @@
 #include "host/page_server.h"
 
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <boost/asio/basic_socket_acceptor.hpp>
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/detached.hpp>
+#include <boost/asio/generic/stream_protocol.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/local/stream_protocol.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/redirect_error.hpp>
 #include <boost/asio/steady_timer.hpp>
@@ -17,9 +24,12 @@
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/core/string.hpp>
 #include <boost/beast/http.hpp>
+
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <ctime>
 #include <deque>
 #include <set>
@@ -43,6 +53,9 @@ namespace asio = boost::asio;
 namespace beast = boost::beast;
 namespace http = beast::http;
 using tcp = asio::ip::tcp;
+// Connections and listeners are TCP or Unix sockets alike.
+using stream = asio::generic::stream_protocol;
+using Acceptor = asio::basic_socket_acceptor<stream>;
 using Clock = std::chrono::steady_clock;
 using asio::use_awaitable;
 
@@ -346,10 +359,12 @@ struct Connection : std::enable_shared_from_this<Connection> {
     timer.cancel();
   }
 
-  tcp::socket socket;
+  stream::socket socket;
   asio::steady_timer timer;
-  std::string address;  // the client's
+  std::string address;  // the client's ("unix:" on a Unix socket)
   int port = 0;
+  int local_port = 0;  // the port it came in on (0 on a Unix socket)
+  bool local = false;  // came over a Unix socket: a process of this machine
   Phase phase = Phase::Waiting;
   bool expired = false;
   bool sent = false;  // the last answer was written whole
@@ -443,7 +458,7 @@ struct PageServer::Impl {
   asio::awaitable<bool> AnswerMetrics(Connection& c, unsigned version, bool head, bool keep,
                                       const Seen& seen);
 
-  asio::awaitable<void> Accept();
+  asio::awaitable<void> Accept(Acceptor& acceptor);
   asio::awaitable<void> Serve(std::shared_ptr<Connection> c);
   // Answers one complete request; false when the connection must close.
   asio::awaitable<bool> Answer(Connection& c, http::request<http::string_body>& req, bool keep,
@@ -497,9 +512,11 @@ struct PageServer::Impl {
   // connections it still holds, which unregister themselves there.
   asio::io_context ioc;
   asio::executor_work_guard<asio::io_context::executor_type> work = asio::make_work_guard(ioc);
-  // The acceptor is used on this strand only (accepting, and closing it).
+  // The acceptors are used on this strand only (accepting, and closing).
   asio::strand<asio::io_context::executor_type> accept_strand = asio::make_strand(ioc);
-  tcp::acceptor acceptor{ioc};
+  std::vector<std::unique_ptr<Acceptor>> acceptors;
+  std::vector<std::string> socket_files;  // Unix sockets made by Bind, removed at the end
+  void CloseListeners();
   std::vector<std::thread> io_threads;
   std::unique_ptr<WorkerPool> apartments;
 
@@ -582,7 +599,7 @@ void PageServer::Impl::LogAnswer(const Connection& c, const Seen& seen, int stat
   server.Log(line);
 }
 
-asio::awaitable<void> PageServer::Impl::Accept() {
+asio::awaitable<void> PageServer::Impl::Accept(Acceptor& acceptor) {
   for (;;) {
     auto c = std::make_shared<Connection>(asio::make_strand(ioc));
     beast::error_code ec;
@@ -595,9 +612,26 @@ asio::awaitable<void> PageServer::Impl::Accept() {
       co_await pause.async_wait(asio::redirect_error(use_awaitable, ec));
       continue;
     }
-    tcp::endpoint peer = c->socket.remote_endpoint(ec);
-    c->address = ec ? "-" : peer.address().to_string();
-    c->port = ec ? 0 : peer.port();
+    stream::endpoint peer = c->socket.remote_endpoint(ec);
+    if (!ec && peer.protocol().family() == AF_UNIX) {
+      c->address = "unix:";
+      c->local = true;
+    } else if (!ec && peer.size() <= sizeof(sockaddr_in6)) {
+      tcp::endpoint ip;
+      std::memcpy(ip.data(), peer.data(), peer.size());
+      ip.resize(peer.size());
+      c->address = ip.address().to_string();
+      c->port = ip.port();
+      stream::endpoint mine = c->socket.local_endpoint(ec);
+      if (!ec && mine.size() <= sizeof(sockaddr_in6)) {
+        tcp::endpoint here;
+        std::memcpy(here.data(), mine.data(), mine.size());
+        here.resize(mine.size());
+        c->local_port = here.port();
+      }
+    } else {
+      c->address = "-";
+    }
     if (!Admit(c->address)) {
       // One best-effort write without waiting: a refused client gets no
       // coroutine, timer or buffer of its own.
@@ -606,13 +640,13 @@ asio::awaitable<void> PageServer::Impl::Accept() {
           "Content-Length: 20\r\nConnection: close\r\n\r\nService Unavailable\n";
       c->socket.non_blocking(true, ec);
       c->socket.write_some(asio::buffer(kBusy.data(), kBusy.size()), ec);
-      c->socket.shutdown(tcp::socket::shutdown_send, ec);
+      c->socket.shutdown(stream::socket::shutdown_send, ec);
       c->socket.close(ec);
       Seen seen;
       LogAnswer(*c, seen, 503, 0, "too many connections");
       continue;
     }
-    c->socket.set_option(tcp::no_delay(true), ec);
+    if (!c->local) c->socket.set_option(tcp::no_delay(true), ec);
     asio::any_io_executor strand = c->socket.get_executor();
     asio::co_spawn(strand, Serve(std::move(c)), asio::detached);
   }
@@ -691,7 +725,7 @@ asio::awaitable<void> PageServer::Impl::CloseGently(Connection& c) {
   // destroy the answer before the client reads it: stop sending, and read
   // and drop what still comes, for a bounded time and amount.
   beast::error_code ec;
-  c.socket.shutdown(tcp::socket::shutdown_send, ec);
+  c.socket.shutdown(stream::socket::shutdown_send, ec);
   if (ec) co_return;
   c.Deadline(std::chrono::seconds(2));
   std::array<char, 4096> sink;
@@ -718,7 +752,7 @@ asio::awaitable<void> PageServer::Impl::Serve(std::shared_ptr<Connection> c) {
       // Between requests: the keep-alive idle time, then the header deadline
       // from the next request's first byte.
       c->Deadline(std::chrono::seconds(limits.keep_alive_seconds));
-      co_await c->socket.async_wait(tcp::socket::wait_read,
+      co_await c->socket.async_wait(stream::socket::wait_read,
                                     asio::redirect_error(use_awaitable, ec));
       if (ec || stopping) break;
     }
@@ -805,7 +839,7 @@ asio::awaitable<void> PageServer::Impl::Serve(std::shared_ptr<Connection> c) {
   }
   c->NoDeadline();
   beast::error_code ignored;
-  c->socket.shutdown(tcp::socket::shutdown_both, ignored);
+  c->socket.shutdown(stream::socket::shutdown_both, ignored);
   c->socket.close(ignored);
 }
 
@@ -831,7 +865,7 @@ asio::awaitable<bool> PageServer::Impl::Answer(Connection& c, http::request<http
       if (why.empty()) co_return co_await Plain(c, version, head, 200, "OK", keep, seen);
       co_return co_await Plain(c, version, head, 503, why, keep, seen);
     }
-    if (!MetricsAllowed(c.address, options.metrics_from_anywhere))
+    if (!c.local && !MetricsAllowed(c.address, options.metrics_from_anywhere))
       co_return co_await Plain(c, version, head, 403, "Forbidden", keep, seen,
                                "metrics asked by a client that is not local");
     co_return co_await AnswerMetrics(c, version, head, keep, seen);
@@ -981,7 +1015,7 @@ asio::awaitable<bool> PageServer::Impl::AnswerPage(Connection& c,
   p.remote_port = c.port;
   std::string_view host = req[http::field::host];
   p.server_name = host.empty() ? options.host : std::string(host.substr(0, host.rfind(':')));
-  p.server_port = server.port();
+  p.server_port = c.local_port;
   p.protocol = seen.version;
 
   c.phase = Connection::Phase::Page;
@@ -1113,34 +1147,124 @@ void PageServer::Log(const std::string& line) {
   options_.log->flush();
 }
 
+bool ParseListenAddress(std::string_view text, ListenAddress* out, std::string* why) {
+  auto fail = [&](std::string what) {
+    if (why) *why = "bad --listen " + std::string(text) + ": " + what;
+    return false;
+  };
+  ListenAddress a;
+  if (text.starts_with("unix:")) {
+    a.unix_path = std::string(text.substr(5));
+    if (a.unix_path.empty()) return fail("no socket path after unix:");
+    if (a.unix_path.size() >= sizeof(sockaddr_un::sun_path))
+      return fail("socket path longer than " + std::to_string(sizeof(sockaddr_un::sun_path) - 1) +
+                  " bytes");
+    *out = a;
+    return true;
+  }
+  std::size_t colon = text.rfind(':');
+  if (colon == std::string_view::npos) return fail("wants HOST:PORT or unix:PATH");
+  std::string_view host = text.substr(0, colon);
+  std::string_view port = text.substr(colon + 1);
+  if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
+    host = host.substr(1, host.size() - 2);
+  if (host.empty()) return fail("no host before the port (0.0.0.0 for every address)");
+  if (port.empty() || port.size() > 5 ||
+      !std::all_of(port.begin(), port.end(), [](char ch) { return ch >= '0' && ch <= '9'; }))
+    return fail("the port is not a number from 1 to 65535");
+  int number = std::stoi(std::string(port));
+  if (number > 65535) return fail("the port is not a number from 1 to 65535");
+  a.host = std::string(host);
+  a.port = number;
+  *out = a;
+  return true;
+}
+
+void PageServer::Impl::CloseListeners() {
+  for (auto& acceptor : acceptors) {
+    beast::error_code ignored;
+    acceptor->close(ignored);
+  }
+}
+
 bool PageServer::Bind(std::string* why) {
   std::error_code fs_ec;
   if (!std::filesystem::is_directory(options_.root, fs_ec)) {
     if (why) *why = "site folder not found: " + options_.root.string();
     return false;
   }
+  std::vector<ListenAddress> addresses = options_.listen;
+  if (addresses.empty()) {
+    ListenAddress a;
+    a.host = options_.host;
+    a.port = options_.port;
+    addresses.push_back(a);
+  }
+  Impl& impl = *impl_;
+  std::string name;
   auto fail = [&](const std::string& what) {
-    if (why)
-      *why =
-          "cannot listen on " + options_.host + ":" + std::to_string(options_.port) + ": " + what;
-    beast::error_code ignored;
-    impl_->acceptor.close(ignored);
+    if (why) *why = "cannot listen on " + name + ": " + what;
+    impl.CloseListeners();
+    impl.acceptors.clear();
+    for (const std::string& file : impl.socket_files) ::unlink(file.c_str());
+    impl.socket_files.clear();
+    listening_.clear();
+    port_ = 0;
     return false;
   };
-  beast::error_code ec;
-  tcp::resolver resolver(impl_->ioc);
-  auto found = resolver.resolve(options_.host, std::to_string(options_.port),
-                                tcp::resolver::passive | tcp::resolver::numeric_service, ec);
-  if (ec || found.empty()) return fail(ec ? ec.message() : "no such address");
-  tcp::endpoint endpoint = found.begin()->endpoint();
-  tcp::acceptor& acceptor = impl_->acceptor;
-  acceptor.open(endpoint.protocol(), ec);
-  if (!ec) acceptor.set_option(tcp::acceptor::reuse_address(true), ec);
-  if (!ec) acceptor.bind(endpoint, ec);
-  if (!ec) acceptor.listen(asio::socket_base::max_listen_connections, ec);
-  if (ec) return fail(ec.message());
-  port_ = acceptor.local_endpoint(ec).port();
-  if (ec) return fail(ec.message());
+  for (const ListenAddress& a : addresses) {
+    beast::error_code ec;
+    auto acceptor = std::make_unique<Acceptor>(impl.ioc);
+    if (!a.unix_path.empty()) {
+      name = "unix:" + a.unix_path;
+      // A socket file left by a server that is gone is taken over; one that
+      // a server still answers on, or any other kind of file, is not.
+      struct stat st {};
+      if (::lstat(a.unix_path.c_str(), &st) == 0) {
+        if (!S_ISSOCK(st.st_mode)) return fail("the path exists and is not a socket");
+        asio::local::stream_protocol::socket probe(impl.ioc);
+        probe.connect(asio::local::stream_protocol::endpoint(a.unix_path), ec);
+        if (!ec) return fail("Address already in use (a server answers there)");
+        ::unlink(a.unix_path.c_str());
+        ec = {};
+      }
+      stream::endpoint endpoint{asio::local::stream_protocol::endpoint(a.unix_path)};
+      acceptor->open(endpoint.protocol(), ec);
+      if (!ec) acceptor->bind(endpoint, ec);
+      if (ec) return fail(ec.message());
+      impl.socket_files.push_back(a.unix_path);
+      // Before listen: until then no client can connect, whatever the mode.
+      if (::chmod(a.unix_path.c_str(), static_cast<mode_t>(a.unix_mode)) != 0)
+        return fail(std::string("cannot set the socket's mode: ") + std::strerror(errno));
+      acceptor->listen(asio::socket_base::max_listen_connections, ec);
+      if (ec) return fail(ec.message());
+      listening_.push_back(name);
+    } else {
+      const bool v6 = a.host.find(':') != std::string::npos;
+      name = (v6 ? "[" + a.host + "]" : a.host) + ":" + std::to_string(a.port);
+      tcp::resolver resolver(impl.ioc);
+      auto found = resolver.resolve(a.host, std::to_string(a.port),
+                                    tcp::resolver::passive | tcp::resolver::numeric_service, ec);
+      if (ec || found.empty()) return fail(ec ? ec.message() : "no such address");
+      stream::endpoint endpoint{found.begin()->endpoint()};
+      acceptor->open(endpoint.protocol(), ec);
+      if (!ec) acceptor->set_option(asio::socket_base::reuse_address(true), ec);
+      if (!ec) acceptor->bind(endpoint, ec);
+      if (ec == beast::errc::permission_denied && a.port > 0 && a.port < 1024)
+        return fail(ec.message() + " (ports below 1024 need root or CAP_NET_BIND_SERVICE)");
+      if (!ec) acceptor->listen(asio::socket_base::max_listen_connections, ec);
+      if (ec) return fail(ec.message());
+      stream::endpoint bound = acceptor->local_endpoint(ec);
+      if (ec) return fail(ec.message());
+      tcp::endpoint ip;
+      std::memcpy(ip.data(), bound.data(), std::min<std::size_t>(bound.size(), ip.capacity()));
+      ip.resize(std::min<std::size_t>(bound.size(), ip.capacity()));
+      if (port_ == 0) port_ = ip.port();
+      listening_.push_back("http://" + (v6 ? "[" + a.host + "]" : a.host) + ":" +
+                           std::to_string(ip.port()) + "/");
+    }
+    impl.acceptors.push_back(std::move(acceptor));
+  }
   return true;
 }
 
@@ -1148,7 +1272,8 @@ void PageServer::Start() {
   std::lock_guard lock(impl_->mutex);
   if (impl_->started || impl_->stopped) return;
   impl_->started = true;
-  asio::co_spawn(impl_->accept_strand, impl_->Accept(), asio::detached);
+  for (auto& acceptor : impl_->acceptors)
+    asio::co_spawn(impl_->accept_strand, impl_->Accept(*acceptor), asio::detached);
   for (int i = 0; i < options_.limits.io_threads; ++i)
     impl_->io_threads.emplace_back([this] { impl_->ioc.run(); });
 }
@@ -1165,10 +1290,7 @@ void PageServer::Stop() {
     std::lock_guard lock(impl.mutex);
     if (impl.stopped || impl.stopping.exchange(true)) return;
   }
-  asio::post(impl.accept_strand, [&impl] {
-    beast::error_code ignored;
-    impl.acceptor.close(ignored);
-  });
+  asio::post(impl.accept_strand, [&impl] { impl.CloseListeners(); });
   // Connections waiting for or sending a request end now; those with a page
   // in flight or an answer being written end when it is written.
   impl.ForEachConnection([](Connection& c) {
@@ -1200,6 +1322,10 @@ void PageServer::Stop() {
   for (std::thread& t : impl.io_threads) t.join();
   impl.io_threads.clear();
   impl.apartments->Shutdown();
+  // The socket files go; one that cannot be removed (its folder no longer
+  // writable after dropping root) is taken over by the next start.
+  for (const std::string& file : impl.socket_files) ::unlink(file.c_str());
+  impl.socket_files.clear();
   lock.lock();
   impl.stopped = true;
   lock.unlock();

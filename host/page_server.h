@@ -12,6 +12,7 @@
 #include <ostream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "host/chart_warmup.h"
 #include "host/page_engine.h"
@@ -58,10 +59,25 @@ struct ServerLimits {
   int stuck_margin_seconds = 10;
 };
 
+// One address to listen on: a TCP host and port, or a Unix socket's path.
+struct ListenAddress {
+  std::string host = "127.0.0.1";
+  int port = 8080;            // 0: any free port
+  std::string unix_path;      // set: a Unix socket here (host and port unused)
+  unsigned unix_mode = 0660;  // the socket file's permissions
+};
+
+// Reads "HOST:PORT", "[IPV6]:PORT" or "unix:PATH". The port is a number from
+// 1 to 65535, or 0 for any free port. False, with the reason in *why, for
+// anything else.
+bool ParseListenAddress(std::string_view text, ListenAddress* out, std::string* why);
+
 struct ServerOptions {
   std::filesystem::path root;
   std::string host = "127.0.0.1";
   int port = 8080;  // 0: any free port
+  // Where to listen; empty: host and port alone.
+  std::vector<ListenAddress> listen;
   int threads = 0;  // 0: the number of cores
   std::int32_t script_timeout_seconds = PageLimits::kScriptTimeoutSeconds;
   PageLimits page_limits;
@@ -93,9 +109,13 @@ class PageServer {
   PageServer(const PageServer&) = delete;
   PageServer& operator=(const PageServer&) = delete;
 
-  // Binds the listening socket; false (with a message in *why) on failure.
+  // Binds every listening socket; false (with a message naming the address
+  // and the reason in *why) when one fails, and then none is kept.
   bool Bind(std::string* why);
+  // The port of the first TCP listener (0: none).
   int port() const { return port_; }
+  // What Bind bound, as "http://HOST:PORT/" or "unix:PATH", in order.
+  const std::vector<std::string>& listening() const { return listening_; }
   // Serves until Stop; call after Bind.
   void Run();
   // Serves on threads of the server's own and returns at once; Stop ends
@@ -119,6 +139,7 @@ class PageServer {
   struct Impl;
   ServerOptions options_;
   int port_ = 0;
+  std::vector<std::string> listening_;
   std::mutex log_mutex_;
   // Last, so that it goes first: its threads and connections use the above.
   std::unique_ptr<Impl> impl_;

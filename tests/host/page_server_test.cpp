@@ -330,3 +330,53 @@ TEST_F(PageServerTest, PagesCreateRegisteredObjectsByProgId) {
 
 }  // namespace
 }  // namespace qz::host::test
+
+namespace qz::host::test {
+namespace {
+
+TEST(ListenAddressTest, PortsAreCheckedAndUnixPathsRead) {
+  ListenAddress a;
+  std::string why;
+  ASSERT_TRUE(ParseListenAddress("127.0.0.1:8080", &a, &why)) << why;
+  EXPECT_EQ(a.host, "127.0.0.1");
+  EXPECT_EQ(a.port, 8080);
+  ASSERT_TRUE(ParseListenAddress("[::1]:65535", &a, &why)) << why;
+  EXPECT_EQ(a.host, "::1");
+  EXPECT_EQ(a.port, 65535);
+  ASSERT_TRUE(ParseListenAddress("0.0.0.0:0", &a, &why)) << why;
+  EXPECT_EQ(a.port, 0) << "any free port";
+  ASSERT_TRUE(ParseListenAddress("unix:/run/quenza/q.sock", &a, &why)) << why;
+  EXPECT_EQ(a.unix_path, "/run/quenza/q.sock");
+  for (const char* bad : {"127.0.0.1:99999", "127.0.0.1:65536", "127.0.0.1:-1", "127.0.0.1:",
+                          "127.0.0.1:80x", "127.0.0.1", ":8080", "unix:", "localhost:000080000"}) {
+    why.clear();
+    EXPECT_FALSE(ParseListenAddress(bad, &a, &why)) << bad;
+    EXPECT_NE(why.find(bad), std::string::npos) << why;
+  }
+  EXPECT_FALSE(ParseListenAddress("unix:/" + std::string(200, 'a'), &a, &why));
+  EXPECT_NE(why.find("longer than"), std::string::npos) << why;
+}
+
+TEST(ListenAddressTest, TheSecondServerOnAPortIsToldWhy) {
+  TempSite site;
+  ServerOptions options;
+  options.root = site.root();
+  options.port = 0;
+  options.threads = 1;
+  PageServer first(options);
+  std::string why;
+  ASSERT_TRUE(first.Bind(&why)) << why;
+  options.listen = {ListenAddress{}, ListenAddress{}};
+  options.listen[0].port = 0;
+  options.listen[1].port = first.port();
+  PageServer second(options);
+  EXPECT_FALSE(second.Bind(&why));
+  EXPECT_NE(why.find("cannot listen on 127.0.0.1:" + std::to_string(first.port()) +
+                     ": Address already in use"),
+            std::string::npos)
+      << why;
+  EXPECT_TRUE(second.listening().empty()) << "nothing half-bound is kept";
+}
+
+}  // namespace
+}  // namespace qz::host::test
