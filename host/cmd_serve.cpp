@@ -19,6 +19,7 @@
 #include "host/chart_warmup.h"
 #include "host/cli_support.h"
 #include "host/commands.h"
+#include "host/log_file.h"
 #include "host/object_factory.h"
 #include "host/page_engine.h"
 #include "host/page_server.h"
@@ -33,6 +34,7 @@ struct ServeArgs {
   std::vector<std::string> listen;  // none: 127.0.0.1:8080
   std::string socket_mode = "0660";
   std::string user;
+  std::string access_log;  // empty: standard error
   int threads = 0;
   int script_timeout = PageLimits::kScriptTimeoutSeconds;
   ServerLimits limits;
@@ -120,6 +122,14 @@ int Serve(const ServeArgs& args) {
   options.metrics_from_anywhere = args.metrics_from_anywhere;
   options.create_object = CreateRegisteredObject;
   options.log = &std::cerr;
+  LogFile access_log;
+  if (!args.access_log.empty()) {
+    if (std::string why; !access_log.Open(args.access_log, &why)) {
+      std::cerr << "quenza serve: " << why << "\n";
+      return 1;
+    }
+  }
+  options.access_log = [&access_log](std::string_view line) { access_log.Write(line); };
   // Every open connection is a descriptor: allow the connection limit and a
   // margin for files, pages and the listening socket, as far as the hard
   // limit lets.
@@ -139,10 +149,12 @@ int Serve(const ServeArgs& args) {
   // case they would never reach sigwait.
   ::signal(SIGINT, SIG_DFL);
   ::signal(SIGTERM, SIG_DFL);
+  ::signal(SIGHUP, SIG_DFL);
   sigset_t signals;
   sigemptyset(&signals);
   sigaddset(&signals, SIGINT);
   sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGHUP);  // logrotate: the access log is opened again
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
   PageServer server(options);
@@ -164,16 +176,24 @@ int Serve(const ServeArgs& args) {
   }
   WarnAboutRegistry(std::cerr, "serve", ProgIdsOfPages(root));
   NotifyReady("listening on " + server.listening().front());
-  std::thread waiter([&server, signals, delay = args.drain_delay] {
+  std::thread waiter([&server, &access_log, signals, delay = args.drain_delay] {
     int sig = 0;
-    sigwait(&signals, &sig);
+    while (sigwait(&signals, &sig) == 0 && sig == SIGHUP) {
+      if (std::string failed; !access_log.Reopen(&failed))
+        server.Log(failed + " (kept writing the old one)");
+    }
     std::cerr << "quenza serve: stopping\n";
     NotifyStopping();
     server.Drain();
-    // A second signal cuts the delay short.
-    if (delay > 0) {
-      timespec wait{delay, 0};
-      (void)sigtimedwait(&signals, nullptr, &wait);
+    // A second SIGTERM or SIGINT cuts the delay short.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(delay);
+    for (auto left = until - std::chrono::steady_clock::now(); left.count() > 0;
+         left = until - std::chrono::steady_clock::now()) {
+      const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+      timespec wait{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+      const int got = sigtimedwait(&signals, nullptr, &wait);
+      if (got != SIGHUP) break;
+      if (std::string failed; !access_log.Reopen(&failed)) server.Log(failed);
     }
     server.Stop();
   });
@@ -265,6 +285,9 @@ void AddServeCommands(CLI::App& app) {
       ->add_option("--socket-mode", serve_args->socket_mode,
                    "Permissions of the Unix sockets' files, in octal")
       ->capture_default_str();
+  serve->add_option("--access-log", serve_args->access_log,
+                    "Append the access log (Combined Log Format and microseconds) to this file "
+                    "instead of standard error; SIGHUP opens it again");
   serve->add_option("--user", serve_args->user, "Started as root: become this user once listening");
   serve->add_option("--threads", serve_args->threads, "Worker threads (0: one per core)")
       ->check(WholeNumber(0, 1024));

@@ -36,6 +36,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "host/log_file.h"
 #include "host/metrics/metrics.h"
 #include "host/object_factory.h"
 #include "host/site_paths.h"
@@ -376,7 +377,10 @@ struct Seen {
   std::string method = "-";
   std::string target;
   std::string version;
+  std::string referer;
+  std::string user_agent;
   Clock::time_point start = Clock::now();
+  std::chrono::system_clock::time_point received = std::chrono::system_clock::now();
 };
 
 }  // namespace
@@ -579,24 +583,30 @@ void PageServer::Impl::LogAnswer(const Connection& c, const Seen& seen, int stat
                                  std::uint64_t bytes, std::string_view why) {
   if (status >= 100 && status <= 599)
     stats.requests.With({std::string(1, static_cast<char>('0' + status / 100)) + "xx"}).Inc();
-  double ms = std::chrono::duration<double, std::milli>(Clock::now() - seen.start).count();
-  char tail[96];
-  std::snprintf(tail, sizeof tail, "\" %d %llu %.1fms", status,
-                static_cast<unsigned long long>(bytes), ms);
-  std::string line = c.address + " \"";
-  if (seen.target.empty()) {
-    line += "-";
-  } else {
-    line += LogEscaped(seen.method, 32) + " " + LogEscaped(seen.target, kLogTargetBytes) + " " +
-            LogEscaped(seen.version, 16);
+  const auto micros =
+      std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - seen.start).count();
+  std::string request = "-";
+  if (!seen.target.empty()) {
+    request = LogEscaped(seen.method, 32) + " " + LogEscaped(seen.target, kLogTargetBytes) + " " +
+              LogEscaped(seen.version, 16);
   }
-  line += tail;
-  if (!why.empty()) {
-    line += " (" + std::string(why) + ")";
-  } else if (!c.sent) {
-    line += " (answer not written whole: client gone or write deadline passed)";
+  auto quoted = [](const std::string& text) {
+    return text.empty() ? std::string("\"-\"") : "\"" + LogEscaped(text, kLogTargetBytes) + "\"";
+  };
+  // Combined Log Format: host, identity, user, time, request, status, bytes,
+  // referer, user agent; then the microseconds from the request's first byte.
+  std::string line = c.address + " - - " + AccessLogTime(seen.received) + " \"" + request + "\" " +
+                     std::to_string(status) + " " + std::to_string(bytes) + " " +
+                     quoted(seen.referer) + " " + quoted(seen.user_agent) + " " +
+                     std::to_string(micros);
+  server.LogAccess(line);
+  // Why a request was refused or its answer cut off is for the error log.
+  if (!why.empty() || !c.sent) {
+    server.Log(c.address + " \"" + request + "\" " + std::to_string(status) + ": " +
+               (why.empty() ? std::string("answer not written whole: client gone or write "
+                                          "deadline passed")
+                            : std::string(why)));
   }
-  server.Log(line);
 }
 
 asio::awaitable<void> PageServer::Impl::Accept(Acceptor& acceptor) {
@@ -794,6 +804,8 @@ asio::awaitable<void> PageServer::Impl::Serve(std::shared_ptr<Connection> c) {
     seen.method = std::string(req.method_string());
     seen.target = std::string(req.target());
     seen.version = req.version() == 10 ? "HTTP/1.0" : "HTTP/1.1";
+    seen.referer = std::string(req[http::field::referer]);
+    seen.user_agent = std::string(req[http::field::user_agent]);
     std::size_t fields = 0;
     for (auto it = req.begin(); it != req.end(); ++it) ++fields;
     if (fields > limits.header_fields) {
@@ -1141,6 +1153,18 @@ PageServer::~PageServer() {
 }
 
 void PageServer::Log(const std::string& line) {
+  if (options_.log == nullptr) return;
+  const std::string stamp = ErrorLogTime(std::chrono::system_clock::now());
+  std::lock_guard lock(log_mutex_);
+  *options_.log << stamp << ' ' << line << '\n';
+  options_.log->flush();
+}
+
+void PageServer::LogAccess(const std::string& line) {
+  if (options_.access_log) {
+    options_.access_log(line);
+    return;
+  }
   if (options_.log == nullptr) return;
   std::lock_guard lock(log_mutex_);
   *options_.log << line << '\n';

@@ -85,8 +85,12 @@ struct ServerOptions {
   // Runs once on each worker thread before it serves (warms the per-thread
   // host form and fonts; see WarmChartWorker).
   std::function<void()> warm_worker;
-  // Access log (one line per request) and page errors; null: none.
+  // The error log: failed pages, render failures and refused requests, one
+  // time-stamped line each; null: none.
   std::ostream* log = nullptr;
+  // Receives one access log line per answer (Combined Log Format and the
+  // microseconds it took); unset: the lines go to log, untimed.
+  std::function<void(std::string_view line)> access_log;
   ServerLimits limits;
   // The host's own paths, answered before the site is looked at: the health
   // check (always) and the metrics (only when metrics is set, and only to
@@ -133,7 +137,10 @@ class PageServer {
   // The metrics text as /metrics answers it.
   std::string MetricsText() const;
 
+  // One error log line, prefixed with the time.
   void Log(const std::string& line);
+  // One access log line, as it stands.
+  void LogAccess(const std::string& line);
 
  private:
   struct Impl;

@@ -103,6 +103,21 @@ def run_serve(work, *args, timeout=30):
                           capture_output=True, text=True, timeout=timeout, env=env)
 
 
+def read_lines(path, want, seconds=10):
+    """The file's lines once it has at least want of them (a line is written
+    just after its answer is sent), or what it has at the deadline."""
+    deadline = time.time() + seconds
+    while True:
+        try:
+            with open(path) as f:
+                lines = f.read().splitlines()
+        except FileNotFoundError:
+            lines = []
+        if len(lines) >= want or time.time() > deadline:
+            return lines
+        time.sleep(0.05)
+
+
 class ServeOps(unittest.TestCase):
     def setUp(self):
         self.work = tempfile.mkdtemp(prefix="quenza-ops-")
@@ -205,8 +220,7 @@ class ServeOps(unittest.TestCase):
         self.assertEqual(get(conn, "/ok.asp?a=1", {"Referer": "http://x/", "User-Agent": "t\"1"}, keep=True)[0],
                          200)
         self.assertEqual(get(conn, "/missing.html", keep=True)[0], 404)
-        with open(log) as f:
-            lines = f.read().splitlines()
+        lines = read_lines(log, 2)
         self.assertEqual(len(lines), 2, lines)
         clf = re.compile(r'^127\.0\.0\.1 - - \[\d\d/[A-Z][a-z]{2}/\d{4}:\d\d:\d\d:\d\d \+0000\] '
                          r'"GET /ok\.asp\?a=1 HTTP/1\.1" 200 2 "http://x/" "t\\x221" (\d+)$')
@@ -222,8 +236,7 @@ class ServeOps(unittest.TestCase):
             time.sleep(0.05)
         self.assertTrue(os.path.exists(log), s.stderr())
         self.assertEqual(get(conn, "/ok.asp?after")[0], 200)
-        with open(log) as f:
-            self.assertIn("GET /ok.asp?after", f.read())
+        self.assertIn("GET /ok.asp?after", "\n".join(read_lines(log, 1)))
         with open(log + ".1") as f:
             self.assertNotIn("after", f.read())
         self.assertEqual(s.finish(), 0)
