@@ -278,9 +278,10 @@ void AddServeCommands(CLI::App& app) {
   auto serve_args = std::make_shared<ServeArgs>();
   CLI::App* serve = app.add_subcommand("serve", "Serve the pages of a site folder over HTTP");
   serve->add_option("--root", serve_args->root, "Site folder")->check(CLI::ExistingDirectory);
-  serve->add_option("--listen", serve_args->listen,
-                    "HOST:PORT or unix:PATH to listen on; several may be given (default "
-                    "127.0.0.1:8080)");
+  serve
+      ->add_option("--listen", serve_args->listen,
+                   "HOST:PORT or unix:PATH to listen on; several may be given")
+      ->default_str("127.0.0.1:8080");
   serve
       ->add_option("--socket-mode", serve_args->socket_mode,
                    "Permissions of the Unix sockets' files, in octal")
