@@ -486,6 +486,12 @@ struct PageServer::Impl {
   asio::awaitable<PageResult> OnApartment(std::shared_ptr<PageRequest> request,
                                           std::filesystem::path file);
 
+  // Counts an answer by its status class, before it is written, so that a
+  // client that has its answer finds it counted.
+  void CountAnswer(int status) {
+    if (status >= 100 && status <= 599)
+      stats.requests.With({std::string(1, static_cast<char>('0' + status / 100)) + "xx"}).Inc();
+  }
   void LogAnswer(const Connection& c, const Seen& seen, int status, std::uint64_t bytes,
                  std::string_view why = {});
   bool Admit(const std::string& address);
@@ -581,8 +587,6 @@ void PageServer::Impl::ForEachConnection(const std::function<void(Connection&)>&
 
 void PageServer::Impl::LogAnswer(const Connection& c, const Seen& seen, int status,
                                  std::uint64_t bytes, std::string_view why) {
-  if (status >= 100 && status <= 599)
-    stats.requests.With({std::string(1, static_cast<char>('0' + status / 100)) + "xx"}).Inc();
   const auto micros =
       std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - seen.start).count();
   std::string request = "-";
@@ -648,6 +652,7 @@ asio::awaitable<void> PageServer::Impl::Accept(Acceptor& acceptor) {
       static constexpr std::string_view kBusy =
           "HTTP/1.1 503 Service Unavailable\r\nContent-Type: text/plain\r\n"
           "Content-Length: 20\r\nConnection: close\r\n\r\nService Unavailable\n";
+      CountAnswer(503);
       c->socket.non_blocking(true, ec);
       c->socket.write_some(asio::buffer(kBusy.data(), kBusy.size()), ec);
       c->socket.shutdown(stream::socket::shutdown_send, ec);
@@ -696,6 +701,7 @@ asio::awaitable<bool> PageServer::Impl::Send(Connection& c, http::response<Body>
                                              bool head_only) {
   res.set(http::field::server, "Quenza");
   res.set(http::field::date, HttpDate());
+  CountAnswer(static_cast<int>(res.result_int()));
   c.phase = Connection::Phase::Writing;
   c.Deadline(std::chrono::seconds(limits.write_seconds));
   beast::error_code ec;
