@@ -1,8 +1,13 @@
 // quenza serve and quenza page: the page host on HTTP, and one page run once
 // exactly as the server would run it.
+#include <grp.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include <fstream>
 #include <iostream>
@@ -15,6 +20,7 @@
 #include "host/chart_warmup.h"
 #include "host/cli_support.h"
 #include "host/commands.h"
+#include "host/log_file.h"
 #include "host/object_factory.h"
 #include "host/page_engine.h"
 #include "host/page_server.h"
@@ -26,11 +32,20 @@ namespace {
 
 struct ServeArgs {
   std::string root = ".";
-  std::string listen = "127.0.0.1:8080";
+  std::vector<std::string> listen;  // none: 127.0.0.1:8080
+  std::string socket_mode = "0660";
+  std::string user;
+  std::string access_log;  // empty: standard error
   int threads = 0;
   int script_timeout = PageLimits::kScriptTimeoutSeconds;
   std::string default_language = "VBScript";
   ServerLimits limits;
+  std::string health_path = "/healthz";
+  bool metrics = false;
+  bool metrics_from_anywhere = false;
+  // Seconds between the health check turning 503 and the drain, so that a
+  // balancer polling it stops sending first.
+  int drain_delay = 0;
 };
 
 struct PageArgs {
@@ -51,6 +66,35 @@ PageLanguage LanguageNamed(const std::string& name) {
 // The languages --default-language accepts, in any letter case.
 const std::vector<std::string> kLanguageNames = {"VBScript", "JScript", "JavaScript"};
 
+// Takes on the user's identity for good: its groups, its group, then the
+// user itself, so that nothing of root's is left.
+bool DropToUser(const std::string& name, std::string* why) {
+  std::vector<char> buffer(16384);
+  passwd entry{};
+  passwd* found = nullptr;
+  int err = ::getpwnam_r(name.c_str(), &entry, buffer.data(), buffer.size(), &found);
+  if (found == nullptr) {
+    *why = "--user " + name + ": " + (err != 0 ? std::strerror(err) : "no such user");
+    return false;
+  }
+  if (::geteuid() != 0) {
+    if (::geteuid() == found->pw_uid) return true;
+    *why = "--user " + name + " needs the server to be started as root";
+    return false;
+  }
+  if (::initgroups(found->pw_name, found->pw_gid) != 0 || ::setgid(found->pw_gid) != 0 ||
+      ::setuid(found->pw_uid) != 0) {
+    *why = "cannot become " + name + ": " + std::strerror(errno);
+    return false;
+  }
+  // Root must be gone for good, not merely set aside.
+  if (::setuid(0) == 0) {
+    *why = "root's rights were kept after becoming " + name;
+    return false;
+  }
+  return true;
+}
+
 int Serve(const ServeArgs& args) {
   delivery::RemoveStaleTempFiles();  // what killed renders left in the temporary folder
   if (std::string why; !CheckRendererFonts(&why)) {
@@ -59,24 +103,45 @@ int Serve(const ServeArgs& args) {
   }
   ServerOptions options;
   options.root = args.root;
-  std::size_t colon = args.listen.rfind(':');
-  if (colon == std::string::npos) {
-    std::cerr << "quenza serve: --listen wants HOST:PORT\n";
-    return 2;
+  unsigned socket_mode = 0;
+  {
+    const std::string& m = args.socket_mode;
+    if (m.empty() || m.size() > 4 || m.find_first_not_of("01234567") != std::string::npos) {
+      std::cerr << "quenza serve: --socket-mode wants an octal mode such as 0660\n";
+      return 2;
+    }
+    socket_mode = static_cast<unsigned>(std::stoul(m, nullptr, 8)) & 0777u;
   }
-  options.host = args.listen.substr(0, colon);
-  try {
-    options.port = std::stoi(args.listen.substr(colon + 1));
-  } catch (const std::exception&) {
-    std::cerr << "quenza serve: bad port in --listen " << args.listen << "\n";
-    return 2;
+  for (const std::string& text :
+       args.listen.empty() ? std::vector<std::string>{"127.0.0.1:8080"} : args.listen) {
+    ListenAddress address;
+    std::string why;
+    if (!ParseListenAddress(text, &address, &why)) {
+      std::cerr << "quenza serve: " << why << "\n";
+      return 2;
+    }
+    address.unix_mode = socket_mode;
+    options.listen.push_back(address);
   }
+  options.host =
+      options.listen.front().unix_path.empty() ? options.listen.front().host : "localhost";
   options.threads = args.threads;
   options.script_timeout_seconds = args.script_timeout;
   options.limits = args.limits;
   options.default_language = LanguageNamed(args.default_language);
+  options.health_path = args.health_path;
+  options.metrics = args.metrics;
+  options.metrics_from_anywhere = args.metrics_from_anywhere;
   options.create_object = CreateRegisteredObject;
   options.log = &std::cerr;
+  LogFile access_log;
+  if (!args.access_log.empty()) {
+    if (std::string why; !access_log.Open(args.access_log, &why)) {
+      std::cerr << "quenza serve: " << why << "\n";
+      return 1;
+    }
+  }
+  options.access_log = [&access_log](std::string_view line) { access_log.Write(line); };
   // Every open connection is a descriptor: allow the connection limit and a
   // margin for files, pages and the listening socket, as far as the hard
   // limit lets.
@@ -96,10 +161,12 @@ int Serve(const ServeArgs& args) {
   // case they would never reach sigwait.
   ::signal(SIGINT, SIG_DFL);
   ::signal(SIGTERM, SIG_DFL);
+  ::signal(SIGHUP, SIG_DFL);
   sigset_t signals;
   sigemptyset(&signals);
   sigaddset(&signals, SIGINT);
   sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGHUP);  // logrotate: the access log is opened again
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
   PageServer server(options);
@@ -108,15 +175,38 @@ int Serve(const ServeArgs& args) {
     std::cerr << "quenza serve: " << why << "\n";
     return 1;
   }
-  std::cerr << "quenza serve: listening on http://" << options.host << ":" << server.port()
-            << "/ (site " << args.root << ")\n";
+  for (const std::string& where : server.listening())
+    std::cerr << "quenza serve: listening on " << where << " (site " << args.root << ")\n";
+  if (!args.user.empty()) {
+    if (!DropToUser(args.user, &why)) {
+      std::cerr << "quenza serve: " << why << "\n";
+      return 1;
+    }
+  } else if (::geteuid() == 0) {
+    std::cerr << "quenza serve: warning: running as root; pages run with root's rights "
+                 "(give --user NAME to drop to that user once listening)\n";
+  }
   WarnAboutRegistry(std::cerr, "serve", ProgIdsOfPages(root));
-  NotifyReady("listening on " + options.host + ":" + std::to_string(server.port()));
-  std::thread waiter([&server, signals] {
+  NotifyReady("listening on " + server.listening().front());
+  std::thread waiter([&server, &access_log, signals, delay = args.drain_delay] {
     int sig = 0;
-    sigwait(&signals, &sig);
+    while (sigwait(&signals, &sig) == 0 && sig == SIGHUP) {
+      if (std::string failed; !access_log.Reopen(&failed))
+        server.Log(failed + " (kept writing the old one)");
+    }
     std::cerr << "quenza serve: stopping\n";
     NotifyStopping();
+    server.Drain();
+    // A second SIGTERM or SIGINT cuts the delay short.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(delay);
+    for (auto left = until - std::chrono::steady_clock::now(); left.count() > 0;
+         left = until - std::chrono::steady_clock::now()) {
+      const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+      timespec wait{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+      const int got = sigtimedwait(&signals, nullptr, &wait);
+      if (got != SIGHUP) break;
+      if (std::string failed; !access_log.Reopen(&failed)) server.Log(failed);
+    }
     server.Stop();
   });
   server.Run();
@@ -201,7 +291,18 @@ void AddServeCommands(CLI::App& app) {
   auto serve_args = std::make_shared<ServeArgs>();
   CLI::App* serve = app.add_subcommand("serve", "Serve the pages of a site folder over HTTP");
   serve->add_option("--root", serve_args->root, "Site folder")->check(CLI::ExistingDirectory);
-  serve->add_option("--listen", serve_args->listen, "Address and port to listen on");
+  serve
+      ->add_option("--listen", serve_args->listen,
+                   "HOST:PORT or unix:PATH to listen on; several may be given")
+      ->default_str("127.0.0.1:8080");
+  serve
+      ->add_option("--socket-mode", serve_args->socket_mode,
+                   "Permissions of the Unix sockets' files, in octal")
+      ->capture_default_str();
+  serve->add_option("--access-log", serve_args->access_log,
+                    "Append the access log (Combined Log Format and microseconds) to this file "
+                    "instead of standard error; SIGHUP opens it again");
+  serve->add_option("--user", serve_args->user, "Started as root: become this user once listening");
   serve->add_option("--threads", serve_args->threads, "Worker threads (0: one per core)")
       ->check(WholeNumber(0, 1024));
   serve->add_option("--script-timeout", serve_args->script_timeout, "Seconds a page may run")
@@ -244,6 +345,22 @@ void AddServeCommands(CLI::App& app) {
       ->add_option("--default-language", serve_args->default_language,
                    "Language of pages without a Language directive (VBScript or JScript)")
       ->transform(CLI::IsMember(kLanguageNames, CLI::ignore_case));
+  serve
+      ->add_option("--health-path", serve_args->health_path,
+                   "Path of the health check (200 healthy; 503 draining or an apartment stuck)")
+      ->capture_default_str()
+      ->check([](const std::string& p) {
+        return p.size() > 1 && p.front() == '/' ? std::string{} : "a path such as /healthz";
+      });
+  serve->add_flag("--metrics", serve_args->metrics,
+                  "Answer /metrics in the Prometheus text format (to local clients)");
+  serve->add_flag("--metrics-from-anywhere", serve_args->metrics_from_anywhere,
+                  "Answer /metrics to any client, not only local ones");
+  serve
+      ->add_option("--drain-delay", serve_args->drain_delay,
+                   "Seconds the health check answers 503 after SIGTERM before the drain begins")
+      ->capture_default_str()
+      ->check(WholeNumber(0, 3600));
   serve->callback([serve_args] { throw CLI::RuntimeError(Serve(*serve_args)); });
 
   auto page_args = std::make_shared<PageArgs>();

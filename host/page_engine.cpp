@@ -320,6 +320,7 @@ class PageRun final : public ServerHooks, private eventlog::EventSink {
   std::shared_ptr<CompiledPage> fresh_;
   bool finished_ = false;
   int chart_errors_ = 0;
+  std::vector<std::int32_t> chart_error_numbers_;
 };
 
 PageRun* RunOf(duk_context* ctx) {
@@ -634,6 +635,10 @@ int PageRun::CallerLine() const noexcept {
 
 void PageRun::Report(const eventlog::Event& event) noexcept {
   ++chart_errors_;
+  try {
+    chart_error_numbers_.push_back(event.number);
+  } catch (...) {
+  }
   if (!options_.log) return;
   try {
     const int line = CallerLine();
@@ -781,6 +786,7 @@ PageResult PageRun::Run() {
               !budget_.out_of_memory);
   }
   result.chart_errors = chart_errors_;
+  result.chart_error_numbers = std::move(chart_error_numbers_);
   body_bytes_ = response_->state().body.size();
   if (result.error.empty()) {
     const ResponseState& s = response_->state();

@@ -99,6 +99,7 @@ struct PageResult {
   std::string error;
   // Renders that ended in the component's error answer (each logged).
   int chart_errors = 0;
+  std::vector<std::int32_t> chart_error_numbers;  // their error numbers, in order
 };
 
 // Runs the page file (already resolved inside the root).

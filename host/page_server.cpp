@@ -1,12 +1,19 @@
 #include "host/page_server.h"
 
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <boost/asio/basic_socket_acceptor.hpp>
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/detached.hpp>
+#include <boost/asio/generic/stream_protocol.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/local/stream_protocol.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/redirect_error.hpp>
 #include <boost/asio/steady_timer.hpp>
@@ -17,15 +24,20 @@
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/core/string.hpp>
 #include <boost/beast/http.hpp>
+
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <ctime>
 #include <deque>
 #include <set>
 #include <unordered_map>
 #include <vector>
 
+#include "host/log_file.h"
+#include "host/metrics/metrics.h"
 #include "host/object_factory.h"
 #include "host/site_paths.h"
 
@@ -42,6 +54,9 @@ namespace asio = boost::asio;
 namespace beast = boost::beast;
 namespace http = beast::http;
 using tcp = asio::ip::tcp;
+// Connections and listeners are TCP or Unix sockets alike.
+using stream = asio::generic::stream_protocol;
+using Acceptor = asio::basic_socket_acceptor<stream>;
 using Clock = std::chrono::steady_clock;
 using asio::use_awaitable;
 
@@ -50,8 +65,10 @@ using asio::use_awaitable;
 // page wholly on one thread, with that thread's host form and chart engine).
 class WorkerPool {
  public:
-  WorkerPool(int n, std::function<void()> warm) : warm_(std::move(warm)) {
-    for (int i = 0; i < n; ++i) threads_.emplace_back([this] { Work(); });
+  WorkerPool(int n, std::function<void()> warm)
+      : warm_(std::move(warm)), busy_since_(new std::atomic<std::int64_t>[n]), n_(n) {
+    for (int i = 0; i < n; ++i) busy_since_[i].store(0);
+    for (int i = 0; i < n; ++i) threads_.emplace_back([this, i] { Work(i); });
   }
   ~WorkerPool() { Shutdown(); }
   WorkerPool(const WorkerPool&) = delete;
@@ -75,8 +92,36 @@ class WorkerPool {
     for (std::thread& t : threads_) t.join();
   }
 
+  // Threads running a job now.
+  int Busy() const {
+    int busy = 0;
+    for (int i = 0; i < n_; ++i) busy += busy_since_[i].load() != 0 ? 1 : 0;
+    return busy;
+  }
+  // Called by a job on its own thread when its work is done and only its
+  // answer's hand-over is left: the thread counts as idle from then on.
+  static void IdleNow() {
+    if (current_ != nullptr) current_->store(0);
+  }
+  // Jobs queued and not yet started.
+  std::size_t Waiting() {
+    std::lock_guard lock(mutex_);
+    return jobs_.size();
+  }
+  // How long the longest-running job now has run (zero when none runs).
+  Clock::duration LongestRunning() const {
+    std::int64_t oldest = 0;
+    for (int i = 0; i < n_; ++i) {
+      std::int64_t since = busy_since_[i].load();
+      if (since != 0 && (oldest == 0 || since < oldest)) oldest = since;
+    }
+    if (oldest == 0) return Clock::duration::zero();
+    return Clock::now().time_since_epoch() - Clock::duration(oldest);
+  }
+
  private:
-  void Work() {
+  void Work(int index) {
+    current_ = &busy_since_[index];
     if (warm_) warm_();
     for (;;) {
       std::function<void()> job;
@@ -87,7 +132,10 @@ class WorkerPool {
         job = std::move(jobs_.front());
         jobs_.pop_front();
       }
+      // Never 0 while busy: the clock's epoch is long past.
+      busy_since_[index].store(std::max<std::int64_t>(1, Clock::now().time_since_epoch().count()));
       job();
+      busy_since_[index].store(0);
     }
   }
 
@@ -97,7 +145,13 @@ class WorkerPool {
   std::condition_variable cond_;
   std::deque<std::function<void()>> jobs_;
   bool shutdown_ = false;
+  // Per thread: when its running job started (steady clock ticks), 0 idle.
+  std::unique_ptr<std::atomic<std::int64_t>[]> busy_since_;
+  int n_;
+  static thread_local std::atomic<std::int64_t>* current_;
 };
+
+thread_local std::atomic<std::int64_t>* WorkerPool::current_ = nullptr;
 
 // Text from a client, fit for one log line: control characters, bytes
 // outside ASCII, quotes and backslashes escaped as \xHH; cut at max_bytes of
@@ -306,10 +360,12 @@ struct Connection : std::enable_shared_from_this<Connection> {
     timer.cancel();
   }
 
-  tcp::socket socket;
+  stream::socket socket;
   asio::steady_timer timer;
-  std::string address;  // the client's
+  std::string address;  // the client's ("unix:" on a Unix socket)
   int port = 0;
+  int local_port = 0;  // the port it came in on (0 on a Unix socket)
+  bool local = false;  // came over a Unix socket: a process of this machine
   Phase phase = Phase::Waiting;
   bool expired = false;
   bool sent = false;  // the last answer was written whole
@@ -321,15 +377,92 @@ struct Seen {
   std::string method = "-";
   std::string target;
   std::string version;
+  std::string referer;
+  std::string user_agent;
   Clock::time_point start = Clock::now();
+  std::chrono::system_clock::time_point received = std::chrono::system_clock::now();
 };
 
 }  // namespace
 
-struct PageServer::Impl {
-  Impl(PageServer& s, const ServerOptions& o) : server(s), options(o), limits(o.limits) {}
+namespace {
 
-  asio::awaitable<void> Accept();
+// The host's counters, the metrics registry's families looked up once.
+struct HostMetrics {
+  HostMetrics()
+      : requests(registry.AddCounter("quenza_http_requests_total", "HTTP answers by status class",
+                                     {"class"})),
+        pages(registry.AddCounter("quenza_pages_total", "Pages run").Get()),
+        charts_sent(registry.AddCounter("quenza_charts_sent_total",
+                                        "Charts answered as a page's image, by image format",
+                                        {"format"})),
+        render_failures(registry.AddCounter(
+            "quenza_render_failures_total",
+            "Chart renders that ended in the error answer, by error number", {"number"})),
+        page_seconds(
+            registry
+                .AddHistogram("quenza_page_duration_seconds", "Time a page ran",
+                              {0.005, 0.01, 0.025, 0.05, 0.1, 0.25, 0.5, 1, 2.5, 5, 10, 30, 90})
+                .Get()) {}
+
+  metrics::Registry registry;
+  metrics::Family<metrics::Counter>& requests;
+  metrics::Counter& pages;
+  metrics::Family<metrics::Counter>& charts_sent;
+  metrics::Family<metrics::Counter>& render_failures;
+  metrics::Histogram& page_seconds;
+};
+
+// The image format of a page's answer ("" for no image).
+std::string_view ImageFormatOf(std::string_view content_type) {
+  std::string_view type = content_type.substr(0, content_type.find(';'));
+  while (!type.empty() && type.back() == ' ') type.remove_suffix(1);
+  for (auto [media, format] : {std::pair{"image/jpg", "jpeg"}, std::pair{"image/jpeg", "jpeg"},
+                               std::pair{"image/png", "png"}, std::pair{"image/svg+xml", "svg"},
+                               std::pair{"image/bmp", "bmp"}}) {
+    if (beast::iequals(type, media)) return format;
+  }
+  return {};
+}
+
+// Error numbers seen as labels: a page cannot grow the series without bound.
+constexpr std::size_t kFailureNumberSeries = 64;
+
+}  // namespace
+
+bool MetricsAllowed(std::string_view address, bool from_anywhere) {
+  if (from_anywhere) return true;
+  beast::error_code ec;
+  asio::ip::address a = asio::ip::make_address(std::string(address), ec);
+  if (ec) return false;
+  if (a.is_v6() && a.to_v6().is_v4_mapped())
+    a = asio::ip::make_address_v4(asio::ip::v4_mapped, a.to_v6());
+  return a.is_loopback();
+}
+
+struct PageServer::Impl {
+  Impl(PageServer& s, const ServerOptions& o) : server(s), options(o), limits(o.limits) {
+    auto& r = stats.registry;
+    r.AddGaugeCallback("quenza_apartments_busy", "Apartments running a page now", [this] {
+      return apartments ? static_cast<double>(apartments->Busy()) : 0.0;
+    });
+    r.AddGaugeCallback("quenza_requests_waiting", "Pages waiting for an apartment", [this] {
+      return apartments ? static_cast<double>(apartments->Waiting()) : 0.0;
+    });
+    r.AddGaugeCallback("quenza_open_connections", "Open client connections", [this] {
+      std::lock_guard lock(mutex);
+      return static_cast<double>(open);
+    });
+    r.AddGaugeCallback("quenza_resident_memory_bytes", "Resident memory of the process",
+                       metrics::ResidentMemoryBytes);
+  }
+
+  // The health check's verdict: empty when healthy, else why not.
+  std::string Unhealthy() const;
+  asio::awaitable<bool> AnswerMetrics(Connection& c, unsigned version, bool head, bool keep,
+                                      const Seen& seen);
+
+  asio::awaitable<void> Accept(Acceptor& acceptor);
   asio::awaitable<void> Serve(std::shared_ptr<Connection> c);
   // Answers one complete request; false when the connection must close.
   asio::awaitable<bool> Answer(Connection& c, http::request<http::string_body>& req, bool keep,
@@ -353,6 +486,12 @@ struct PageServer::Impl {
   asio::awaitable<PageResult> OnApartment(std::shared_ptr<PageRequest> request,
                                           std::filesystem::path file);
 
+  // Counts an answer by its status class, before it is written, so that a
+  // client that has its answer finds it counted.
+  void CountAnswer(int status) {
+    if (status >= 100 && status <= 599)
+      stats.requests.With({std::string(1, static_cast<char>('0' + status / 100)) + "xx"}).Inc();
+  }
   void LogAnswer(const Connection& c, const Seen& seen, int status, std::uint64_t bytes,
                  std::string_view why = {});
   bool Admit(const std::string& address);
@@ -365,6 +504,10 @@ struct PageServer::Impl {
   const ServerLimits& limits;
   PageOptions page;
   RunningPages running;
+  HostMetrics stats;
+  std::atomic<bool> draining{false};
+  std::mutex failure_mutex;
+  std::set<std::string> seen_failure_numbers;  // guarded by failure_mutex
 
   std::mutex mutex;  // guards what follows up to the I/O objects
   std::condition_variable changed;
@@ -379,9 +522,11 @@ struct PageServer::Impl {
   // connections it still holds, which unregister themselves there.
   asio::io_context ioc;
   asio::executor_work_guard<asio::io_context::executor_type> work = asio::make_work_guard(ioc);
-  // The acceptor is used on this strand only (accepting, and closing it).
+  // The acceptors are used on this strand only (accepting, and closing).
   asio::strand<asio::io_context::executor_type> accept_strand = asio::make_strand(ioc);
-  tcp::acceptor acceptor{ioc};
+  std::vector<std::unique_ptr<Acceptor>> acceptors;
+  std::vector<std::string> socket_files;  // Unix sockets made by Bind, removed at the end
+  void CloseListeners();
   std::vector<std::thread> io_threads;
   std::unique_ptr<WorkerPool> apartments;
 
@@ -442,27 +587,33 @@ void PageServer::Impl::ForEachConnection(const std::function<void(Connection&)>&
 
 void PageServer::Impl::LogAnswer(const Connection& c, const Seen& seen, int status,
                                  std::uint64_t bytes, std::string_view why) {
-  double ms = std::chrono::duration<double, std::milli>(Clock::now() - seen.start).count();
-  char tail[96];
-  std::snprintf(tail, sizeof tail, "\" %d %llu %.1fms", status,
-                static_cast<unsigned long long>(bytes), ms);
-  std::string line = c.address + " \"";
-  if (seen.target.empty()) {
-    line += "-";
-  } else {
-    line += LogEscaped(seen.method, 32) + " " + LogEscaped(seen.target, kLogTargetBytes) + " " +
-            LogEscaped(seen.version, 16);
+  const auto micros =
+      std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - seen.start).count();
+  std::string request = "-";
+  if (!seen.target.empty()) {
+    request = LogEscaped(seen.method, 32) + " " + LogEscaped(seen.target, kLogTargetBytes) + " " +
+              LogEscaped(seen.version, 16);
   }
-  line += tail;
-  if (!why.empty()) {
-    line += " (" + std::string(why) + ")";
-  } else if (!c.sent) {
-    line += " (answer not written whole: client gone or write deadline passed)";
+  auto quoted = [](const std::string& text) {
+    return text.empty() ? std::string("\"-\"") : "\"" + LogEscaped(text, kLogTargetBytes) + "\"";
+  };
+  // Combined Log Format: host, identity, user, time, request, status, bytes,
+  // referer, user agent; then the microseconds from the request's first byte.
+  std::string line = c.address + " - - " + AccessLogTime(seen.received) + " \"" + request + "\" " +
+                     std::to_string(status) + " " + std::to_string(bytes) + " " +
+                     quoted(seen.referer) + " " + quoted(seen.user_agent) + " " +
+                     std::to_string(micros);
+  server.LogAccess(line);
+  // Why a request was refused or its answer cut off is for the error log.
+  if (!why.empty() || !c.sent) {
+    server.Log(c.address + " \"" + request + "\" " + std::to_string(status) + ": " +
+               (why.empty() ? std::string("answer not written whole: client gone or write "
+                                          "deadline passed")
+                            : std::string(why)));
   }
-  server.Log(line);
 }
 
-asio::awaitable<void> PageServer::Impl::Accept() {
+asio::awaitable<void> PageServer::Impl::Accept(Acceptor& acceptor) {
   for (;;) {
     auto c = std::make_shared<Connection>(asio::make_strand(ioc));
     beast::error_code ec;
@@ -475,24 +626,42 @@ asio::awaitable<void> PageServer::Impl::Accept() {
       co_await pause.async_wait(asio::redirect_error(use_awaitable, ec));
       continue;
     }
-    tcp::endpoint peer = c->socket.remote_endpoint(ec);
-    c->address = ec ? "-" : peer.address().to_string();
-    c->port = ec ? 0 : peer.port();
+    stream::endpoint peer = c->socket.remote_endpoint(ec);
+    if (!ec && peer.protocol().family() == AF_UNIX) {
+      c->address = "unix:";
+      c->local = true;
+    } else if (!ec && peer.size() <= sizeof(sockaddr_in6)) {
+      tcp::endpoint ip;
+      std::memcpy(ip.data(), peer.data(), peer.size());
+      ip.resize(peer.size());
+      c->address = ip.address().to_string();
+      c->port = ip.port();
+      stream::endpoint mine = c->socket.local_endpoint(ec);
+      if (!ec && mine.size() <= sizeof(sockaddr_in6)) {
+        tcp::endpoint here;
+        std::memcpy(here.data(), mine.data(), mine.size());
+        here.resize(mine.size());
+        c->local_port = here.port();
+      }
+    } else {
+      c->address = "-";
+    }
     if (!Admit(c->address)) {
       // One best-effort write without waiting: a refused client gets no
       // coroutine, timer or buffer of its own.
       static constexpr std::string_view kBusy =
           "HTTP/1.1 503 Service Unavailable\r\nContent-Type: text/plain\r\n"
           "Content-Length: 20\r\nConnection: close\r\n\r\nService Unavailable\n";
+      CountAnswer(503);
       c->socket.non_blocking(true, ec);
       c->socket.write_some(asio::buffer(kBusy.data(), kBusy.size()), ec);
-      c->socket.shutdown(tcp::socket::shutdown_send, ec);
+      c->socket.shutdown(stream::socket::shutdown_send, ec);
       c->socket.close(ec);
       Seen seen;
       LogAnswer(*c, seen, 503, 0, "too many connections");
       continue;
     }
-    c->socket.set_option(tcp::no_delay(true), ec);
+    if (!c->local) c->socket.set_option(tcp::no_delay(true), ec);
     asio::any_io_executor strand = c->socket.get_executor();
     asio::co_spawn(strand, Serve(std::move(c)), asio::detached);
   }
@@ -505,6 +674,7 @@ asio::awaitable<PageResult> PageServer::Impl::OnApartment(std::shared_ptr<PageRe
     auto owner = std::make_shared<decltype(handler)>(std::move(handler));
     apartments->Enqueue([this, request, file, owner] {
       PageResult result;
+      const auto began = Clock::now();
       try {
         result = RunPage(page, *request, file);
       } catch (const std::exception& e) {
@@ -515,6 +685,8 @@ asio::awaitable<PageResult> PageServer::Impl::OnApartment(std::shared_ptr<PageRe
         result.error = std::string("page ") + request->path + " failed: " + e.what();
         server.Log(result.error);
       }
+      stats.page_seconds.Observe(std::chrono::duration<double>(Clock::now() - began).count());
+      WorkerPool::IdleNow();
       auto executor = asio::get_associated_executor(*owner);
       asio::post(executor,
                  [owner, result = std::move(result)]() mutable { (*owner)(std::move(result)); });
@@ -529,6 +701,7 @@ asio::awaitable<bool> PageServer::Impl::Send(Connection& c, http::response<Body>
                                              bool head_only) {
   res.set(http::field::server, "Quenza");
   res.set(http::field::date, HttpDate());
+  CountAnswer(static_cast<int>(res.result_int()));
   c.phase = Connection::Phase::Writing;
   c.Deadline(std::chrono::seconds(limits.write_seconds));
   beast::error_code ec;
@@ -568,7 +741,7 @@ asio::awaitable<void> PageServer::Impl::CloseGently(Connection& c) {
   // destroy the answer before the client reads it: stop sending, and read
   // and drop what still comes, for a bounded time and amount.
   beast::error_code ec;
-  c.socket.shutdown(tcp::socket::shutdown_send, ec);
+  c.socket.shutdown(stream::socket::shutdown_send, ec);
   if (ec) co_return;
   c.Deadline(std::chrono::seconds(2));
   std::array<char, 4096> sink;
@@ -595,7 +768,7 @@ asio::awaitable<void> PageServer::Impl::Serve(std::shared_ptr<Connection> c) {
       // Between requests: the keep-alive idle time, then the header deadline
       // from the next request's first byte.
       c->Deadline(std::chrono::seconds(limits.keep_alive_seconds));
-      co_await c->socket.async_wait(tcp::socket::wait_read,
+      co_await c->socket.async_wait(stream::socket::wait_read,
                                     asio::redirect_error(use_awaitable, ec));
       if (ec || stopping) break;
     }
@@ -637,6 +810,8 @@ asio::awaitable<void> PageServer::Impl::Serve(std::shared_ptr<Connection> c) {
     seen.method = std::string(req.method_string());
     seen.target = std::string(req.target());
     seen.version = req.version() == 10 ? "HTTP/1.0" : "HTTP/1.1";
+    seen.referer = std::string(req[http::field::referer]);
+    seen.user_agent = std::string(req[http::field::user_agent]);
     std::size_t fields = 0;
     for (auto it = req.begin(); it != req.end(); ++it) ++fields;
     if (fields > limits.header_fields) {
@@ -682,7 +857,7 @@ asio::awaitable<void> PageServer::Impl::Serve(std::shared_ptr<Connection> c) {
   }
   c->NoDeadline();
   beast::error_code ignored;
-  c->socket.shutdown(tcp::socket::shutdown_both, ignored);
+  c->socket.shutdown(stream::socket::shutdown_both, ignored);
   c->socket.close(ignored);
 }
 
@@ -699,7 +874,20 @@ asio::awaitable<bool> PageServer::Impl::Answer(Connection& c, http::request<http
   std::size_t q = target.find('?');
   std::string_view query = q == std::string_view::npos ? std::string_view{} : target.substr(q + 1);
   std::string path = UrlDecode(target.substr(0, q), false);
-  // Paths the host answers itself would be matched here, before the site.
+  // Paths the host answers itself, before the site.
+  if (path == options.health_path || (options.metrics && path == options.metrics_path)) {
+    if (req.method() != http::verb::get && !head)
+      co_return co_await Plain(c, version, head, 405, "Method Not Allowed", keep, seen);
+    if (path == options.health_path) {
+      std::string why = Unhealthy();
+      if (why.empty()) co_return co_await Plain(c, version, head, 200, "OK", keep, seen);
+      co_return co_await Plain(c, version, head, 503, why, keep, seen);
+    }
+    if (!c.local && !MetricsAllowed(c.address, options.metrics_from_anywhere))
+      co_return co_await Plain(c, version, head, 403, "Forbidden", keep, seen,
+                               "metrics asked by a client that is not local");
+    co_return co_await AnswerMetrics(c, version, head, keep, seen);
+  }
   SitePath site = ResolveSitePath(options.root, path);
   if (site.verdict == PathVerdict::Forbidden)
     co_return co_await Plain(c, version, head, 403, "Forbidden", keep, seen);
@@ -845,11 +1033,25 @@ asio::awaitable<bool> PageServer::Impl::AnswerPage(Connection& c,
   p.remote_port = c.port;
   std::string_view host = req[http::field::host];
   p.server_name = host.empty() ? options.host : std::string(host.substr(0, host.rfind(':')));
-  p.server_port = server.port();
+  p.server_port = c.local_port;
   p.protocol = seen.version;
 
   c.phase = Connection::Phase::Page;
   PageResult result = co_await OnApartment(std::move(page_request), file);
+  stats.pages.Inc();
+  if (std::string_view format = ImageFormatOf(result.content_type);
+      !format.empty() && result.status == 200 && result.chart_errors == 0)
+    stats.charts_sent.With({std::string(format)}).Inc();
+  for (std::int32_t number : result.chart_error_numbers) {
+    std::string label = std::to_string(number);
+    std::lock_guard lock(failure_mutex);
+    if (seen_failure_numbers.size() >= kFailureNumberSeries &&
+        !seen_failure_numbers.contains(label))
+      label = "other";
+    else
+      seen_failure_numbers.insert(label);
+    stats.render_failures.With({label}).Inc();
+  }
   // A shutdown that began while the page ran: answer, then close.
   if (stopping) keep = false;
 
@@ -900,6 +1102,38 @@ asio::awaitable<bool> PageServer::Impl::AnswerPage(Connection& c,
   co_return sent&& keep;
 }
 
+std::string PageServer::Impl::Unhealthy() const {
+  if (draining || stopping) return "Draining";
+  if (apartments) {
+    const auto budget = std::chrono::seconds(options.script_timeout_seconds) +
+                        std::chrono::seconds(limits.stuck_margin_seconds);
+    if (apartments->LongestRunning() > budget) return "Apartment Stuck";
+  }
+  return {};
+}
+
+asio::awaitable<bool> PageServer::Impl::AnswerMetrics(Connection& c, unsigned version, bool head,
+                                                      bool keep, const Seen& seen) {
+  http::response<http::string_body> res(http::status::ok, version);
+  res.set(http::field::content_type, metrics::kContentType);
+  res.set(http::field::cache_control, "no-store");
+  stats.registry.Write(res.body());
+  res.keep_alive(keep);
+  res.prepare_payload();
+  const std::uint64_t bytes = head ? 0 : res.body().size();
+  bool sent = co_await Send(c, res, head);
+  LogAnswer(c, seen, 200, bytes);
+  co_return sent&& keep;
+}
+
+void PageServer::Drain() {
+  impl_->draining = true;
+}
+
+std::string PageServer::MetricsText() const {
+  return impl_->stats.registry.Text();
+}
+
 PageServer::PageServer(ServerOptions options) : options_(std::move(options)) {
   std::error_code ec;
   std::filesystem::path root = std::filesystem::canonical(options_.root, ec);
@@ -927,9 +1161,61 @@ PageServer::~PageServer() {
 
 void PageServer::Log(const std::string& line) {
   if (options_.log == nullptr) return;
+  const std::string stamp = ErrorLogTime(std::chrono::system_clock::now());
+  std::lock_guard lock(log_mutex_);
+  *options_.log << stamp << ' ' << line << '\n';
+  options_.log->flush();
+}
+
+void PageServer::LogAccess(const std::string& line) {
+  if (options_.access_log) {
+    options_.access_log(line);
+    return;
+  }
+  if (options_.log == nullptr) return;
   std::lock_guard lock(log_mutex_);
   *options_.log << line << '\n';
   options_.log->flush();
+}
+
+bool ParseListenAddress(std::string_view text, ListenAddress* out, std::string* why) {
+  auto fail = [&](std::string what) {
+    if (why) *why = "bad --listen " + std::string(text) + ": " + what;
+    return false;
+  };
+  ListenAddress a;
+  if (text.starts_with("unix:")) {
+    a.unix_path = std::string(text.substr(5));
+    if (a.unix_path.empty()) return fail("no socket path after unix:");
+    if (a.unix_path.size() >= sizeof(sockaddr_un::sun_path))
+      return fail("socket path longer than " + std::to_string(sizeof(sockaddr_un::sun_path) - 1) +
+                  " bytes");
+    *out = a;
+    return true;
+  }
+  std::size_t colon = text.rfind(':');
+  if (colon == std::string_view::npos) return fail("wants HOST:PORT or unix:PATH");
+  std::string_view host = text.substr(0, colon);
+  std::string_view port = text.substr(colon + 1);
+  if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
+    host = host.substr(1, host.size() - 2);
+  if (host.empty()) return fail("no host before the port (0.0.0.0 for every address)");
+  if (port.empty() || port.size() > 5 ||
+      !std::all_of(port.begin(), port.end(), [](char ch) { return ch >= '0' && ch <= '9'; }))
+    return fail("the port is not a number from 1 to 65535");
+  int number = std::stoi(std::string(port));
+  if (number > 65535) return fail("the port is not a number from 1 to 65535");
+  a.host = std::string(host);
+  a.port = number;
+  *out = a;
+  return true;
+}
+
+void PageServer::Impl::CloseListeners() {
+  for (auto& acceptor : acceptors) {
+    beast::error_code ignored;
+    acceptor->close(ignored);
+  }
 }
 
 bool PageServer::Bind(std::string* why) {
@@ -938,28 +1224,78 @@ bool PageServer::Bind(std::string* why) {
     if (why) *why = "site folder not found: " + options_.root.string();
     return false;
   }
+  std::vector<ListenAddress> addresses = options_.listen;
+  if (addresses.empty()) {
+    ListenAddress a;
+    a.host = options_.host;
+    a.port = options_.port;
+    addresses.push_back(a);
+  }
+  Impl& impl = *impl_;
+  std::string name;
   auto fail = [&](const std::string& what) {
-    if (why)
-      *why =
-          "cannot listen on " + options_.host + ":" + std::to_string(options_.port) + ": " + what;
-    beast::error_code ignored;
-    impl_->acceptor.close(ignored);
+    if (why) *why = "cannot listen on " + name + ": " + what;
+    impl.CloseListeners();
+    impl.acceptors.clear();
+    for (const std::string& file : impl.socket_files) ::unlink(file.c_str());
+    impl.socket_files.clear();
+    listening_.clear();
+    port_ = 0;
     return false;
   };
-  beast::error_code ec;
-  tcp::resolver resolver(impl_->ioc);
-  auto found = resolver.resolve(options_.host, std::to_string(options_.port),
-                                tcp::resolver::passive | tcp::resolver::numeric_service, ec);
-  if (ec || found.empty()) return fail(ec ? ec.message() : "no such address");
-  tcp::endpoint endpoint = found.begin()->endpoint();
-  tcp::acceptor& acceptor = impl_->acceptor;
-  acceptor.open(endpoint.protocol(), ec);
-  if (!ec) acceptor.set_option(tcp::acceptor::reuse_address(true), ec);
-  if (!ec) acceptor.bind(endpoint, ec);
-  if (!ec) acceptor.listen(asio::socket_base::max_listen_connections, ec);
-  if (ec) return fail(ec.message());
-  port_ = acceptor.local_endpoint(ec).port();
-  if (ec) return fail(ec.message());
+  for (const ListenAddress& a : addresses) {
+    beast::error_code ec;
+    auto acceptor = std::make_unique<Acceptor>(impl.ioc);
+    if (!a.unix_path.empty()) {
+      name = "unix:" + a.unix_path;
+      // A socket file left by a server that is gone is taken over; one that
+      // a server still answers on, or any other kind of file, is not.
+      struct stat st {};
+      if (::lstat(a.unix_path.c_str(), &st) == 0) {
+        if (!S_ISSOCK(st.st_mode)) return fail("the path exists and is not a socket");
+        asio::local::stream_protocol::socket probe(impl.ioc);
+        probe.connect(asio::local::stream_protocol::endpoint(a.unix_path), ec);
+        if (!ec) return fail("Address already in use (a server answers there)");
+        ::unlink(a.unix_path.c_str());
+        ec = {};
+      }
+      stream::endpoint endpoint{asio::local::stream_protocol::endpoint(a.unix_path)};
+      acceptor->open(endpoint.protocol(), ec);
+      if (!ec) acceptor->bind(endpoint, ec);
+      if (ec) return fail(ec.message());
+      impl.socket_files.push_back(a.unix_path);
+      // Before listen: until then no client can connect, whatever the mode.
+      if (::chmod(a.unix_path.c_str(), static_cast<mode_t>(a.unix_mode)) != 0)
+        return fail(std::string("cannot set the socket's mode: ") + std::strerror(errno));
+      acceptor->listen(asio::socket_base::max_listen_connections, ec);
+      if (ec) return fail(ec.message());
+      listening_.push_back(name);
+    } else {
+      const bool v6 = a.host.find(':') != std::string::npos;
+      name = (v6 ? "[" + a.host + "]" : a.host) + ":" + std::to_string(a.port);
+      tcp::resolver resolver(impl.ioc);
+      auto found = resolver.resolve(a.host, std::to_string(a.port),
+                                    tcp::resolver::passive | tcp::resolver::numeric_service, ec);
+      if (ec || found.empty()) return fail(ec ? ec.message() : "no such address");
+      stream::endpoint endpoint{found.begin()->endpoint()};
+      acceptor->open(endpoint.protocol(), ec);
+      if (!ec) acceptor->set_option(asio::socket_base::reuse_address(true), ec);
+      if (!ec) acceptor->bind(endpoint, ec);
+      if (ec == beast::errc::permission_denied && a.port > 0 && a.port < 1024)
+        return fail(ec.message() + " (ports below 1024 need root or CAP_NET_BIND_SERVICE)");
+      if (!ec) acceptor->listen(asio::socket_base::max_listen_connections, ec);
+      if (ec) return fail(ec.message());
+      stream::endpoint bound = acceptor->local_endpoint(ec);
+      if (ec) return fail(ec.message());
+      tcp::endpoint ip;
+      std::memcpy(ip.data(), bound.data(), std::min<std::size_t>(bound.size(), ip.capacity()));
+      ip.resize(std::min<std::size_t>(bound.size(), ip.capacity()));
+      if (port_ == 0) port_ = ip.port();
+      listening_.push_back("http://" + (v6 ? "[" + a.host + "]" : a.host) + ":" +
+                           std::to_string(ip.port()) + "/");
+    }
+    impl.acceptors.push_back(std::move(acceptor));
+  }
   return true;
 }
 
@@ -967,7 +1303,8 @@ void PageServer::Start() {
   std::lock_guard lock(impl_->mutex);
   if (impl_->started || impl_->stopped) return;
   impl_->started = true;
-  asio::co_spawn(impl_->accept_strand, impl_->Accept(), asio::detached);
+  for (auto& acceptor : impl_->acceptors)
+    asio::co_spawn(impl_->accept_strand, impl_->Accept(*acceptor), asio::detached);
   for (int i = 0; i < options_.limits.io_threads; ++i)
     impl_->io_threads.emplace_back([this] { impl_->ioc.run(); });
 }
@@ -984,10 +1321,7 @@ void PageServer::Stop() {
     std::lock_guard lock(impl.mutex);
     if (impl.stopped || impl.stopping.exchange(true)) return;
   }
-  asio::post(impl.accept_strand, [&impl] {
-    beast::error_code ignored;
-    impl.acceptor.close(ignored);
-  });
+  asio::post(impl.accept_strand, [&impl] { impl.CloseListeners(); });
   // Connections waiting for or sending a request end now; those with a page
   // in flight or an answer being written end when it is written.
   impl.ForEachConnection([](Connection& c) {
@@ -1019,6 +1353,10 @@ void PageServer::Stop() {
   for (std::thread& t : impl.io_threads) t.join();
   impl.io_threads.clear();
   impl.apartments->Shutdown();
+  // The socket files go; one that cannot be removed (its folder no longer
+  // writable after dropping root) is taken over by the next start.
+  for (const std::string& file : impl.socket_files) ::unlink(file.c_str());
+  impl.socket_files.clear();
   lock.lock();
   impl.stopped = true;
   lock.unlock();

@@ -12,6 +12,7 @@
 #include <ostream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "host/chart_warmup.h"
 #include "host/page_engine.h"
@@ -52,12 +53,31 @@ struct ServerLimits {
   int shutdown_seconds = 10;
   // Threads serving connections (1 or 2 keep up with any number of pages).
   int io_threads = 2;
+  // An apartment whose page has run longer than the script timeout and this
+  // margin is stuck: the page did not stop when its budget ran out, and the
+  // health check says so.
+  int stuck_margin_seconds = 10;
 };
+
+// One address to listen on: a TCP host and port, or a Unix socket's path.
+struct ListenAddress {
+  std::string host = "127.0.0.1";
+  int port = 8080;            // 0: any free port
+  std::string unix_path;      // set: a Unix socket here (host and port unused)
+  unsigned unix_mode = 0660;  // the socket file's permissions
+};
+
+// Reads "HOST:PORT", "[IPV6]:PORT" or "unix:PATH". The port is a number from
+// 1 to 65535, or 0 for any free port. False, with the reason in *why, for
+// anything else.
+bool ParseListenAddress(std::string_view text, ListenAddress* out, std::string* why);
 
 struct ServerOptions {
   std::filesystem::path root;
   std::string host = "127.0.0.1";
   int port = 8080;  // 0: any free port
+  // Where to listen; empty: host and port alone.
+  std::vector<ListenAddress> listen;
   int threads = 0;  // 0: the number of cores
   std::int32_t script_timeout_seconds = PageLimits::kScriptTimeoutSeconds;
   PageLimits page_limits;
@@ -67,10 +87,26 @@ struct ServerOptions {
   // Runs once on each worker thread before it serves (warms the per-thread
   // host form and fonts; see WarmChartWorker).
   std::function<void()> warm_worker;
-  // Access log (one line per request) and page errors; null: none.
+  // The error log: failed pages, render failures and refused requests, one
+  // time-stamped line each; null: none.
   std::ostream* log = nullptr;
+  // Receives one access log line per answer (Combined Log Format and the
+  // microseconds it took); unset: the lines go to log, untimed.
+  std::function<void(std::string_view line)> access_log;
   ServerLimits limits;
+  // The host's own paths, answered before the site is looked at: the health
+  // check (always) and the metrics (only when metrics is set, and only to
+  // local clients unless metrics_from_anywhere).
+  std::string health_path = "/healthz";
+  std::string metrics_path = "/metrics";
+  bool metrics = false;
+  bool metrics_from_anywhere = false;
 };
+
+// Whether a client at this address may read the metrics: a loopback address
+// (127.0.0.0/8, ::1, or either mapped into IPv6), or anyone when
+// from_anywhere. An address that does not parse is no loopback.
+bool MetricsAllowed(std::string_view address, bool from_anywhere);
 
 class PageServer {
  public:
@@ -79,9 +115,13 @@ class PageServer {
   PageServer(const PageServer&) = delete;
   PageServer& operator=(const PageServer&) = delete;
 
-  // Binds the listening socket; false (with a message in *why) on failure.
+  // Binds every listening socket; false (with a message naming the address
+  // and the reason in *why) when one fails, and then none is kept.
   bool Bind(std::string* why);
+  // The port of the first TCP listener (0: none).
   int port() const { return port_; }
+  // What Bind bound, as "http://HOST:PORT/" or "unix:PATH", in order.
+  const std::vector<std::string>& listening() const { return listening_; }
   // Serves until Stop; call after Bind.
   void Run();
   // Serves on threads of the server's own and returns at once; Stop ends
@@ -93,13 +133,22 @@ class PageServer {
   // server's threads have ended. Safe to call from any thread, more than
   // once.
   void Stop();
+  // The health check answers 503 from now on, so that a balancer sends no
+  // more requests; serving goes on until Stop. Safe from any thread.
+  void Drain();
+  // The metrics text as /metrics answers it.
+  std::string MetricsText() const;
 
+  // One error log line, prefixed with the time.
   void Log(const std::string& line);
+  // One access log line, as it stands.
+  void LogAccess(const std::string& line);
 
  private:
   struct Impl;
   ServerOptions options_;
   int port_ = 0;
+  std::vector<std::string> listening_;
   std::mutex log_mutex_;
   // Last, so that it goes first: its threads and connections use the above.
   std::unique_ptr<Impl> impl_;

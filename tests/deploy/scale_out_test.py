@@ -55,7 +55,8 @@ def verify_units(source, quenza, work):
 
 def start_instance(quenza, site, env, log_path):
     log = open(log_path, "w")
-    proc = subprocess.Popen([quenza, "serve", "--root", site, "--listen", "127.0.0.1:0", "--threads", "2"],
+    proc = subprocess.Popen([quenza, "serve", "--root", site, "--listen", "127.0.0.1:0", "--threads", "2",
+                             "--metrics"],
                             env=env, stderr=log, stdout=subprocess.DEVNULL)
     deadline = time.time() + 30
     while time.time() < deadline:
@@ -95,6 +96,21 @@ http {{
 }}
 """.format(w=work, c=site_conf))
     return main
+
+
+def charts_sent(port):
+    """The JPEG charts an instance has sent, from its /metrics (None when it
+    does not answer)."""
+    try:
+        c = http.client.HTTPConnection("127.0.0.1", port, timeout=10)
+        c.request("GET", "/metrics")
+        r = c.getresponse()
+        text = r.read().decode()
+        c.close()
+    except (OSError, http.client.HTTPException):
+        return None
+    m = re.search(r'^quenza_charts_sent_total\{format="jpeg"\} (\S+)$', text, re.M)
+    return int(float(m.group(1))) if m else 0
 
 
 def is_jpeg(body):
@@ -152,6 +168,8 @@ def main():
         lock = threading.Lock()
         sent = [0]
         stopped = threading.Event()
+        # The stopped instance's count is read just before its SIGTERM.
+        charts = [None, None]
         end = time.time() + DEADLINE_SECONDS
 
         def client():
@@ -164,6 +182,7 @@ def main():
                     n = sent[0]
                 if n == STOP_AFTER and not stopped.is_set():
                     stopped.set()
+                    charts[0] = charts_sent(instances[0][1])
                     instances[0][0].send_signal(signal.SIGTERM)
                 try:
                     if conn is None:
@@ -186,14 +205,16 @@ def main():
             t.join(DEADLINE_SECONDS + 30)
         if sent[0] < REQUESTS:
             failures.append("only %d of %d requests sent in time" % (sent[0], REQUESTS))
+        charts[1] = charts_sent(instances[1][1])
         served = []
         for i in range(2):
             text = open(os.path.join(work, "q%d.log" % i), errors="replace").read()
             served.append(len(re.findall(r"GET /bar2d\.asp\?n=\d+", text)))
-        print("requests: %d, failures: %d, served by instance: %s" % (sent[0], len(failures), served))
+        print("requests: %d, failures: %d, served by instance (access log): %s, charts by instance "
+              "(/metrics): %s" % (sent[0], len(failures), served, charts))
         for f in failures[:10]:
             print(f)
-        if failures or min(served) == 0:
+        if failures or min(served) == 0 or not all(charts):
             return 1
         return 0
     finally:

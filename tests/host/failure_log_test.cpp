@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "component/quenza_chart.h"
+#include "host/page_server.h"
+#include "tests/host/http_util.h"
 #include "tests/host/page_test_util.h"
 
 namespace qz::host::test {
@@ -53,6 +55,7 @@ TEST_F(FailureLogTest, AFailedSendChartLogsOneLineAndTheClientGetsTheSameText) {
   EXPECT_EQ(r.content_type, "text/HTML");
   EXPECT_EQ(r.body, "Invalid property value");
   EXPECT_EQ(r.chart_errors, 1);
+  EXPECT_EQ(r.chart_error_numbers, std::vector<std::int32_t>{380});
   ASSERT_EQ(log_.size(), 1u) << (log_.empty() ? "" : log_[0]);
   EXPECT_EQ(log_[0],
             "chart error /charts/bad.asp line 4: 380 Invalid property value (Quenza) in "
@@ -106,6 +109,41 @@ TEST_F(FailureLogTest, AnUncaughtPageErrorIsLoggedAsAPageErrorNotAChartError) {
   ASSERT_EQ(log_.size(), 1u);
   EXPECT_TRUE(log_[0].starts_with("page error /throws.asp line 3: ")) << log_[0];
   EXPECT_NE(log_[0].find("Subscript out of range"), std::string::npos) << log_[0];
+}
+
+}  // namespace
+}  // namespace qz::host::test
+
+namespace qz::host::test {
+namespace {
+
+// Through the server: each failed render is counted by its error number.
+TEST(FailureMetricsTest, RenderFailuresAreCountedByNumber) {
+  TempSite site;
+  site.Write("bad.asp",
+             "<% var c = Server.CreateObject('Quenza.QuenzaChart'); c.FillRed = 300;"
+             " c.SendChart(); %>");
+  ServerOptions options;
+  options.root = site.root();
+  options.port = 0;
+  options.threads = 1;
+  options.metrics = true;
+  options.create_object = [](std::string_view prog_id) -> ComPtr<IDispatch> {
+    if (prog_id != "Quenza.QuenzaChart") Raise(err::kCantCreateObject);
+    return CreateQuenzaChart().As<IDispatch>(IID_IDispatch);
+  };
+  PageServer server(options);
+  std::string why;
+  ASSERT_TRUE(server.Bind(&why)) << why;
+  server.Start();
+  TestClient client(server.port());
+  for (int i = 0; i < 2; ++i) EXPECT_EQ(client.Get("/bad.asp")->body, "Invalid property value");
+  std::string text = client.Get("/metrics")->body;
+  server.Stop();
+  EXPECT_NE(text.find("\nquenza_render_failures_total{number=\"380\"} 2\n"), std::string::npos)
+      << text;
+  EXPECT_EQ(text.find("quenza_charts_sent_total{"), std::string::npos)
+      << "an error answer is no chart sent";
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <sstream>
 #include <thread>
 
@@ -27,6 +28,7 @@ class PageServerTest : public ::testing::Test {
     options.create_object = std::move(creator);
     options.log = &log_;
     options.warm_worker = [this] { ++warmed_; };
+    if (configure_) configure_(options);
     server_ = std::make_unique<PageServer>(options);
     std::string why;
     ASSERT_TRUE(server_->Bind(&why)) << why;
@@ -44,8 +46,113 @@ class PageServerTest : public ::testing::Test {
   TempSite site_;
   std::ostringstream log_;
   std::atomic<int> warmed_{0};
+  std::function<void(ServerOptions&)> configure_;
   std::unique_ptr<PageServer> server_;
 };
+
+// The value of one sample line ("name{labels} value") in metrics text; -1
+// when the series is absent.
+double Sample(const std::string& text, const std::string& series) {
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    if (line.size() > series.size() && line.starts_with(series) && line[series.size()] == ' ')
+      return std::stod(line.substr(series.size() + 1));
+  }
+  return -1;
+}
+
+TEST_F(PageServerTest, HealthIsAnsweredByTheHostAndTurnsWhenDrainingOrStuck) {
+  site_.Write("ok.asp", "ok");
+  site_.Write("healthz", "a file of the site");
+  site_.Write("stuck.asp", "<% var c = Server.CreateObject('Test.Chart'); c.Sleep(2500); %>");
+  configure_ = [](ServerOptions& o) { o.limits.stuck_margin_seconds = 0; };
+  StartServer(CreateTestObject, /*timeout=*/1, /*threads=*/2);
+  auto client = Client();
+  auto r = client.Get("/healthz");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->status, 200);
+  EXPECT_EQ(r->body, "OK\n") << "the host answers, not the site's file";
+  EXPECT_EQ(client.Head("/healthz")->status, 200);
+  EXPECT_EQ(client.Post("/healthz", "", "text/plain")->status, 405);
+  // A native call ignores the script timeout: past it (and the margin) the
+  // apartment is stuck; once the call returns the check is well again.
+  std::thread slow([this] { EXPECT_TRUE(Client().Get("/stuck.asp")); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(1600));
+  r = client.Get("/healthz");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->status, 503);
+  EXPECT_EQ(r->body, "Apartment Stuck\n");
+  EXPECT_EQ(client.Get("/ok.asp")->body, "ok") << "the other apartment still serves";
+  slow.join();
+  EXPECT_EQ(client.Get("/healthz")->status, 200);
+  // Draining: 503 at once, while pages are still served until Stop.
+  server_->Drain();
+  r = client.Get("/healthz");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->status, 503);
+  EXPECT_EQ(r->body, "Draining\n");
+  EXPECT_EQ(client.Get("/ok.asp")->body, "ok");
+}
+
+TEST_F(PageServerTest, HealthPathIsSettable) {
+  site_.Write("healthz", "site file");
+  configure_ = [](ServerOptions& o) { o.health_path = "/-/ready"; };
+  StartServer();
+  auto client = Client();
+  EXPECT_EQ(client.Get("/-/ready")->body, "OK\n");
+  EXPECT_EQ(client.Get("/healthz")->body, "site file");
+}
+
+TEST_F(PageServerTest, MetricsAreOffUnlessAskedAndCountRequests) {
+  site_.Write("ok.asp", "ok");
+  site_.Write("pic.asp", "<% Response.ContentType = 'image/png'; Response.Write('x'); %>");
+  StartServer();
+  EXPECT_EQ(Client().Get("/metrics")->status, 404) << "off by default: the site's path";
+  server_->Stop();
+  configure_ = [](ServerOptions& o) { o.metrics = true; };
+  StartServer();
+  auto client = Client();
+  auto r = client.Get("/metrics");
+  ASSERT_TRUE(r);
+  ASSERT_EQ(r->status, 200);
+  EXPECT_EQ(r->get_header_value("Content-Type"), "text/plain; version=0.0.4; charset=utf-8");
+  const std::string before = r->body;
+  EXPECT_EQ(Sample(before, "quenza_pages_total"), 0);
+  EXPECT_EQ(Sample(before, "quenza_open_connections"), 1);
+  EXPECT_GT(Sample(before, "quenza_resident_memory_bytes"), 1e6);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(client.Get("/ok.asp")->status, 200);
+  EXPECT_EQ(client.Get("/pic.asp")->status, 200);
+  EXPECT_EQ(client.Get("/missing.asp")->status, 404);
+  const std::string after = client.Get("/metrics")->body;
+  EXPECT_EQ(Sample(after, "quenza_pages_total"), 4);
+  EXPECT_EQ(Sample(after, "quenza_charts_sent_total{format=\"png\"}"), 1);
+  EXPECT_EQ(Sample(after, "quenza_page_duration_seconds_count"), 4);
+  EXPECT_EQ(Sample(after, "quenza_page_duration_seconds_bucket{le=\"+Inf\"}"), 4);
+  // The first /metrics answer is counted too.
+  EXPECT_EQ(Sample(after, "quenza_http_requests_total{class=\"2xx\"}"), 5);
+  EXPECT_EQ(Sample(after, "quenza_http_requests_total{class=\"4xx\"}"), 1);
+  EXPECT_EQ(Sample(after, "quenza_apartments_busy"), 0);
+  EXPECT_EQ(Sample(after, "quenza_requests_waiting"), 0);
+  // Every line a comment or a sample; every family typed.
+  std::istringstream in(after);
+  int types = 0;
+  for (std::string line; std::getline(in, line);) {
+    if (line.starts_with("# TYPE ")) ++types;
+    if (line.starts_with("#")) continue;
+    EXPECT_NE(line.rfind(' '), std::string::npos) << line;
+    EXPECT_NO_THROW((void)std::stod(line.substr(line.rfind(' ') + 1))) << line;
+  }
+  EXPECT_EQ(types, 9);
+}
+
+TEST(MetricsAllowedTest, OnlyLoopbackClientsUnlessFromAnywhere) {
+  for (const char* local : {"127.0.0.1", "127.3.2.1", "::1", "::ffff:127.0.0.1"})
+    EXPECT_TRUE(MetricsAllowed(local, false)) << local;
+  for (const char* remote : {"10.0.0.1", "192.168.1.5", "::ffff:10.0.0.1", "2001:db8::1", "0.0.0.0",
+                             "-", "", "localhost"})
+    EXPECT_FALSE(MetricsAllowed(remote, false)) << remote;
+  EXPECT_TRUE(MetricsAllowed("10.0.0.1", true));
+}
 
 TEST_F(PageServerTest, ServesPagesAndStaticFilesWithTheirMediaTypes) {
   site_.Write("index.asp", "<% Response.Write('hello ' + Request.QueryString('who')); %>");
@@ -220,6 +327,56 @@ TEST_F(PageServerTest, PagesCreateRegisteredObjectsByProgId) {
   EXPECT_EQ(r->body, "7 5 -2146828282 -2146827859");
 }
 #endif
+
+}  // namespace
+}  // namespace qz::host::test
+
+namespace qz::host::test {
+namespace {
+
+TEST(ListenAddressTest, PortsAreCheckedAndUnixPathsRead) {
+  ListenAddress a;
+  std::string why;
+  ASSERT_TRUE(ParseListenAddress("127.0.0.1:8080", &a, &why)) << why;
+  EXPECT_EQ(a.host, "127.0.0.1");
+  EXPECT_EQ(a.port, 8080);
+  ASSERT_TRUE(ParseListenAddress("[::1]:65535", &a, &why)) << why;
+  EXPECT_EQ(a.host, "::1");
+  EXPECT_EQ(a.port, 65535);
+  ASSERT_TRUE(ParseListenAddress("0.0.0.0:0", &a, &why)) << why;
+  EXPECT_EQ(a.port, 0) << "any free port";
+  ASSERT_TRUE(ParseListenAddress("unix:/run/quenza/q.sock", &a, &why)) << why;
+  EXPECT_EQ(a.unix_path, "/run/quenza/q.sock");
+  for (const char* bad : {"127.0.0.1:99999", "127.0.0.1:65536", "127.0.0.1:-1", "127.0.0.1:",
+                          "127.0.0.1:80x", "127.0.0.1", ":8080", "unix:", "localhost:000080000"}) {
+    why.clear();
+    EXPECT_FALSE(ParseListenAddress(bad, &a, &why)) << bad;
+    EXPECT_NE(why.find(bad), std::string::npos) << why;
+  }
+  EXPECT_FALSE(ParseListenAddress("unix:/" + std::string(200, 'a'), &a, &why));
+  EXPECT_NE(why.find("longer than"), std::string::npos) << why;
+}
+
+TEST(ListenAddressTest, TheSecondServerOnAPortIsToldWhy) {
+  TempSite site;
+  ServerOptions options;
+  options.root = site.root();
+  options.port = 0;
+  options.threads = 1;
+  PageServer first(options);
+  std::string why;
+  ASSERT_TRUE(first.Bind(&why)) << why;
+  options.listen = {ListenAddress{}, ListenAddress{}};
+  options.listen[0].port = 0;
+  options.listen[1].port = first.port();
+  PageServer second(options);
+  EXPECT_FALSE(second.Bind(&why));
+  EXPECT_NE(why.find("cannot listen on 127.0.0.1:" + std::to_string(first.port()) +
+                     ": Address already in use"),
+            std::string::npos)
+      << why;
+  EXPECT_TRUE(second.listening().empty()) << "nothing half-bound is kept";
+}
 
 }  // namespace
 }  // namespace qz::host::test
