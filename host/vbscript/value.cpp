@@ -291,7 +291,7 @@ std::string_view MessageOf(std::int32_t number) {
     case 1050:
       return "Expected 'Property'";
     case 1051:
-      return "Number of arguments must be consistent across properties specification";
+      return "Number of arguments must be the same in every accessor of a property";
     case 1052:
       return "Cannot have multiple default property/method in a Class";
     case 1053:
@@ -301,9 +301,9 @@ std::string_view MessageOf(std::int32_t number) {
     case 1055:
       return "Unexpected 'Next'";
     case 1057:
-      return "'Default' specification must also specify 'Public'";
+      return "'Default' must go with 'Public'";
     case 1058:
-      return "'Default' specification can only be on Property Get";
+      return "'Default' can only be on Property Get";
     case 32811:
       return "Element not found";
     default:
