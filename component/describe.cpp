@@ -117,33 +117,6 @@ std::string ReplaceAll(std::string text, std::string_view from, const std::strin
 
 }  // namespace
 
-std::string EscapeHtml(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '\'':
-        out += "&#39;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
-
 std::string EncodeUrlComponent(std::string_view text) {
   static const char kHex[] = "0123456789ABCDEF";
   std::string out;

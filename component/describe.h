@@ -6,6 +6,8 @@
 // without painting or encoding anything.
 #pragma once
 
+#include "platform/automation/html.h"  // EscapeHtml
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -39,8 +41,6 @@ std::string AltText(ObjectState& object);
 // value axis labels them and empty cells for missing values. Escaped.
 std::string DataTable(ObjectState& object);
 
-// HTML escaping of & < > " and '.
-std::string EscapeHtml(std::string_view text);
 // Percent-encoding of every byte but the unreserved ones (RFC 3986).
 std::string EncodeUrlComponent(std::string_view text);
 

@@ -1,5 +1,7 @@
 #include "delivery/image_formats.h"
 
+#include "platform/automation/html.h"
+
 #include <cairo-svg.h>
 
 #include <algorithm>
@@ -53,27 +55,12 @@ std::string Base64(const std::vector<std::uint8_t>& bytes) {
 }
 
 std::string XmlEscaped(std::string_view text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      default:
-        // Control characters other than tab are not allowed in XML 1.0.
-        out += static_cast<unsigned char>(c) < 0x20 && c != '\t' ? ' ' : c;
-    }
+  // Control characters other than tab are not allowed in XML 1.0.
+  std::string clean(text);
+  for (char& c : clean) {
+    if (static_cast<unsigned char>(c) < 0x20 && c != '	') c = ' ';
   }
-  return out;
+  return EscapeHtml(clean);
 }
 
 std::string Fixed(double v) {

@@ -34,12 +34,18 @@ IResponse& ResponseOf(component::ObjectState& object) {
 
 ImageFormat FormatOf(std::string_view image_type) {
   if (image_type.size() != 3) return ImageFormat::kJpeg;
-  std::string upper(image_type);
-  for (char& c : upper)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  if (upper == "BMP") return ImageFormat::kBmp;
-  if (upper == "PNG") return ImageFormat::kPng;
-  if (upper == "SVG") return ImageFormat::kSvg;
+  // The three letters in any case; ASCII only, as the names are.
+  auto is = [image_type](std::string_view name) {
+    for (std::size_t i = 0; i < 3; ++i) {
+      char c = image_type[i];
+      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+      if (c != name[i]) return false;
+    }
+    return true;
+  };
+  if (is("BMP")) return ImageFormat::kBmp;
+  if (is("PNG")) return ImageFormat::kPng;
+  if (is("SVG")) return ImageFormat::kSvg;
   return ImageFormat::kJpeg;
 }
 

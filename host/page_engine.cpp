@@ -40,10 +40,10 @@ void RunningPages::StopAll() {
 std::string ErrorPage(std::string_view number, std::string_view description,
                       std::string_view source, std::string_view page, int line) {
   std::string html = "<html><head><title>Page error</title></head><body>\n<h1>Page error</h1>\n";
-  html += "<p>Error number: " + HtmlEncode(number) + "</p>\n";
-  html += "<p>Description: " + HtmlEncode(description) + "</p>\n";
-  if (!source.empty()) html += "<p>Source: " + HtmlEncode(source) + "</p>\n";
-  html += "<p>Page: " + HtmlEncode(page);
+  html += "<p>Error number: " + EscapeHtml(number) + "</p>\n";
+  html += "<p>Description: " + EscapeHtml(description) + "</p>\n";
+  if (!source.empty()) html += "<p>Source: " + EscapeHtml(source) + "</p>\n";
+  html += "<p>Page: " + EscapeHtml(page);
   if (line > 0) html += ", line " + std::to_string(line);
   html += "</p>\n</body></html>\n";
   return html;

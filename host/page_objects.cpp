@@ -210,33 +210,6 @@ std::vector<std::pair<std::string, std::string>> ParseUrlEncoded(std::string_vie
   return items;
 }
 
-std::string HtmlEncode(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '\'':
-        out += "&#39;";
-        break;
-      default:
-        out.push_back(c);
-    }
-  }
-  return out;
-}
-
 std::string UrlEncode(std::string_view text) {
   static constexpr char kHex[] = "0123456789ABCDEF";
   std::string out;
@@ -349,7 +322,7 @@ void ResponseObject::Redirect(std::string_view url) {
   state_.body =
       "<html><head><title>Object moved</title></head><body><h1>Object moved</h1>"
       "<p>This object may be found <a href=\"" +
-      HtmlEncode(url) + "\">here</a>.</p></body></html>\n";
+      EscapeHtml(url) + "\">here</a>.</p></body></html>\n";
   End();
 }
 
@@ -519,7 +492,7 @@ HRESULT ServerObject::Invoke(DISPID id, std::uint16_t flags, std::span<Variant> 
         out = Variant(hooks().MapPath(ToText(args[0])));
         return;
       case kHtmlEncode:
-        out = Variant(HtmlEncode(ToText(args[0])));
+        out = Variant(EscapeHtml(ToText(args[0])));
         return;
       case kUrlEncode:
         out = Variant(UrlEncode(ToText(args[0])));

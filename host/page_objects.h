@@ -4,6 +4,8 @@
 // them through IDispatch, the component reaches Response through IResponse.
 #pragma once
 
+#include "platform/automation/html.h"  // EscapeHtml
+
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -129,7 +131,6 @@ class ServerHooks {
   ~ServerHooks() = default;
 };
 
-std::string HtmlEncode(std::string_view text);
 std::string UrlEncode(std::string_view text);
 
 class ServerObject final : public ComObject<Implements<IDispatch, IID_IDispatch>> {
