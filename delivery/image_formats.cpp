@@ -243,8 +243,7 @@ void RenderSvg(component::ObjectState& object, form::Form1& form, const std::str
   PaintIntoPicture1(form);
   StampPicture(object, form);
   form::PictureBox& picture1 = form.Picture1();
-  picture1.SetPicture(picture1.Image());
-  picture1.SetAutoRedraw(false);
+  picture1.TakeImageAsPicture();  // Picture = Image, then AutoRedraw off
   SvgStamp stamp;
   const gdi::BitmapBits bits = gdi::BitmapBits::OfBitmap(picture1.Picture().Handle());
   bool stamped = bits && bits.bits_per_pixel() == 32 && !form.tPict().Picture().IsEmpty();

@@ -80,8 +80,9 @@ void PaintIntoPicture1(form::Form1& form) {
 
 void CapturePicture1(form::Form1& form, imaging::cDIBSection& dib) {
   form::PictureBox& picture1 = form.Picture1();
-  picture1.SetPicture(picture1.Image());
-  picture1.SetAutoRedraw(false);
+  // Picture = Image, then AutoRedraw off, in one step that hands the image's
+  // pixels over instead of copying them.
+  picture1.TakeImageAsPicture();
   dib.CreateFromPicture(picture1.Picture());
 }
 

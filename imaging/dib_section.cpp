@@ -3,6 +3,7 @@
 #include <bit>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <ctime>
 #include <limits>
 
@@ -91,7 +92,7 @@ std::int32_t cDIBSection::BytesPerScanLine() const {
 }
 
 bool cDIBSection::CreateDIB(gdi::HDC lhDC, std::int32_t lWidth, std::int32_t lHeight,
-                            gdi::HBITMAP& hDib) {
+                            gdi::HBITMAP& hDib, gdi::NewPixels start) {
   mInfo.biSize = sizeof(gdi::BITMAPINFOHEADER);
   mInfo.biWidth = lWidth;
   mInfo.biHeight = lHeight;
@@ -103,7 +104,7 @@ bool cDIBSection::CreateDIB(gdi::HDC lhDC, std::int32_t lWidth, std::int32_t lHe
   gdi::BITMAPINFO info{};
   info.bmiHeader = mInfo;
   void* bits = nullptr;
-  hDib = gdi::CreateDIBSection(lhDC, &info, gdi::DIB_RGB_COLORS, &bits, 0, 0);
+  hDib = gdi::CreateDIBSection(lhDC, &info, gdi::DIB_RGB_COLORS, &bits, 0, 0, start);
   mBits = static_cast<std::uint8_t*>(bits);
   return hDib != 0;
 }
@@ -111,26 +112,37 @@ bool cDIBSection::CreateDIB(gdi::HDC lhDC, std::int32_t lWidth, std::int32_t lHe
 void cDIBSection::CreateFromPicture(const gdi::Picture& picThis) {
   gdi::BITMAP bm{};
   gdi::GetObjectA(picThis.Handle(), 24, &bm);  // the record without its bits address
-  if (!Create(bm.bmWidth, bm.bmHeight)) return;
+  // The copy below writes every pixel of a buffer of the picture's own
+  // size, so the buffer starts unset; whenever the copy cannot be made it is
+  // made black, so that no earlier chart's pixels show.
+  if (!Create(bm.bmWidth, bm.bmHeight, gdi::NewPixels::kUnset)) return;
+  bool copied = false;
   const gdi::HWND desktop = gdi::GetDesktopWindow();
-  const gdi::HDC screen = gdi::GetDC(desktop);
-  if (screen == 0) return;
-  const gdi::HDC dc = gdi::CreateCompatibleDC(screen);
-  gdi::ReleaseDC(desktop, screen);
-  if (dc == 0) return;
-  const gdi::HGDIOBJ old = gdi::SelectObject(dc, picThis.Handle());
-  LoadPictureBlt(dc, 0, 0, -1, -1, gdi::SRCCOPY);
-  gdi::SelectObject(dc, old);
-  gdi::DeleteDC(dc);
+  if (const gdi::HDC screen = gdi::GetDC(desktop); screen != 0) {
+    const gdi::HDC dc = gdi::CreateCompatibleDC(screen);
+    gdi::ReleaseDC(desktop, screen);
+    if (dc != 0) {
+      const gdi::HGDIOBJ old = gdi::SelectObject(dc, picThis.Handle());
+      if (old != 0) {
+        LoadPictureBlt(dc, 0, 0, -1, -1, gdi::SRCCOPY);
+        gdi::SelectObject(dc, old);
+        copied = true;
+      }
+      gdi::DeleteDC(dc);
+    }
+  }
+  if (!copied && mBits != nullptr) {
+    std::memset(mBits, 0, static_cast<std::size_t>(mInfo.biSizeImage));
+  }
 }
 
-bool cDIBSection::Create(std::int32_t lWidth, std::int32_t lHeight) {
+bool cDIBSection::Create(std::int32_t lWidth, std::int32_t lHeight, gdi::NewPixels start) {
   ClearUp();
   mDC = gdi::CreateCompatibleDC(0);
   if (mDC == 0) return false;
   bool created = false;
   try {
-    created = CreateDIB(mDC, lWidth, lHeight, mDib);
+    created = CreateDIB(mDC, lWidth, lHeight, mDib, start);
   } catch (...) {
     // An overflow in the size: release the DC before the error goes on, so
     // the buffer is left empty as after any failed creation.

@@ -40,8 +40,10 @@ class cDIBSection {
   // Fills the header for lWidth x lHeight (24 bits, bottom-up), then asks
   // for a DIB section, storing its handle in hDib and its memory in this
   // buffer's pixel pointer. Raises 6 when the image size overflows (the
-  // header already holds the new size then).
-  bool CreateDIB(gdi::HDC lhDC, std::int32_t lWidth, std::int32_t lHeight, gdi::HBITMAP& hDib);
+  // header already holds the new size then). The pixels start black, or
+  // unset for a caller that overwrites them all (see gdi::NewPixels).
+  bool CreateDIB(gdi::HDC lhDC, std::int32_t lWidth, std::int32_t lHeight, gdi::HBITMAP& hDib,
+                 gdi::NewPixels start = gdi::NewPixels::kZero);
 
   // Sizes the buffer to the picture's bitmap and copies it in. A picture that
   // is no bitmap leaves the buffer empty (a 0 x 0 request is refused).
@@ -49,7 +51,8 @@ class cDIBSection {
 
   // ClearUp, then a new DC and section of that size; false (and empty) when
   // either cannot be made.
-  bool Create(std::int32_t lWidth, std::int32_t lHeight);
+  bool Create(std::int32_t lWidth, std::int32_t lHeight,
+              gdi::NewPixels start = gdi::NewPixels::kZero);
 
   std::int32_t BytesPerScanLine() const;  // raises 6 on overflow
   std::int32_t Width() const noexcept { return mInfo.biWidth; }

@@ -51,10 +51,10 @@ chart::render::ShapedText Shape(const chart::FontState& font, std::string_view t
 
 // ---------------------------------------------------------------- Surface
 
-PictureBox::Surface::Surface(int width, int height) {
+PictureBox::Surface::Surface(int width, int height, gdi::NewPixels start) {
   dc_ = gdi::CreateCompatibleDC(0);
   if (!dc_) return;
-  bitmap_ = gdi::CreateCompatibleBitmap(dc_, width, height);
+  bitmap_ = gdi::CreateCompatibleBitmap(dc_, width, height, start);
   if (!bitmap_) return;
   stock_ = gdi::SelectObject(dc_, bitmap_);
 }
@@ -76,6 +76,14 @@ PictureBox::Surface& PictureBox::Surface::operator=(Surface&& other) noexcept {
 
 PictureBox::Surface::~Surface() {
   Release();
+}
+
+gdi::HBITMAP PictureBox::Surface::ReleaseBitmap() noexcept {
+  if (dc_ && stock_) gdi::SelectObject(dc_, stock_);
+  if (dc_) gdi::DeleteDC(dc_);
+  const gdi::HBITMAP bitmap = bitmap_;
+  dc_ = bitmap_ = stock_ = 0;
+  return bitmap;
 }
 
 void PictureBox::Surface::Release() noexcept {
@@ -103,10 +111,10 @@ int PictureBox::PixelHeight() const {
 
 void PictureBox::Recreate() {
   int w = PixelWidth(), h = PixelHeight();
-  visible_ = w > 0 && h > 0 ? Surface(w, h) : Surface();
-  Clear(visible_);
+  visible_ = w > 0 && h > 0 ? Surface(w, h, gdi::NewPixels::kUnset) : Surface();
+  visible_stale_ = true;
   if (auto_redraw_) {
-    image_ = w > 0 && h > 0 ? Surface(w, h) : Surface();
+    image_ = w > 0 && h > 0 ? Surface(w, h, gdi::NewPixels::kUnset) : Surface();
     Clear(image_);
   } else {
     image_ = Surface();
@@ -130,11 +138,25 @@ void PictureBox::Clear(const Surface& s) const {
                        from.width() >= to.width() && from.height() >= to.height();
   if (!covered) {
     gdi::CairoDC cr(s.dc());
-    if (!cr) return;
-    SetSource(cr.get(), back_color_);
-    cairo_paint(cr.get());
+    if (cr) {
+      SetSource(cr.get(), back_color_);
+      cairo_paint(cr.get());
+    } else if (to) {
+      // No background without Cairo; black then, never unset pixels.
+      for (int y = 0; y < to.height(); ++y)
+        std::memset(to.Row(y), 0, static_cast<std::size_t>(to.width()) * (to.bits_per_pixel() / 8));
+    }
   }
   CopyPixels(from, to);
+}
+
+const PictureBox::Surface& PictureBox::Target() const {
+  if (auto_redraw_ && image_) return image_;
+  if (visible_stale_) {
+    visible_stale_ = false;
+    Clear(visible_);
+  }
+  return visible_;
 }
 
 void PictureBox::SetWidth(float twips) {
@@ -156,7 +178,7 @@ void PictureBox::SetAutoRedraw(bool on) {
   auto_redraw_ = on;
   if (on) {
     int w = PixelWidth(), h = PixelHeight();
-    image_ = w > 0 && h > 0 ? Surface(w, h) : Surface();
+    image_ = w > 0 && h > 0 ? Surface(w, h, gdi::NewPixels::kUnset) : Surface();
     Clear(image_);
   } else {
     image_ = Surface();
@@ -175,7 +197,10 @@ void PictureBox::SetPicture(const gdi::Picture& picture) {
   gdi::Picture copy;
   gdi::BitmapBits from = gdi::BitmapBits::OfBitmap(picture.Handle());
   if (from) {
-    gdi::HBITMAP bitmap = gdi::CreateCompatibleBitmap(0, from.width(), from.height());
+    // The copy below writes every pixel of a 24- or 32-bit source.
+    const bool whole = from.bits_per_pixel() == 24 || from.bits_per_pixel() == 32;
+    gdi::HBITMAP bitmap = gdi::CreateCompatibleBitmap(
+        0, from.width(), from.height(), whole ? gdi::NewPixels::kUnset : gdi::NewPixels::kZero);
     if (!bitmap) Raise(err::kOutOfMemory);
     copy = gdi::Picture(bitmap, gdi::Ownership::kOwned);
     CopyPixels(from, gdi::BitmapBits::OfBitmap(bitmap));
@@ -186,13 +211,29 @@ void PictureBox::SetPicture(const gdi::Picture& picture) {
   // pixel: redrawing it would copy each pixel onto itself.
   const bool image_is_source = image_ && picture.Handle() == image_.bitmap();
   picture_ = std::move(copy);
-  Clear(visible_);
+  visible_stale_ = true;
   if (auto_redraw_ && !image_is_source) Clear(image_);
+}
+
+void PictureBox::TakeImageAsPicture() {
+  if (!auto_redraw_ || !image_) {
+    SetPicture(Image());
+    SetAutoRedraw(false);
+    return;
+  }
+  // As SetPicture(Image()): the picture shows the image pixel for pixel and
+  // the visible surface is brought to it; then, as SetAutoRedraw(false), the
+  // image goes, here into the picture.
+  const gdi::HBITMAP bitmap = image_.ReleaseBitmap();
+  picture_ = gdi::Picture(bitmap, gdi::Ownership::kOwned);
+  image_ = Surface();
+  auto_redraw_ = false;
+  visible_stale_ = true;
 }
 
 void PictureBox::SetBackColor(chart::Rgb color) {
   back_color_ = color;
-  Clear(visible_);
+  visible_stale_ = true;
   if (auto_redraw_) Clear(image_);
 }
 

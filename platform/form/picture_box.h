@@ -12,6 +12,12 @@
 // image); switching AutoRedraw off drops the persistent image. Setting the
 // size it has already changes nothing: the surfaces keep their pixels.
 //
+// The visible surface is brought to that start when it is next asked for
+// (hDC or Image while it is the drawing surface, Cls), not at each change:
+// a chart drawn with AutoRedraw on never looks at it. So drawing into the
+// visible surface through a DC obtained before such a change is lost when
+// the surface is next asked for.
+//
 // Fonts are found by name through fontconfig (with the renderer's aliases for
 // the usual Windows names); sizes are points at 96 dots per inch.
 #pragma once
@@ -66,6 +72,11 @@ class PictureBox {
   // as Image()) and redraws the surfaces; the empty picture removes it.
   const gdi::Picture& Picture() const { return picture_; }
   void SetPicture(const gdi::Picture& picture);
+  // SetPicture(Image()) followed by SetAutoRedraw(false), with the same
+  // outcome, except that the persistent image's bitmap becomes the picture
+  // instead of being copied and dropped. With AutoRedraw off it is just
+  // those two calls.
+  void TakeImageAsPicture();
 
   // White and black by default. A new background colour clears the surfaces.
   chart::Rgb BackColor() const { return back_color_; }
@@ -112,7 +123,9 @@ class PictureBox {
   class Surface {
    public:
     Surface() = default;
-    Surface(int width, int height);
+    // Pixels as gdi::NewPixels says: unset only for a caller that clears
+    // the surface before it is used.
+    Surface(int width, int height, gdi::NewPixels start);
     Surface(Surface&& other) noexcept;
     Surface& operator=(Surface&& other) noexcept;
     Surface(const Surface&) = delete;
@@ -121,6 +134,9 @@ class PictureBox {
     gdi::HDC dc() const { return dc_; }
     gdi::HBITMAP bitmap() const { return bitmap_; }
     explicit operator bool() const { return dc_ != 0 && bitmap_ != 0; }
+    // Ends the surface, handing its bitmap (selected into no DC) to the
+    // caller, who deletes it.
+    gdi::HBITMAP ReleaseBitmap() noexcept;
 
    private:
     void Release() noexcept;
@@ -134,12 +150,15 @@ class PictureBox {
   // Whether every surface the size calls for exists (a failed allocation
   // leaves one missing; setting the same size again retries it).
   bool SurfacesInPlace() const;
+  // Brings the surface to the background and the picture: every pixel.
   void Clear(const Surface& s) const;
-  const Surface& Target() const { return auto_redraw_ && image_ ? image_ : visible_; }
+  // The drawing surface (see Surfaces), the visible one brought up to date.
+  const Surface& Target() const;
 
   float left_, top_, width_, height_;
   bool auto_redraw_ = false;
   Surface visible_, image_;
+  mutable bool visible_stale_ = false;  // visible_ awaits its Clear
   gdi::Picture picture_;
   chart::Rgb back_color_{255, 255, 255};
   chart::Rgb fore_color_{0, 0, 0};

@@ -129,7 +129,8 @@ class Table {
   HANDLE next_ = 0x10000;
 };
 
-std::shared_ptr<Bitmap> MakeBitmap(int width, int height, int bits_per_pixel, bool bottom_up) {
+std::shared_ptr<Bitmap> MakeBitmap(int width, int height, int bits_per_pixel, bool bottom_up,
+                                   NewPixels start) {
   if (width <= 0 || height <= 0) return nullptr;
   if (static_cast<std::int64_t>(width) * height > kMaxBitmapPixels) return nullptr;
   auto bitmap = std::make_shared<Bitmap>();
@@ -140,8 +141,14 @@ std::shared_ptr<Bitmap> MakeBitmap(int width, int height, int bits_per_pixel, bo
   // Both fit: width <= kMaxBitmapPixels, so the stride is at most 256 MiB.
   bitmap->stride = bits_per_pixel == 32 ? width * 4 : (width * 3 + 3) & ~3;
   const std::size_t bytes = static_cast<std::size_t>(bitmap->stride) * height;
-  bitmap->memory = detail::AllocatePixels(bytes);
+  bitmap->memory = detail::AllocatePixels(bytes, start == NewPixels::kZero);
   if (!bitmap->memory) return nullptr;
+  const std::size_t used = static_cast<std::size_t>(width) * (bits_per_pixel / 8);
+  const auto stride = static_cast<std::size_t>(bitmap->stride);
+  if (start == NewPixels::kUnset && used < stride) {
+    for (std::size_t row = 0; row < static_cast<std::size_t>(height); ++row)
+      std::memset(bitmap->memory.get() + row * stride + used, 0, stride - used);
+  }
   return bitmap;
 }
 
@@ -219,20 +226,20 @@ int GetDeviceCaps(HDC hdc, int index) {
 
 // --- Bitmaps -------------------------------------------------------------------------
 
-HBITMAP CreateCompatibleBitmap(HDC hdc, int cx, int cy) {
+HBITMAP CreateCompatibleBitmap(HDC hdc, int cx, int cy, NewPixels start) {
   Table& t = Table::Get();
   {
     std::lock_guard lock(t.mutex);
     if (hdc != 0 && t.FindDC(hdc) == nullptr) return 0;
   }
-  auto bitmap = MakeBitmap(cx, cy, 32, false);  // allocated outside the lock
+  auto bitmap = MakeBitmap(cx, cy, 32, false, start);  // allocated outside the lock
   if (!bitmap) return 0;
   std::lock_guard lock(t.mutex);
   return t.Add(std::move(bitmap));
 }
 
 HBITMAP CreateDIBSection(HDC hdc, const BITMAPINFO* pbmi, UINT usage, void** ppvBits,
-                         HANDLE hSection, DWORD /*offset*/) {
+                         HANDLE hSection, DWORD /*offset*/, NewPixels start) {
   if (ppvBits != nullptr) *ppvBits = nullptr;
   if (pbmi == nullptr || usage != DIB_RGB_COLORS || hSection != 0) return 0;
   const BITMAPINFOHEADER& h = pbmi->bmiHeader;
@@ -246,7 +253,7 @@ HBITMAP CreateDIBSection(HDC hdc, const BITMAPINFO* pbmi, UINT usage, void** ppv
   }
   const int height = h.biHeight < 0 ? -h.biHeight : h.biHeight;
   const bool bottom_up = h.biBitCount == 24 && h.biHeight > 0;
-  auto bitmap = MakeBitmap(h.biWidth, height, h.biBitCount, bottom_up);
+  auto bitmap = MakeBitmap(h.biWidth, height, h.biBitCount, bottom_up, start);
   if (!bitmap) return 0;
   bitmap->is_dib = true;
   void* bits = bitmap->memory.get();

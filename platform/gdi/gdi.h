@@ -94,9 +94,18 @@ int GetDeviceCaps(HDC hdc, int index);
 
 // --- Bitmaps -----------------------------------------------------------------
 
-// A 32-bit bitmap (zero-filled, so black) of cx x cy pixels; 0 when a size is
-// not positive or exceeds kMaxBitmapPixels, or when memory runs out.
-HBITMAP CreateCompatibleBitmap(HDC hdc, int cx, int cy);
+// How a new bitmap's pixels start (our own addition to the calls below):
+// zero, so black, as the system's calls leave them; or unset, for a caller
+// that writes every pixel before any is read, which saves filling memory
+// that is overwritten at once. Unset pixels may hold an earlier bitmap's
+// pixels of the same thread; the padding at the end of a row is zero either
+// way.
+enum class NewPixels { kZero, kUnset };
+
+// A 32-bit bitmap (zero-filled, so black, unless start says otherwise) of
+// cx x cy pixels; 0 when a size is not positive or exceeds kMaxBitmapPixels,
+// or when memory runs out.
+HBITMAP CreateCompatibleBitmap(HDC hdc, int cx, int cy, NewPixels start = NewPixels::kZero);
 
 struct BITMAPINFOHEADER {
   DWORD biSize = 0;
@@ -127,11 +136,12 @@ inline constexpr DWORD BI_RGB = 0;
 // A DIB section: biBitCount 24 or 32, BI_RGB, biPlanes 1, biWidth > 0,
 // biHeight != 0 (positive: rows bottom-up; negative: top-down). A 32-bit
 // section is always top-down in the layout above, whatever the sign. The
-// pixel memory is zero-filled and its address is stored in *ppvBits (set to
-// nullptr on failure). 0 when the header is unsupported, the size is over
-// kMaxBitmapPixels, or memory runs out. hSection must be 0.
+// pixel memory is zero-filled (unless start says otherwise) and its address
+// is stored in *ppvBits (set to nullptr on failure). 0 when the header is
+// unsupported, the size is over kMaxBitmapPixels, or memory runs out.
+// hSection must be 0.
 HBITMAP CreateDIBSection(HDC hdc, const BITMAPINFO* pbmi, UINT usage, void** ppvBits,
-                         HANDLE hSection, DWORD offset);
+                         HANDLE hSection, DWORD offset, NewPixels start = NewPixels::kZero);
 
 // Selects a bitmap into a memory DC and answers the bitmap it held, or 0 on
 // failure (not a memory DC, not a bitmap, or a bitmap already selected into

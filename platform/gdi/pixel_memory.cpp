@@ -106,11 +106,11 @@ void PixelMemoryDeleter::operator()(std::uint8_t* block) const noexcept {
   }
 }
 
-PixelMemory AllocatePixels(std::size_t bytes) noexcept {
+PixelMemory AllocatePixels(std::size_t bytes, bool zero) noexcept {
   bytes = std::max<std::size_t>(bytes, 1);
   if (Cache* cache = ThisThreadCache()) {
     if (std::uint8_t* data = cache->Take(bytes)) {
-      std::memset(data, 0, bytes);
+      if (zero) std::memset(data, 0, bytes);
       return PixelMemory(data, PixelMemoryDeleter{bytes});
     }
   }

@@ -28,8 +28,10 @@ struct PixelMemoryDeleter {
 
 using PixelMemory = std::unique_ptr<std::uint8_t[], PixelMemoryDeleter>;
 
-// A zero-filled block of bytes (at least 1); null when memory runs out.
-PixelMemory AllocatePixels(std::size_t bytes) noexcept;
+// A block of bytes (at least 1), zero-filled unless zero is false (then it
+// may hold what an earlier bitmap of this thread left: only for a caller
+// that writes every byte before any is read); null when memory runs out.
+PixelMemory AllocatePixels(std::size_t bytes, bool zero = true) noexcept;
 
 // What this thread's cache holds now.
 struct PixelCacheContents {

@@ -141,6 +141,44 @@ TEST(DibSection, CreateFromPictureCopiesBottomUp) {
   EXPECT_EQ(empty.Width(), 0);
 }
 
+// Leaves a freed block of the given size, every byte 0xAB, in this thread's
+// pixel cache: the next bitmap of that size that starts unset gets it.
+void LeaveStalePixels(int width32, int height) {
+  const gdi::HBITMAP stale = gdi::CreateCompatibleBitmap(0, width32, height);
+  const gdi::BitmapBits bits = gdi::BitmapBits::OfBitmap(stale);
+  for (int y = 0; y < height; ++y) std::memset(bits.Row(y), 0xAB, width32 * 4);
+  gdi::DeleteObject(stale);
+}
+
+// The section starts unset and is overwritten by the copy: no byte of an
+// earlier bitmap survives, the row padding included; when the copy cannot
+// be made the section is black.
+TEST(DibSection, CreateFromPictureLeavesNoEarlierPixels) {
+  // 5 x 3 at 24 bits: rows of 15 bytes padded to 16, 48 bytes in all.
+  const gdi::Picture picture = PatternPicture(5, 3);
+  LeaveStalePixels(12, 1);
+  cDIBSection d;
+  d.CreateFromPicture(picture);
+  ASSERT_NE(d.DIBSectionBitsPtr(), nullptr);
+  for (int row = 0; row < 3; ++row) {
+    EXPECT_EQ(At(d, 15, row), 0) << "padding of memory row " << row;
+    for (int x = 0; x < 5; ++x) EXPECT_EQ(At(d, 3 * x + 2, row), 7) << x << "," << row;
+  }
+
+  // The picture's bitmap is held by another DC: it cannot be selected for
+  // the copy.
+  const gdi::HDC holder = gdi::CreateCompatibleDC(0);
+  const gdi::HGDIOBJ old = gdi::SelectObject(holder, picture.Handle());
+  ASSERT_NE(old, 0u);
+  LeaveStalePixels(12, 1);
+  cDIBSection black;
+  black.CreateFromPicture(picture);
+  ASSERT_NE(black.DIBSectionBitsPtr(), nullptr);
+  for (int i = 0; i < 48; ++i) EXPECT_EQ(black.DIBSectionBitsPtr()[i], 0) << "byte " << i;
+  gdi::SelectObject(holder, old);
+  gdi::DeleteDC(holder);
+}
+
 TEST(DibSection, CreateFromPictureKeepsOnlyItsOwnHandles) {
   const gdi::Picture picture = PatternPicture(4, 3);
   const gdi::HandleCounts before = gdi::CountHandles();

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
+#include <vector>
 
 #include "platform/automation/error.h"
 #include "platform/form/form.h"
@@ -79,6 +81,79 @@ TEST(PictureBox, PictureTakenFromTheImageSurvivesIt) {
   box.SetPicture(gdi::Picture());
   EXPECT_TRUE(box.Picture().IsEmpty());
   EXPECT_EQ(PixelOf(box.Image().Handle(), 5, 5), (chart::Rgb{0, 0, 255}));
+}
+
+// Every pixel of two bitmaps, in order.
+std::vector<std::uint32_t> PixelsOf(gdi::HBITMAP bitmap) {
+  gdi::BitmapBits bits = gdi::BitmapBits::OfBitmap(bitmap);
+  std::vector<std::uint32_t> all;
+  for (int y = 0; y < bits.height(); ++y)
+    for (int x = 0; x < bits.width(); ++x)
+      all.push_back(reinterpret_cast<const std::uint32_t*>(bits.Row(y))[x]);
+  return all;
+}
+
+// Handing the image over as the picture ends where copying it and switching
+// AutoRedraw off ends: the same picture, the same visible surface, and the
+// next persistent image starting from that picture.
+TEST(PictureBox, TakingTheImageAsPictureEqualsCopyingItThenAutoRedrawOff) {
+  PictureBox copied(0, 0, 60 * 15, 30 * 15), taken(0, 0, 60 * 15, 30 * 15);
+  for (PictureBox* box : {&copied, &taken}) {
+    box->SetBackColor({0, 0, 255});
+    box->SetAutoRedraw(true);
+    box->SetForeColor(kRed);
+    box->Line(3, 4, 20, 25, BoxFill::kFilled);
+  }
+  copied.SetPicture(copied.Image());
+  copied.SetAutoRedraw(false);
+  taken.TakeImageAsPicture();
+  EXPECT_FALSE(taken.AutoRedraw());
+  EXPECT_EQ(CountOf(taken.Picture().Handle(), kRed), 18 * 22);
+  EXPECT_EQ(PixelsOf(taken.Picture().Handle()), PixelsOf(copied.Picture().Handle()));
+  EXPECT_EQ(PixelsOf(taken.Image().Handle()), PixelsOf(copied.Image().Handle()));
+  for (PictureBox* box : {&copied, &taken}) {
+    box->SetAutoRedraw(true);
+    box->SetForeColor(kBlack);
+    box->Line(40, 2, 50, 8, BoxFill::kFilled);
+  }
+  EXPECT_EQ(PixelsOf(taken.Image().Handle()), PixelsOf(copied.Image().Handle()));
+  EXPECT_EQ(CountOf(taken.Image().Handle(), kRed), 18 * 22);
+  // Without a persistent image it is the two calls as they are.
+  taken.SetAutoRedraw(false);
+  taken.TakeImageAsPicture();
+  EXPECT_EQ(CountOf(taken.Picture().Handle(), kRed), 18 * 22);
+  EXPECT_FALSE(taken.AutoRedraw());
+}
+
+// Surfaces and pictures start from memory that may hold an earlier bitmap's
+// pixels of the thread; none of them may show.
+TEST(PictureBox, NoSurfaceShowsAnEarlierBitmapsPixels) {
+  auto leave_stale_pixels = [](int w, int h) {
+    const gdi::HBITMAP stale = gdi::CreateCompatibleBitmap(0, w, h);
+    const gdi::BitmapBits bits = gdi::BitmapBits::OfBitmap(stale);
+    for (int y = 0; y < h; ++y) std::memset(bits.Row(y), 0x5A, static_cast<std::size_t>(w) * 4);
+    gdi::DeleteObject(stale);
+  };
+  leave_stale_pixels(30, 20);
+  PictureBox box(0, 0, 30 * 15, 20 * 15);
+  EXPECT_EQ(CountOf(box.Image().Handle(), kWhite), 30 * 20) << "visible surface";
+  leave_stale_pixels(30, 20);
+  box.SetAutoRedraw(true);
+  EXPECT_EQ(CountOf(box.Image().Handle(), kWhite), 30 * 20) << "persistent image";
+  box.SetForeColor(kRed);
+  box.Line(0, 0, 4, 4, BoxFill::kFilled);
+  leave_stale_pixels(30, 20);
+  box.SetPicture(box.Image());
+  EXPECT_EQ(CountOf(box.Picture().Handle(), kRed), 25);
+  EXPECT_EQ(CountOf(box.Picture().Handle(), kWhite), 30 * 20 - 25) << "picture";
+  leave_stale_pixels(30, 20);
+  box.SetAutoRedraw(false);
+  box.SetBackColor({0, 255, 0});
+  leave_stale_pixels(30, 20);
+  box.SetWidth(31 * 15);  // a new visible surface: green, the picture on it
+  EXPECT_EQ(CountOf(box.Image().Handle(), kRed), 25);
+  EXPECT_EQ(CountOf(box.Image().Handle(), chart::Rgb{0, 255, 0}), 20)
+      << "the column past the picture";
 }
 
 TEST(PictureBox, SettingTheSizeItHasKeepsTheSurfacesAndTheirPixels) {
