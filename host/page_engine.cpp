@@ -157,6 +157,12 @@ constexpr const char* kRunKey = "qzPageRun";
 // strings of its built-ins is what is saved. A page that failed, spent a
 // budget or ran into the heap's limit leaves the heap behind: the next page
 // gets a new one, as does every kPagesPerHeap-th page.
+//
+// The next page's fresh thread is made by MakeNextThread, which the server
+// calls once a page's answer is on its way, so that making it is not on a
+// request's path; a page that finds none (no server, or a page run inside
+// another) makes its own. Between pages the heap's stack holds nothing but
+// that fresh thread, which no page has touched.
 class WorkerEngine {
  public:
   static constexpr int kPagesPerHeap = 1000;
@@ -169,8 +175,13 @@ class WorkerEngine {
   // The calling thread's engine; null while a page of the thread uses it
   // (a page run from inside another page gets an engine of its own).
   static WorkerEngine* ForThisThread() {
-    thread_local WorkerEngine engine;
+    WorkerEngine& engine = Thread();
     return engine.in_use_ ? nullptr : &engine;
+  }
+  // The calling thread's engine, in use or not.
+  static WorkerEngine& Thread() {
+    thread_local WorkerEngine engine;
+    return engine;
   }
 
   ScriptBudget& budget() { return budget_; }
@@ -184,8 +195,21 @@ class WorkerEngine {
     if (heap_ == nullptr) {
       heap_ = duk_create_heap(BudgetAlloc, BudgetRealloc, BudgetFree, &budget_, &Fatal);
       pages_ = 0;
+      ready_ = false;
     }
     return heap_;
+  }
+  // Pushes the page's thread on the heap's stack top: the fresh one made by
+  // MakeNextThread, or a new one. False when none can be made (the stack is then as
+  // it was).
+  bool PushPageThread() {
+    duk_context* h = heap();
+    if (h == nullptr) return false;
+    if (ready_) {
+      ready_ = false;  // the thread stays at the stack top, now the page's
+      return true;
+    }
+    return duk_safe_call(h, PushFreshThread, nullptr, 0, 1) == DUK_EXEC_SUCCESS;
   }
   // Ends the page: its thread (on the heap's stack top) is dropped and the
   // heap collected, or the whole heap destroyed when keep is false. Either
@@ -194,20 +218,42 @@ class WorkerEngine {
   void End(bool keep) {
     budget_.stop = true;
     if (heap_ != nullptr) {
-      duk_set_top(heap_, 0);
-      if (keep && ++pages_ < kPagesPerHeap) {
+      if (!keep) {
+        Drop();
+      } else if (!ready_) {
+        duk_set_top(heap_, 0);
         // Runs the finalizers of the page's objects; what they leave is
         // freed by the next page's collection.
-        duk_gc(heap_, 0);
-      } else {
-        Drop();
+        if (++pages_ < kPagesPerHeap)
+          duk_gc(heap_, 0);
+        else
+          Drop();
       }
+      // else the page ran no script on the heap: its fresh thread stays.
     }
     in_use_ = false;
   }
+  // Between pages: makes the next page's thread. Nothing to do while a page
+  // runs, without a heap, or when the thread is made already.
+  void MakeNextThread() {
+    if (in_use_ || heap_ == nullptr || ready_) return;
+    // No page's limits apply between pages.
+    budget_.stop = true;
+    budget_.heap_limit = SIZE_MAX;
+    budget_.refusals = 0;
+    duk_set_top(heap_, 0);
+    ready_ = duk_safe_call(heap_, PushFreshThread, nullptr, 0, 1) == DUK_EXEC_SUCCESS;
+    if (!ready_) duk_set_top(heap_, 0);
+  }
 
  private:
+  // Pushes a thread with a new global environment (safe call body).
+  static duk_ret_t PushFreshThread(duk_context* ctx, void*) {
+    duk_push_thread_new_globalenv(ctx);
+    return 1;
+  }
   void Drop() {
+    ready_ = false;
     if (heap_ != nullptr) duk_destroy_heap(std::exchange(heap_, nullptr));
   }
   [[noreturn]] static void Fatal(void*, const char* msg) {
@@ -219,13 +265,8 @@ class WorkerEngine {
   duk_context* heap_ = nullptr;
   int pages_ = 0;
   bool in_use_ = false;
+  bool ready_ = false;  // the stack top is a fresh thread for the next page
 };
-
-// Pushes a thread with a new global environment (safe call body).
-duk_ret_t PushPageThread(duk_context* ctx, void*) {
-  duk_push_thread_new_globalenv(ctx);
-  return 1;
-}
 
 // An error as the page reports it.
 struct PageError {
@@ -754,13 +795,11 @@ PageResult PageRun::Run() {
 
   PageResult result;
   {
-    duk_context* heap = engine_->heap();
-    if (heap == nullptr) Raise(err::kOutOfMemory, {}, kSource);
-    if (duk_safe_call(heap, PushPageThread, nullptr, 0, 1) != DUK_EXEC_SUCCESS) {
+    if (!engine_->PushPageThread()) {
       EndEngine(false);
       Raise(err::kOutOfMemory, {}, kSource);
     }
-    duk_context* ctx = duk_get_context(heap, -1);
+    duk_context* ctx = duk_get_context(engine_->heap(), -1);
     ctx_ = ctx;
     parsed_ = &parsed;
     bool failed = duk_safe_call(ctx, RunScript, this, 0, 1) != DUK_EXEC_SUCCESS;
@@ -918,6 +957,10 @@ PageResult RunPage(const PageOptions& options, const PageRequest& request,
 PageResult RunPageText(const PageOptions& options, const PageRequest& request,
                        std::string_view text, const std::filesystem::path& file) {
   return RunPageRun(options, request, file, &text);
+}
+
+void ReadyNextPage() noexcept {
+  WorkerEngine::Thread().MakeNextThread();
 }
 
 }  // namespace qz::host

@@ -109,6 +109,13 @@ PageResult RunPage(const PageOptions& options, const PageRequest& request,
 PageResult RunPageText(const PageOptions& options, const PageRequest& request,
                        std::string_view text, const std::filesystem::path& file);
 
+// Readies the calling thread's script engine for its next page: makes the
+// next page's fresh global environment. Pages work without it (a page makes
+// its own), but a server calls it after a page's answer is on its way, to
+// keep that work off the next request's path. Does nothing while a page of
+// the thread runs.
+void ReadyNextPage() noexcept;
+
 // The body of the error answer: a short HTML page naming the error number,
 // description, source, page and line (every text HTML-encoded). The texts go
 // to a remote client: pass them through ClientText first.

@@ -690,6 +690,7 @@ asio::awaitable<PageResult> PageServer::Impl::OnApartment(std::shared_ptr<PageRe
       auto executor = asio::get_associated_executor(*owner);
       asio::post(executor,
                  [owner, result = std::move(result)]() mutable { (*owner)(std::move(result)); });
+      ReadyNextPage();
     });
   };
   co_return co_await asio::async_initiate<const asio::use_awaitable_t<>&, void(PageResult)>(
