@@ -9,6 +9,7 @@
 
 #include "host/page_objects.h"
 #include "platform/automation/error.h"
+#include "platform/com/dispatcher.h"
 #include "platform/com/typeinfo.h"
 
 namespace qz::host {
@@ -65,8 +66,8 @@ struct MemberShape {
 
 MemberShape ShapeOf(IDispatch* d, std::string_view name) {
   MemberShape s;
-  for (const MemberInfo& m : d->GetTypeInfo().members) {
-    if (!EqualsNoCase(m.name, name)) continue;
+  for (const MemberInfo* row : MembersNamed(d->GetTypeInfo(), name)) {
+    const MemberInfo& m = *row;
     s.found = true;
     switch (m.kind) {
       case MemberKind::PropertyGet:

@@ -2,6 +2,9 @@
 
 #include <exception>
 #include <new>
+#include <string>
+#include <unordered_map>
+#include <vector>
 
 namespace qz {
 
@@ -16,8 +19,56 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
   return true;
 }
 
-const MemberInfo* FindKind(const TypeInfo& info, DISPID id, MemberKind kind) {
+char Lower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// A table's rows by lower-case name and by id, each list in table order.
+struct TableIndex {
+  std::unordered_map<std::string, std::vector<const MemberInfo*>> by_name;
+  std::unordered_map<DISPID, std::vector<const MemberInfo*>> by_id;
+};
+
+// This thread's index of the table; throws std::bad_alloc.
+const TableIndex& IndexOf(const TypeInfo& info) {
+  // Keyed by the row array too: a table object in automatic storage whose
+  // address comes round again with other rows gets an index of its own.
+  struct Key {
+    const TypeInfo* info;
+    const MemberInfo* rows;
+    std::size_t count;
+    bool operator==(const Key&) const = default;
+  };
+  struct KeyHash {
+    std::size_t operator()(const Key& k) const noexcept {
+      return std::hash<const void*>()(k.info) ^ (std::hash<const void*>()(k.rows) << 1) ^ k.count;
+    }
+  };
+  thread_local std::unordered_map<Key, TableIndex, KeyHash> indexes;
+  const Key key{&info, info.members.data(), info.members.size()};
+  if (auto it = indexes.find(key); it != indexes.end()) return it->second;
+  TableIndex index;
   for (const MemberInfo& m : info.members) {
+    std::string lower(m.name);
+    for (char& c : lower) c = Lower(c);
+    index.by_name[lower].push_back(&m);
+    index.by_id[m.id].push_back(&m);
+  }
+  return indexes.emplace(key, std::move(index)).first->second;
+}
+
+const MemberInfo* FindKind(const TypeInfo& info, DISPID id, MemberKind kind) {
+  try {
+    const TableIndex& index = IndexOf(info);
+    auto it = index.by_id.find(id);
+    if (it == index.by_id.end()) return nullptr;
+    for (const MemberInfo* m : it->second) {
+      if (m->kind == kind) return m;
+    }
+    return nullptr;
+  } catch (const std::bad_alloc&) {
+  }
+  for (const MemberInfo& m : info.members) {  // no memory for the index
     if (m.id == id && m.kind == kind) return &m;
   }
   return nullptr;
@@ -79,9 +130,25 @@ const MemberInfo* FindMember(const TypeInfo& info, DISPID id, std::uint16_t flag
   return nullptr;
 }
 
+std::span<const MemberInfo* const> MembersNamed(const TypeInfo& info, std::string_view name) {
+  thread_local std::string lower;  // keeps its capacity: no allocation per lookup
+  lower.resize(name.size());
+  for (std::size_t i = 0; i < name.size(); ++i) lower[i] = Lower(name[i]);
+  const TableIndex& index = IndexOf(info);
+  auto it = index.by_name.find(lower);
+  if (it == index.by_name.end()) return {};
+  return it->second;
+}
+
 HRESULT DispatchGetIDsOfNames(const TypeInfo& info, std::string_view name, DISPID* id) noexcept {
   if (id == nullptr) return E_POINTER;
-  for (const MemberInfo& m : info.members) {
+  try {
+    std::span<const MemberInfo* const> rows = MembersNamed(info, name);
+    *id = rows.empty() ? DISPID_UNKNOWN : rows.front()->id;
+    return rows.empty() ? DISP_E_UNKNOWNNAME : S_OK;
+  } catch (const std::bad_alloc&) {
+  }
+  for (const MemberInfo& m : info.members) {  // no memory for the index
     if (EqualsNoCase(m.name, name)) {
       *id = m.id;
       return S_OK;

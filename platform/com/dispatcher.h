@@ -107,6 +107,12 @@ const MemberInfo* FindMember(const TypeInfo& info, DISPID id, std::uint16_t flag
 // case; DISP_E_UNKNOWNNAME when there is none.
 HRESULT DispatchGetIDsOfNames(const TypeInfo& info, std::string_view name, DISPID* id) noexcept;
 
+// The rows of the table named name (compared without regard to letter case),
+// in table order; empty when there are none. The first lookup in a table on
+// a thread indexes it by name and id: a table must live as long as the
+// thread (the member tables are static, and libraries are never unloaded).
+std::span<const MemberInfo* const> MembersNamed(const TypeInfo& info, std::string_view name);
+
 // The value v converted to a declared parameter or result type. Variant (and
 // None) answers v as it is; Object requires an object reference (else Object
 // required, 424); the others use the standard conversions and raise their
