@@ -10,6 +10,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <utility>
 
 #include "platform/automation/error.h"
@@ -312,11 +315,55 @@ int RegistryRemoveLibrary(const std::string& path, const std::string& library) {
   return static_cast<int>(removed);
 }
 
+namespace {
+
+// What a registry file was when it was last read: the file and its times.
+struct FileStamp {
+  dev_t dev = 0;
+  ino_t ino = 0;
+  off_t size = -1;
+  timespec mtime{}, ctime{};
+  bool operator==(const FileStamp& o) const {
+    return dev == o.dev && ino == o.ino && size == o.size && mtime.tv_sec == o.mtime.tv_sec &&
+           mtime.tv_nsec == o.mtime.tv_nsec && ctime.tv_sec == o.ctime.tv_sec &&
+           ctime.tv_nsec == o.ctime.tv_nsec;
+  }
+};
+
+struct ReadCache {
+  std::mutex mutex;
+  std::map<std::string, std::pair<FileStamp, std::shared_ptr<const RegistryContents>>> files;
+};
+
+// The contents of the registry at path, from the cache while the file is as
+// it was when read. The stamp is taken before the read, so a file that
+// changes in between is read again at the next lookup.
+std::shared_ptr<const RegistryContents> CurrentContents(const std::string& path) {
+  static ReadCache cache;
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) {
+    if (errno == ENOENT) return std::make_shared<const RegistryContents>();
+    RaiseFileError(errno, "Cannot read the registry", path);
+  }
+  const FileStamp stamp{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
+  {
+    std::lock_guard lock(cache.mutex);
+    auto it = cache.files.find(path);
+    if (it != cache.files.end() && it->second.first == stamp) return it->second.second;
+  }
+  auto contents = std::make_shared<const RegistryContents>(ReadRegistry(path));
+  std::lock_guard lock(cache.mutex);
+  cache.files[path] = {stamp, contents};
+  return contents;
+}
+
+}  // namespace
+
 std::optional<RegisteredClass> FindRegisteredClass(const std::string& path,
                                                    std::string_view progid) {
-  RegistryContents c = ReadRegistry(path);
-  for (auto& k : c.classes) {
-    if (EqualsNoCase(k.progid, progid)) return std::move(k);
+  const std::shared_ptr<const RegistryContents> c = CurrentContents(path);
+  for (const auto& k : c->classes) {
+    if (EqualsNoCase(k.progid, progid)) return k;
   }
   return std::nullopt;
 }

@@ -66,7 +66,10 @@ void RegistryAddLibrary(const std::string& path, const std::string& library,
 int RegistryRemoveLibrary(const std::string& path, const std::string& library);
 
 // The class registered under progid (compared without regard to letter
-// case), if any.
+// case), if any. The file is read again only when it changed (another
+// file in its place, or a new size, modification or change time): a change
+// applies to the next lookup, but a steady registry is not read and parsed
+// for every object a page creates.
 std::optional<RegisteredClass> FindRegisteredClass(const std::string& path,
                                                    std::string_view progid);
 

@@ -1,7 +1,9 @@
 #include "platform/com/registry.h"
 
+#include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -115,6 +117,33 @@ TEST(Registry, ReplacesItsOwnEntriesAndKeepsOthers) {
             (std::vector<std::string>{"# kept comment", "something\tthis version does not know"}));
   std::string text = Slurp(path);
   EXPECT_NE(text.find("# kept comment\n"), std::string::npos);
+}
+
+// Lookups read the file again whenever it changed, however it changed: by
+// our own writes (a new file), by an edit in place, by its removal.
+TEST(Registry, LookupsSeeEveryChangeOfTheFile) {
+  ScratchDir dir;
+  std::string path = dir / "registry";
+  EXPECT_FALSE(FindRegisteredClass(path, "A.One"));  // no file yet
+  RegistryAddLibrary(path, "/lib/A.so", {Class(1, "A.One", "/lib/A.so")}, {});
+  ASSERT_TRUE(FindRegisteredClass(path, "A.One"));
+  EXPECT_EQ(FindRegisteredClass(path, "A.One")->library, "/lib/A.so");
+  // Edited in place to the same size, its time stamps set back as they were.
+  struct stat before {};
+  ASSERT_EQ(::stat(path.c_str(), &before), 0);
+  std::string text = Slurp(path);
+  const std::size_t at = text.find("/lib/A.so");
+  ASSERT_NE(at, std::string::npos);
+  text.replace(at, 9, "/lib/Z.so");
+  {
+    std::fstream out(path, std::ios::in | std::ios::out);
+    out << text;
+  }
+  const timespec times[2] = {before.st_atim, before.st_mtim};
+  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+  EXPECT_EQ(FindRegisteredClass(path, "A.One")->library, "/lib/Z.so") << "the change time moved";
+  ASSERT_EQ(::unlink(path.c_str()), 0);
+  EXPECT_FALSE(FindRegisteredClass(path, "A.One"));
 }
 
 TEST(Registry, RefusesFieldsThatWouldBreakTheFormat) {
