@@ -51,8 +51,11 @@ struct ServerLimits {
   // On Stop: how long pages in flight may still finish before they are
   // stopped and their connections closed.
   int shutdown_seconds = 10;
-  // Threads serving connections (1 or 2 keep up with any number of pages).
-  int io_threads = 2;
+  // Threads serving connections. One keeps up with any number of pages on a
+  // small machine, where a second only adds thread switches (on two cores:
+  // 8 instead of 5 switches a chart, 6% fewer charts a second); two from
+  // four cores on.
+  int io_threads = std::thread::hardware_concurrency() >= 4 ? 2 : 1;
   // An apartment whose page has run longer than the script timeout and this
   // margin is stuck: the page did not stop when its budget ran out, and the
   // health check says so.
