@@ -145,6 +145,27 @@ void ReportCurrentFailure(std::string_view operation) noexcept {
   eventlog::ReportEvent(event);
 }
 
+void ReportChartWritten(std::string_view operation, ImageFormat format) noexcept {
+  eventlog::Event event;
+  event.type = eventlog::EventType::kInformation;
+  event.operation = operation;
+  switch (format) {
+    case ImageFormat::kJpeg:
+      event.format = "jpeg";
+      break;
+    case ImageFormat::kBmp:
+      event.format = "bmp";
+      break;
+    case ImageFormat::kPng:
+      event.format = "png";
+      break;
+    case ImageFormat::kSvg:
+      event.format = "svg";
+      break;
+  }
+  eventlog::ReportEvent(event);
+}
+
 void AnswerError(component::ObjectState& object, std::int32_t number) {
   IResponse& response = ResponseOf(object);
   Check(response.put_ContentType("text/HTML"));
@@ -195,6 +216,8 @@ void SaveChart(ObjectState& object, std::string_view mSaveFile) {
     if (path.find('\0') != std::string::npos) Raise(err::kBadFileNameOrNumber);
     composition::ComposeChart(object.settings, form.Chart());
     delivery::RenderChart(object, form, path);
+    delivery::ReportChartWritten("QuenzaChart.SaveChart",
+                                 delivery::FormatOf(object.settings.ImageType));
     return;
   } catch (...) {
     failure = CurrentFailureNumber();

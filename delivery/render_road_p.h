@@ -51,4 +51,8 @@ void ReportCurrentFailure(std::string_view operation) noexcept;
 // any of these (no Response at all included) is raised.
 void AnswerError(component::ObjectState& object, std::int32_t number);
 
+// Tells the event log of a chart written, as an information event naming
+// the operation and the image format. Never throws.
+void ReportChartWritten(std::string_view operation, ImageFormat format) noexcept;
+
 }  // namespace qz::delivery

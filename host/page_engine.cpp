@@ -362,6 +362,7 @@ class PageRun final : public ServerHooks, private eventlog::EventSink {
   bool finished_ = false;
   int chart_errors_ = 0;
   std::vector<std::int32_t> chart_error_numbers_;
+  std::vector<std::pair<std::string, std::uint64_t>> charts_saved_;
 };
 
 PageRun* RunOf(duk_context* ctx) {
@@ -675,6 +676,24 @@ int PageRun::CallerLine() const noexcept {
 }
 
 void PageRun::Report(const eventlog::Event& event) noexcept {
+  if (event.type == eventlog::EventType::kInformation && !event.format.empty()) {
+    try {
+      std::string_view format = event.format;
+      auto it = std::find_if(charts_saved_.begin(), charts_saved_.end(),
+                             [&](const auto& c) { return c.first == format; });
+      if (it == charts_saved_.end() && charts_saved_.size() >= PageResult::kSavedFormats - 1) {
+        format = "other";
+        it = std::find_if(charts_saved_.begin(), charts_saved_.end(),
+                          [&](const auto& c) { return c.first == format; });
+      }
+      if (it == charts_saved_.end()) it = charts_saved_.emplace(charts_saved_.end(), format, 0);
+      ++it->second;
+    } catch (...) {
+      // Not counted; the page goes on.
+    }
+    return;
+  }
+  if (event.type != eventlog::EventType::kError) return;
   ++chart_errors_;
   try {
     chart_error_numbers_.push_back(event.number);
@@ -826,6 +845,7 @@ PageResult PageRun::Run() {
   }
   result.chart_errors = chart_errors_;
   result.chart_error_numbers = std::move(chart_error_numbers_);
+  result.charts_saved = std::move(charts_saved_);
   body_bytes_ = response_->state().body.size();
   if (result.error.empty()) {
     const ResponseState& s = response_->state();
@@ -884,6 +904,8 @@ PageResult PageRun::RunVbScript(const ParsedPage& parsed) {
     result.headers = s.headers;
   }
   result.chart_errors = chart_errors_;
+  result.chart_error_numbers = std::move(chart_error_numbers_);
+  result.charts_saved = std::move(charts_saved_);
   body_bytes_ = response_->state().body.size();
   if (result.error.empty()) result.body = response_->TakeBody();
   // The worker's script heap served no script of this page: it stays. (Its

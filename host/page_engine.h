@@ -100,6 +100,10 @@ struct PageResult {
   // Renders that ended in the component's error answer (each logged).
   int chart_errors = 0;
   std::vector<std::int32_t> chart_error_numbers;  // their error numbers, in order
+  // Charts the page's objects wrote to files, by image format ("png"): at
+  // most kSavedFormats formats, the rest counted under "other".
+  std::vector<std::pair<std::string, std::uint64_t>> charts_saved;
+  static constexpr std::size_t kSavedFormats = 8;
 };
 
 // Runs the page file (already resolved inside the root).

@@ -396,6 +396,9 @@ struct HostMetrics {
         charts_sent(registry.AddCounter("quenza_charts_sent_total",
                                         "Charts answered as a page's image, by image format",
                                         {"format"})),
+        charts_saved(registry.AddCounter("quenza_charts_saved_total",
+                                         "Charts written to files by pages, by image format",
+                                         {"format"})),
         render_failures(registry.AddCounter(
             "quenza_render_failures_total",
             "Chart renders that ended in the error answer, by error number", {"number"})),
@@ -409,6 +412,7 @@ struct HostMetrics {
   metrics::Family<metrics::Counter>& requests;
   metrics::Counter& pages;
   metrics::Family<metrics::Counter>& charts_sent;
+  metrics::Family<metrics::Counter>& charts_saved;
   metrics::Family<metrics::Counter>& render_failures;
   metrics::Histogram& page_seconds;
 };
@@ -1043,6 +1047,8 @@ asio::awaitable<bool> PageServer::Impl::AnswerPage(Connection& c,
   if (std::string_view format = ImageFormatOf(result.content_type);
       !format.empty() && result.status == 200 && result.chart_errors == 0)
     stats.charts_sent.With({std::string(format)}).Inc();
+  for (const auto& [format, count] : result.charts_saved)
+    stats.charts_saved.With({format}).Inc(static_cast<double>(count));
   for (std::int32_t number : result.chart_error_numbers) {
     std::string label = std::to_string(number);
     std::lock_guard lock(failure_mutex);

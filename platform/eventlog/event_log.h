@@ -22,12 +22,16 @@ namespace qz::eventlog {
 enum class EventType : std::int32_t { kError = 1, kWarning = 2, kInformation = 4 };
 
 // One event. The texts are borrowed for the length of the Report call.
+// An error names what failed; an information event with a format tells of a
+// chart written ("QuenzaChart.SaveChart", "png"), so that a host can count
+// what its pages make.
 struct Event {
   EventType type = EventType::kError;
   std::int32_t number = 0;       // the automation error number
   std::string_view source;       // the error's source ("Quenza")
   std::string_view description;  // the error's own description
-  std::string_view operation;    // what failed, "QuenzaChart.SendChart"
+  std::string_view operation;    // what failed or was done, "QuenzaChart.SendChart"
+  std::string_view format;       // a chart written: its image format, "jpeg", "png", "bmp", "svg"
 };
 
 class EventSink {

@@ -111,6 +111,58 @@ TEST_F(FailureLogTest, AnUncaughtPageErrorIsLoggedAsAPageErrorNotAChartError) {
   EXPECT_NE(log_[0].find("Subscript out of range"), std::string::npos) << log_[0];
 }
 
+// Through the server: charts saved are counted by format, whichever the
+// page's language; a failed save is a render failure, not a chart saved.
+TEST(FailureMetricsTest, SavedChartsAreCountedByFormat) {
+  TempSite site;
+  const std::string out = site.root().string() + "/out";
+  site.Write("js.asp",
+             "<% var c = Server.CreateObject('Quenza.QuenzaChart'); c.Width = 2; c.Height = 1;"
+             " c.ImageType = 'PNG'; c.SaveChart('" +
+                 out + "1.png'); c.SaveChart('" + out +
+                 "2.png');"
+                 " c.ImageType = ''; c.SaveChart('" +
+                 out +
+                 "3.jpg');"
+                 " c.SaveChart('" +
+                 out + "/missing/folder.jpg'); %>");
+  site.Write("vbs.asp",
+             "<%@ Language=VBScript %><% Set c = Server.CreateObject(\"Quenza.QuenzaChart\")\n"
+             "c.Width = 2 : c.Height = 1 : c.ImageType = \"BMP\"\n"
+             "c.SaveChart \"" +
+                 out +
+                 "4.bmp\"\n"
+                 "c.FillRed = 300\nc.SaveChart \"" +
+                 out + "5.bmp\" %>");
+  ServerOptions options;
+  options.root = site.root();
+  options.port = 0;
+  options.threads = 1;
+  options.metrics = true;
+  options.create_object = [](std::string_view prog_id) -> ComPtr<IDispatch> {
+    if (prog_id != "Quenza.QuenzaChart") Raise(err::kCantCreateObject);
+    return CreateQuenzaChart().As<IDispatch>(IID_IDispatch);
+  };
+  PageServer server(options);
+  std::string why;
+  ASSERT_TRUE(server.Bind(&why)) << why;
+  server.Start();
+  TestClient client(server.port());
+  EXPECT_EQ(client.Get("/js.asp")->status, 200);
+  EXPECT_EQ(client.Get("/vbs.asp")->status, 200);
+  std::string text = client.Get("/metrics")->body;
+  server.Stop();
+  for (const char* sample : {"quenza_charts_saved_total{format=\"png\"} 2",
+                             "quenza_charts_saved_total{format=\"jpeg\"} 1",
+                             "quenza_charts_saved_total{format=\"bmp\"} 1",
+                             "quenza_render_failures_total{number=\"380\"} 1"}) {
+    EXPECT_NE(text.find("\n" + std::string(sample) + "\n"), std::string::npos) << sample << "\n"
+                                                                               << text;
+  }
+  EXPECT_TRUE(std::filesystem::exists(out + "4.bmp"));
+  EXPECT_FALSE(std::filesystem::exists(out + "5.bmp"));
+}
+
 }  // namespace
 }  // namespace qz::host::test
 

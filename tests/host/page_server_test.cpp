@@ -142,7 +142,7 @@ TEST_F(PageServerTest, MetricsAreOffUnlessAskedAndCountRequests) {
     EXPECT_NE(line.rfind(' '), std::string::npos) << line;
     EXPECT_NO_THROW((void)std::stod(line.substr(line.rfind(' ') + 1))) << line;
   }
-  EXPECT_EQ(types, 9);
+  EXPECT_EQ(types, 10);
 }
 
 TEST(MetricsAllowedTest, OnlyLoopbackClientsUnlessFromAnywhere) {
