@@ -17,6 +17,7 @@
 
 #include "platform/automation/variant.h"
 #include "platform/com/dispatch.h"
+#include "platform/com/unknown.h"
 
 namespace qz::vbs {
 
@@ -40,34 +41,10 @@ enum class Type : std::uint16_t {
 class Object;
 class Interpreter;
 
-// An intrusive reference to an Object.
+// An intrusive reference to an Object: the platform's owner of counted
+// references (Object has AddRef and Release).
 template <class T>
-class Ref {
- public:
-  Ref() = default;
-  Ref(T* p) : p_(p) {  // NOLINT: takes a new reference
-    if (p_) p_->AddRef();
-  }
-  Ref(const Ref& o) : Ref(o.p_) {}
-  Ref(Ref&& o) noexcept : p_(std::exchange(o.p_, nullptr)) {}
-  template <class U>
-  Ref(const Ref<U>& o) : Ref(static_cast<T*>(o.get())) {}
-  ~Ref() { reset(); }
-  Ref& operator=(Ref o) noexcept {
-    std::swap(p_, o.p_);
-    return *this;
-  }
-  void reset() {
-    if (T* p = std::exchange(p_, nullptr)) p->Release();
-  }
-  T* get() const { return p_; }
-  T* operator->() const { return p_; }
-  T& operator*() const { return *p_; }
-  explicit operator bool() const { return p_ != nullptr; }
-
- private:
-  T* p_ = nullptr;
-};
+using Ref = ComPtr<T>;
 
 struct ArrayData;
 
