@@ -11,42 +11,7 @@
 namespace qz::host::test {
 namespace {
 
-class PageEngineTest : public ::testing::Test {
- protected:
-  PageResult Run(const std::string& page, const std::string& query = "",
-                 const std::string& form = "") {
-    std::filesystem::path file = site_.Write("page.asp", page);
-    PageOptions options;
-    options.root = site_.root();
-    options.script_timeout_seconds = timeout_;
-    options.script_memory_limit = memory_limit_;
-    options.limits = limits_;
-    options.create_object = CreateTestObject;
-    options.log = [this](const std::string& line) { log_.push_back(line); };
-    PageRequest request;
-    request.path = "/page.asp";
-    request.query = query;
-    request.headers.emplace_back("User-Agent", "tester");
-    if (!form.empty()) {
-      request.method = "POST";
-      request.body = form;
-      request.content_type = "application/x-www-form-urlencoded; charset=utf-8";
-    }
-    return RunPage(options, request, file);
-  }
-  void SetUp() override {
-    Counters().live = 0;
-    Counters().activations = 0;
-    Counters().deactivations = 0;
-    Counters().pool_questions = 0;
-  }
-
-  TempSite site_;
-  int timeout_ = 90;
-  std::size_t memory_limit_ = std::size_t{256} << 20;
-  PageLimits limits_;
-  std::vector<std::string> log_;
-};
+using PageEngineTest = PageTest;
 
 TEST_F(PageEngineTest, LiteralTextCodeAndExpressionsKeepTheirOrder) {
   PageResult r =

@@ -45,4 +45,48 @@ inline ComPtr<IDispatch> CreateTestObject(std::string_view prog_id) {
   return ComPtr<IDispatch>::Attach(NewTestChart());
 }
 
+// Runs page text as /page.asp of a temporary site, with the test objects'
+// counters reset before each test and the page log collected in log_. A
+// suite sets the members below to change what its pages get.
+class PageTest : public ::testing::Test {
+ protected:
+  // A form, when given, is POSTed as application/x-www-form-urlencoded.
+  PageResult Run(const std::string& page, const std::string& query = "",
+                 const std::string& form = "") {
+    std::filesystem::path file = site_.Write("page.asp", page);
+    PageOptions options;
+    options.root = site_.root();
+    options.script_timeout_seconds = timeout_;
+    options.script_memory_limit = memory_limit_;
+    options.limits = limits_;
+    options.create_object = create_object_;
+    options.default_language = default_language_;
+    options.log = [this](const std::string& line) { log_.push_back(line); };
+    PageRequest request;
+    request.path = "/page.asp";
+    request.query = query;
+    request.headers.emplace_back("User-Agent", "tester");
+    if (!form.empty()) {
+      request.method = "POST";
+      request.body = form;
+      request.content_type = "application/x-www-form-urlencoded; charset=utf-8";
+    }
+    return RunPage(options, request, file);
+  }
+  void SetUp() override {
+    Counters().live = 0;
+    Counters().activations = 0;
+    Counters().deactivations = 0;
+    Counters().pool_questions = 0;
+  }
+
+  TempSite site_;
+  int timeout_ = 90;
+  std::size_t memory_limit_ = std::size_t{256} << 20;
+  PageLimits limits_;
+  ObjectCreator create_object_ = CreateTestObject;
+  PageLanguage default_language_ = PageLanguage::JScript;
+  std::vector<std::string> log_;
+};
+
 }  // namespace qz::host::test

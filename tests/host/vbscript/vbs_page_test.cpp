@@ -64,39 +64,13 @@ ComPtr<IDispatch> CreateObjects(std::string_view prog_id) {
   return CreateTestObject(prog_id);
 }
 
-class VbsPageTest : public ::testing::Test {
+class VbsPageTest : public PageTest {
  protected:
-  PageResult Run(const std::string& page, const std::string& query = "",
-                 const std::string& form = "") {
-    std::filesystem::path file = site_.Write("page.asp", page);
-    PageOptions options;
-    options.root = site_.root();
-    options.script_timeout_seconds = timeout_;
-    options.script_memory_limit = std::size_t{64} << 20;
-    options.create_object = CreateObjects;
-    options.default_language = PageLanguage::VBScript;
-    options.log = [this](const std::string& line) { log_.push_back(line); };
-    PageRequest request;
-    request.path = "/page.asp";
-    request.query = query;
-    request.headers.emplace_back("User-Agent", "tester");
-    if (!form.empty()) {
-      request.method = "POST";
-      request.body = form;
-      request.content_type = "application/x-www-form-urlencoded";
-    }
-    return RunPage(options, request, file);
+  VbsPageTest() {
+    memory_limit_ = std::size_t{64} << 20;
+    create_object_ = CreateObjects;
+    default_language_ = PageLanguage::VBScript;
   }
-  void SetUp() override {
-    Counters().live = 0;
-    Counters().activations = 0;
-    Counters().deactivations = 0;
-    Counters().pool_questions = 0;
-  }
-
-  TempSite site_;
-  int timeout_ = 90;
-  std::vector<std::string> log_;
 };
 
 TEST_F(VbsPageTest, TextBlocksAndOutputKeepTheirOrder) {
