@@ -269,13 +269,17 @@ TEST_F(ChartSiteTest, PlaygroundFormatsResolutionAndTheClickableChart) {
   ASSERT_TRUE(r);
   EXPECT_EQ(PngSize(r->body).width, 576);
 
-  // Every example chart on the index has an alt text of its own.
-  r = Get("/index.asp");
-  ASSERT_TRUE(r);
-  EXPECT_NE(
-      r->body.find("alt=\"3-D step chart \u201C3-D step\u201D of 3 series (North, South, West)"),
-      std::string::npos);
-  EXPECT_EQ(r->body.find("alt=\"\""), std::string::npos);
+  // Every example chart on either index has an alt text of its own, the
+  // chart's own description.
+  for (const char* index : {"/index.asp", "/vbs/index.asp"}) {
+    r = Get(index);
+    ASSERT_TRUE(r) << index;
+    EXPECT_NE(
+        r->body.find("alt=\"3-D step chart \u201C3-D step\u201D of 3 series (North, South, West)"),
+        std::string::npos)
+        << index;
+    EXPECT_EQ(r->body.find("alt=\"\""), std::string::npos) << index;
+  }
 }
 
 TEST_F(ChartSiteTest, SaveChartWritesTheFileItLinksTo) {
