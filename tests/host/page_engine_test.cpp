@@ -52,10 +52,7 @@ TEST_F(PageEngineTest, ObjectsAreDeactivatedAndReleasedHoweverThePageEnds) {
                     " var free = new ActiveXObject('Test.Chart'); ") +
         ending + " %>");
     expected += 3;
-    EXPECT_EQ(Counters().activations, expected);
-    EXPECT_EQ(Counters().deactivations, expected);
-    EXPECT_EQ(Counters().pool_questions, expected);
-    EXPECT_EQ(Counters().live, 0);
+    ExpectContextObjectsEnded(expected);
   }
 }
 

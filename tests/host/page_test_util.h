@@ -73,6 +73,15 @@ class PageTest : public ::testing::Test {
     }
     return RunPage(options, request, file);
   }
+  // Each of the `made` objects made in a page context since SetUp was
+  // activated, deactivated and asked about pooling, and no test object
+  // lives on.
+  static void ExpectContextObjectsEnded(int made) {
+    EXPECT_EQ(Counters().activations, made);
+    EXPECT_EQ(Counters().deactivations, made);
+    EXPECT_EQ(Counters().pool_questions, made);
+    EXPECT_EQ(Counters().live, 0);
+  }
   void SetUp() override {
     Counters().live = 0;
     Counters().activations = 0;

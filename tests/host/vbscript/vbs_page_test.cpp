@@ -171,10 +171,7 @@ TEST_F(VbsPageTest, ObjectsAreDeactivatedAndReleasedHoweverThePageEnds) {
                     "Set free = CreateObject(\"Test.Chart\")\n") +
         ending + " %>");
     expected += 3;
-    EXPECT_EQ(Counters().activations, expected);
-    EXPECT_EQ(Counters().deactivations, expected);
-    EXPECT_EQ(Counters().pool_questions, expected);
-    EXPECT_EQ(Counters().live, 0);
+    ExpectContextObjectsEnded(expected);
   }
 }
 
