@@ -120,18 +120,23 @@ bool ProcessGone(pid_t pid) {
   return pid != getpid() && kill(pid, 0) != 0 && errno == ESRCH;
 }
 
-// Empty, or the first bytes of a JPEG or a BMP file: what a render leaves.
+// Empty, or the first bytes of a chart in one of the image types a render
+// writes (JPEG, BMP, PNG, SVG): what a render leaves.
 bool HoldsNothingButAChart(int folder, const char* name, const struct stat& seen) {
   const int fd = openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return false;
   struct stat st {};
-  unsigned char head[3] = {};
+  char head[5] = {};
   const bool same = fstat(fd, &st) == 0 && st.st_dev == seen.st_dev && st.st_ino == seen.st_ino;
   const ssize_t n = same ? read(fd, head, sizeof head) : -1;
   close(fd);
   if (n == 0) return st.st_size == 0;
-  if (n == 3 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF) return true;
-  return n >= 2 && head[0] == 'B' && head[1] == 'M';
+  const std::string_view start(head, n > 0 ? static_cast<std::size_t>(n) : 0);
+  for (std::string_view signature : {std::string_view("\xFF\xD8\xFF"), std::string_view("BM"),
+                                     std::string_view("\x89PNG"), std::string_view("<?xml")}) {
+    if (start.starts_with(signature)) return true;
+  }
+  return false;
 }
 
 }  // namespace

@@ -63,7 +63,7 @@ inline constexpr std::chrono::seconds kStaleTempChartAge{3600};
 // - the writers' sibling files, by their name form, whose process is gone
 //   and which are older than sibling_age;
 // - temporary charts: names of the form above, files private to this
-//   user (mode 0600), empty or holding a JPEG or BMP image, older than
+//   user (mode 0600), empty or holding a JPEG, BMP, PNG or SVG image, older than
 //   chart_age.
 // Only regular files of this process's user with a single link are
 // removed; links, folders and every other name are left alone. Answers

@@ -133,6 +133,8 @@ TEST_F(TempFile, StaleFilesOfOurOwnFormsAreRemovedAndNothingElse) {
       {"12345601.tmp", jpeg, 0600, 4000, true},
       {"00000020.tmp", "BM image", 0600, 4000, true},
       {"23595907.tmp", "", 0600, 4000, true},
+      {"00000008.tmp", "\x89PNG\r\n", 0600, 4000, true},
+      {"00000009.tmp", "<?xml version=\"1.0\"", 0600, 4000, true},
       {"12345602.tmp", jpeg, 0600, 600, false},      // too young
       {"12345603.tmp", jpeg, 0644, 4000, false},     // not private: not a render's
       {"12345604.tmp", "notes", 0600, 4000, false},  // no image
@@ -162,7 +164,7 @@ TEST_F(TempFile, StaleFilesOfOurOwnFormsAreRemovedAndNothingElse) {
   const timespec old_times[2] = {{now - 7200, 0}, {now - 7200, 0}};
   utimensat(AT_FDCWD, (folder_ + SiblingNameOf(gone, 7)).c_str(), old_times, 0);
 
-  EXPECT_EQ(RemoveStaleTempFiles(folder_), 4);
+  EXPECT_EQ(RemoveStaleTempFiles(folder_), 6);
   for (const Case& c : cases) {
     EXPECT_EQ(std::filesystem::exists(folder_ + c.name), !c.removed || c.name == "12345601.tmp")
         << c.name;
