@@ -105,15 +105,21 @@ void EncodeChart(form::Form1& form, ImageFormat format, const imaging::cDIBSecti
 }
 
 void RenderChart(component::ObjectState& object, form::Form1& form, const std::string& path) {
-  if (FormatOf(object.settings.ImageType) == ImageFormat::kSvg) {
+  const ImageFormat format = FormatOf(object.settings.ImageType);
+  if (format == ImageFormat::kSvg) {
     RenderSvg(object, form, path);
     return;
   }
   PaintIntoPicture1(form);
   if (object.mPastePending == VARIANT_TRUE) StampPicture(object, form);
   imaging::cDIBSection dib;
-  CapturePicture1(form, dib);
-  EncodeChart(form, FormatOf(object.settings.ImageType), dib, path);
+  if (format == ImageFormat::kBmp) {
+    // Saved from the picture itself: the 24-bit buffer would go unread.
+    form.Picture1().TakeImageAsPicture();
+  } else {
+    CapturePicture1(form, dib);
+  }
+  EncodeChart(form, format, dib, path);
 }
 
 std::int32_t CurrentFailureNumber() noexcept {
