@@ -80,10 +80,6 @@ std::string KindName(std::int32_t code) {
   }
 }
 
-std::string Number(double v) {
-  return FormatNumber(v);
-}
-
 // "row label, column label" of a cell.
 std::string CellName(const chart::ChartState& s, int row, int column) {
   return std::string(Label(s.row_labels, row)) + ", " + std::string(Label(s.column_labels, column));
@@ -158,7 +154,7 @@ std::string ImageMap(ObjectState& object, std::string_view name, std::string_vie
     if (it->outline.size() < 3) continue;
     bool rect = false;
     const std::string coords = FormatAreaCoords(it->outline, &rect);
-    const std::string value = Number(it->value);
+    const std::string value = FormatNumber(it->value);
     const std::string text = EscapeHtml(CellName(s, it->row, it->column) + ": " + value);
     out += "<area shape=\"";
     out += rect ? "rect" : "poly";
@@ -194,7 +190,7 @@ std::string AltText(ObjectState& object) {
   }
   if (rows == 0 || columns == 0 || !lo) return out + " with no values.";
 
-  out += " of " + std::to_string(columns) + (columns == 1 ? " series" : " series");
+  out += " of " + std::to_string(columns) + " series";
   out += " (";
   for (int c = 0; c < std::min(columns, kMaxDescribedSeries); ++c) {
     if (c > 0) out += ", ";
@@ -210,11 +206,11 @@ std::string AltText(ObjectState& object) {
   out += ")";
   const std::string unit = Plain(s.axes[chart::kAxisY].title_text);
   const std::string with_unit = unit.empty() ? "" : " " + unit;
-  out += ", values from " + Number(*lo) + " to " + Number(*hi) + with_unit + ".";
+  out += ", values from " + FormatNumber(*lo) + " to " + FormatNumber(*hi) + with_unit + ".";
   out += " Highest: " + Plain(CellName(s, hi_r, hi_c), 2 * kMaxDescribedLabel + 2) + " at " +
-         Number(*hi) + with_unit +
+         FormatNumber(*hi) + with_unit +
          "; lowest: " + Plain(CellName(s, lo_r, lo_c), 2 * kMaxDescribedLabel + 2) + " at " +
-         Number(*lo) + with_unit + ".";
+         FormatNumber(*lo) + with_unit + ".";
   return out;
 }
 
@@ -225,7 +221,8 @@ std::string DataTable(ObjectState& object) {
   const chart::render::ChartLayout layout = chart::render::LayoutChart(s, size.width, size.height);
   const int rows = Rows(s), columns = std::max<int>(0, s.columns);
   auto format = [&](double v) {
-    return layout.has_value_scale ? chart::render::FormatTick(v, layout.value_scale) : Number(v);
+    return layout.has_value_scale ? chart::render::FormatTick(v, layout.value_scale)
+                                  : FormatNumber(v);
   };
   std::string out = "<table class=\"quenza-data\">\n<caption>";
   out += EscapeHtml(s.title_text.empty() ? std::string("Chart data") : s.title_text);

@@ -1610,16 +1610,6 @@ void ScaleLayout(ChartLayout& layout, double k) {
 
 }  // namespace
 
-void PaintChart(const ChartState& state, cairo_t* cr, int width_px, int height_px) {
-  if (!cr || width_px <= 0 || height_px <= 0 || cairo_status(cr) != CAIRO_STATUS_SUCCESS) return;
-  const double k = DeviceScale(state);
-  cairo_save(cr);
-  if (k != 1) cairo_scale(cr, k, k);
-  detail::Painter painter(state, cr, LayoutPixels(width_px, k), LayoutPixels(height_px, k));
-  painter.Run();
-  cairo_restore(cr);
-}
-
 void PaintChartWithTextRuns(const ChartState& state, cairo_t* cr, int width_px, int height_px,
                             std::vector<TextRun>* texts) {
   if (!cr || width_px <= 0 || height_px <= 0 || cairo_status(cr) != CAIRO_STATUS_SUCCESS) return;
@@ -1631,6 +1621,10 @@ void PaintChartWithTextRuns(const ChartState& state, cairo_t* cr, int width_px, 
   painter.device_scale_ = k;
   painter.Run();
   cairo_restore(cr);
+}
+
+void PaintChart(const ChartState& state, cairo_t* cr, int width_px, int height_px) {
+  PaintChartWithTextRuns(state, cr, width_px, height_px, nullptr);
 }
 
 ChartLayout LayoutChart(const ChartState& state, int width_px, int height_px, Shapes shapes) {

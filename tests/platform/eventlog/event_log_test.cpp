@@ -70,17 +70,13 @@ TEST(EventLog, ProcessSinkServesThreadsWithoutTheirOwn) {
   other.join();
   ReportEvent(Sample(75));
   SetProcessEventSink(before);
+  // Once the process sink is taken away, a thread without one drops it.
+  std::thread after([] { ReportEvent(Sample(7)); });
+  after.join();
   ASSERT_EQ(process.events.size(), 1u);
   EXPECT_EQ(process.events[0].number, 53);
   ASSERT_EQ(mine.events.size(), 1u);
   EXPECT_EQ(mine.events[0].number, 75);
-}
-
-TEST(EventLog, WithoutAnySinkAnEventIsDropped) {
-  ASSERT_EQ(QzGetEventSink(0), nullptr);
-  ASSERT_EQ(QzGetEventSink(1), nullptr);
-  ReportEvent(Sample(7));  // must neither fail nor print
-  SUCCEED();
 }
 
 }  // namespace
