@@ -127,8 +127,9 @@ std::string SvgStampImage(const SvgStamp& stamp) {
 }  // namespace
 
 void WriteImageFile(const std::string& path, std::span<const std::uint8_t> bytes) {
-  // As the JPEG writer: the entry of the file being replaced is put back
-  // after the write, and a read-only file is left as it is.
+  // As the JPEG writer: the times of the file being replaced are kept (its
+  // permission bits and owner are the sibling's own business), and a
+  // read-only file is left as it is.
   kernel::WIN32_FIND_DATAA saved{};
   const bool existed = kernel::GetFileEntryA(path.c_str(), &saved) != 0;
   if (existed && (saved.dwFileAttributes & kernel::FILE_ATTRIBUTE_READONLY) != 0)
@@ -140,17 +141,8 @@ void WriteImageFile(const std::string& path, std::span<const std::uint8_t> bytes
     const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
     if (!written || std::fclose(file.release()) != 0) Raise(err::kPathFileAccessError);
   }
+  if (existed) sibling.KeepTimes(&saved.ftLastAccessTime, &saved.ftLastWriteTime);
   sibling.Commit();
-  if (existed) {
-    const kernel::HFILE file =
-        kernel::_lopen(path.c_str(), kernel::OF_WRITE | kernel::OF_SHARE_DENY_WRITE);
-    if (file != kernel::HFILE_ERROR) {
-      kernel::SetFileTime(file, &saved.ftCreationTime, &saved.ftLastAccessTime,
-                          &saved.ftLastWriteTime);
-      kernel::_lclose(file);
-      kernel::SetFileAttributesA(path.c_str(), saved.dwFileAttributes);
-    }
-  }
 }
 
 void RecordJpegDensity(const std::string& path, int dots_per_inch) {

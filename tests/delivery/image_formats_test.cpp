@@ -1,5 +1,6 @@
 #include "delivery/image_formats.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -244,6 +245,18 @@ TEST_F(ImageFormats, SaveChartWritesPngAndSvgAndKeepsTheReplacementRules) {
   EXPECT_NE(Text(ReadBytes(as_jpg)).find("<svg"), std::string::npos);
   EXPECT_TRUE(response_->calls().empty());
   EXPECT_EQ(TempEntries().size(), 1u);  // replaced in place, no sibling left
+  // A replaced file keeps its permission bits and its times.
+  ASSERT_EQ(::chmod(as_jpg.c_str(), 0640), 0);
+  const timespec old_times[2] = {{1000000000, 500000000}, {900000000, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, as_jpg.c_str(), old_times, 0), 0);
+  object_.settings.ImageType = "PNG";
+  component::SaveChart(object_, as_jpg);
+  struct stat st {};
+  ASSERT_EQ(::stat(as_jpg.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  EXPECT_EQ(st.st_mtim.tv_sec, 900000000);
+  EXPECT_EQ(st.st_atim.tv_sec, 1000000000);
+  EXPECT_TRUE(IsPng(ReadBytes(as_jpg)));
   // A read-only target refuses: the error answer, the old file untouched.
   ASSERT_EQ(::chmod(as_jpg.c_str(), 0444), 0);
   const std::vector<std::uint8_t> before = ReadBytes(as_jpg);
