@@ -145,37 +145,6 @@ void WriteImageFile(const std::string& path, std::span<const std::uint8_t> bytes
   sibling.Commit();
 }
 
-void RecordJpegDensity(const std::string& path, int dots_per_inch) {
-  if (dots_per_inch == chart::kBaseResolution) return;
-  kernel::WIN32_FIND_DATAA entry{};
-  if (kernel::GetFileEntryA(path.c_str(), &entry) == 0) Raise(err::kFileNotFound);
-  {
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "r+b"));
-    if (!file) Raise(err::kPathFileAccessError);
-    // SOI, then the JFIF segment: FF E0, length, "JFIF\0", version, units,
-    // X density, Y density.
-    std::uint8_t head[18] = {};
-    if (std::fread(head, 1, sizeof head, file.get()) != sizeof head) Raise(err::kInvalidPicture);
-    if (head[0] != 0xFF || head[1] != 0xD8 || head[2] != 0xFF || head[3] != 0xE0 ||
-        std::memcmp(head + 6, "JFIF", 5) != 0)
-      return;  // not the writer's layout: nothing to record into
-    const auto dpi = static_cast<std::uint16_t>(dots_per_inch);
-    const std::uint8_t density[5] = {
-        1, static_cast<std::uint8_t>(dpi >> 8), static_cast<std::uint8_t>(dpi & 0xFF),
-        static_cast<std::uint8_t>(dpi >> 8), static_cast<std::uint8_t>(dpi & 0xFF)};
-    if (std::fseek(file.get(), 13, SEEK_SET) != 0 ||
-        std::fwrite(density, 1, sizeof density, file.get()) != sizeof density ||
-        std::fclose(file.release()) != 0)
-      Raise(err::kPathFileAccessError);
-  }
-  // The writer's times stay: they may be the replaced file's own.
-  const kernel::HFILE file = kernel::_lopen(path.c_str(), kernel::OF_WRITE);
-  if (file != kernel::HFILE_ERROR) {
-    kernel::SetFileTime(file, nullptr, &entry.ftLastAccessTime, &entry.ftLastWriteTime);
-    kernel::_lclose(file);
-  }
-}
-
 void WritePngFile(const chart::ChartState& chart, const imaging::cDIBSection& dib,
                   const std::string& path) {
   // An empty chart captures no pixels: as for BMP, there is no picture.

@@ -22,12 +22,6 @@ namespace qz::delivery {
 // be written or put in place; a failure leaves the old file, or none.
 void WriteImageFile(const std::string& path, std::span<const std::uint8_t> bytes);
 
-// Records dots_per_inch in the JFIF density fields (units: dots per inch) of
-// the JPEG file at path, keeping its times; the writer's own fields stay
-// when dots_per_inch is 96. Raises 53 when the file is gone, 75 when it
-// cannot be rewritten, 481 when it is too short to be a JPEG.
-void RecordJpegDensity(const std::string& path, int dots_per_inch);
-
 // The captured chart as a PNG file recording the chart's resolution.
 void WritePngFile(const chart::ChartState& chart, const imaging::cDIBSection& dib,
                   const std::string& path);

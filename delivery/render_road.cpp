@@ -98,8 +98,7 @@ void EncodeChart(form::Form1& form, ImageFormat format, const imaging::cDIBSecti
     case ImageFormat::kSvg:  // painted as vectors by RenderSvg, never captured
       Raise(err::kInternalError, "an SVG chart has no raster to encode");
     case ImageFormat::kJpeg:
-      jpeg::WriteJpegFile(dib, path);
-      RecordJpegDensity(path, chart::render::DotsPerInch(form.Chart().state()));
+      jpeg::WriteJpegFile(dib, path, chart::render::DotsPerInch(form.Chart().state()));
       break;
   }
 }

@@ -1,7 +1,10 @@
 #include "jpeg/intel_jpeg_library.h"
 
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <limits>
+#include <memory>
 #include <optional>
 
 #include "platform/automation/error.h"
@@ -40,7 +43,38 @@ std::string JpegErrorSource() {
   return DefaultErrorSource() + ".mIntelJPEGLibrary";
 }
 
-bool WriteJpegFile(const imaging::cDIBSection& buffer, const std::string& path) {
+namespace {
+
+struct FileCloser {
+  void operator()(std::FILE* f) const noexcept { std::fclose(f); }
+};
+
+// Writes dots_per_inch into the JFIF density fields of the encoder's file at
+// path: 75 when it cannot be rewritten, 481 when it is too short to be a
+// JPEG; a file of another layout is left as it is.
+void RecordDensity(const std::string& path, int dots_per_inch) {
+  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "r+b"));
+  if (!file) Raise(err::kPathFileAccessError);
+  // SOI, then the JFIF segment: FF E0, length, "JFIF\0", version, units,
+  // X density, Y density.
+  std::uint8_t head[18] = {};
+  if (std::fread(head, 1, sizeof head, file.get()) != sizeof head) Raise(err::kInvalidPicture);
+  if (head[0] != 0xFF || head[1] != 0xD8 || head[2] != 0xFF || head[3] != 0xE0 ||
+      std::memcmp(head + 6, "JFIF", 5) != 0)
+    return;  // not the encoder's layout: nothing to record into
+  const auto dpi = static_cast<std::uint16_t>(dots_per_inch);
+  const std::uint8_t density[5] = {
+      1, static_cast<std::uint8_t>(dpi >> 8), static_cast<std::uint8_t>(dpi & 0xFF),
+      static_cast<std::uint8_t>(dpi >> 8), static_cast<std::uint8_t>(dpi & 0xFF)};
+  if (std::fseek(file.get(), 13, SEEK_SET) != 0 ||
+      std::fwrite(density, 1, sizeof density, file.get()) != sizeof density ||
+      std::fclose(file.release()) != 0)
+    Raise(err::kPathFileAccessError);
+}
+
+}  // namespace
+
+bool WriteJpegFile(const imaging::cDIBSection& buffer, const std::string& path, int dots_per_inch) {
   ijl::JPEG_CORE_PROPERTIES record{};
   if (const ijl::IJLERR code = ijl::ijlInit(&record); code != ijl::IJL_OK) {
     Raise(err::kJpegLibrary, "Failed to initialise the IJL library: " + std::to_string(code),
@@ -83,6 +117,7 @@ bool WriteJpegFile(const imaging::cDIBSection& buffer, const std::string& path) 
       code != ijl::IJL_OK) {
     RaiseSaveFailure(code);
   }
+  if (dots_per_inch != 96) RecordDensity(sibling->path(), dots_per_inch);
   // The replaced file's times go onto the new one before it takes the
   // name (its attributes go with the permission bits the sibling keeps), so
   // nothing opens the target by name afterwards.

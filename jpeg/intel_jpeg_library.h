@@ -21,7 +21,10 @@ inline constexpr int kJpegQuality = 100;
 // deleted; nothing is written) or cannot be replaced. The image is encoded
 // beside the target and put in its place when complete, so a failed write
 // leaves the old file (or no file) there, never a truncated one.
-bool WriteJpegFile(const imaging::cDIBSection& buffer, const std::string& path);
+// dots_per_inch other than 96 is recorded in the JFIF density fields (units:
+// dots per inch); at 96 the encoder's own fields stay.
+bool WriteJpegFile(const imaging::cDIBSection& buffer, const std::string& path,
+                   int dots_per_inch = 96);
 
 // The source of the writer's own errors.
 std::string JpegErrorSource();
