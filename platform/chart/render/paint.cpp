@@ -1239,15 +1239,8 @@ void Painter::Areas2D(const Box& plot, const Scale& scale) {
   std::vector<int> order(static_cast<std::size_t>(cols));
   for (int c = 0; c < cols; ++c) order[static_cast<std::size_t>(c)] = c;
   if (!s_.stacking) {
-    std::vector<double> mass(static_cast<std::size_t>(cols), 0);
-    for (int c = 0; c < cols; ++c) {
-      for (int r = 0; r < rows; ++r) {
-        const auto& v = values[static_cast<std::size_t>(r)][static_cast<std::size_t>(c)];
-        if (v) mass[static_cast<std::size_t>(c)] += std::fabs(*v - base) / rows;
-      }
-    }
-    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
-      return mass[static_cast<std::size_t>(a)] > mass[static_cast<std::size_t>(b)];
+    order = SeriesByMass(rows, cols, base, [&](int r, int c) {
+      return values[static_cast<std::size_t>(r)][static_cast<std::size_t>(c)];
     });
   }
   // Unstacked: the fills first, then every top edge over all of them.

@@ -237,18 +237,8 @@ void Chart3D(Painter& p, Box area) {
   // hide the back ones. Stacked series share one row.
   std::vector<int> slot(static_cast<std::size_t>(cols), 0);
   if (!stacked) {
-    std::vector<double> mass(static_cast<std::size_t>(cols), 0);
-    for (int c = 0; c < cols; ++c) {
-      for (int r = 0; r < rows; ++r) {
-        auto v = g.at(r, c);
-        if (v) mass[static_cast<std::size_t>(c)] += std::fabs(*v) / rows;
-      }
-    }
-    std::vector<int> order(static_cast<std::size_t>(cols));
-    for (int c = 0; c < cols; ++c) order[static_cast<std::size_t>(c)] = c;
-    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
-      return mass[static_cast<std::size_t>(a)] > mass[static_cast<std::size_t>(b)];
-    });
+    const std::vector<int> order =
+        SeriesByMass(rows, cols, 0.0, [&](int r, int c) { return g.at(r, c); });
     for (int rank = 0; rank < cols; ++rank) {
       slot[static_cast<std::size_t>(order[static_cast<std::size_t>(rank)])] =
           z_far == 0 ? rank : cols - 1 - rank;

@@ -3,6 +3,8 @@
 
 #include <cairo.h>
 
+#include <algorithm>
+#include <cmath>
 #include <functional>
 #include <optional>
 #include <string>
@@ -190,5 +192,26 @@ void Chart3D(Painter& p, Box area);
 
 double ValueToY(const Scale& s, const Box& plot, double v);
 bool Finite(double v);
+
+// The series 0 .. cols - 1 by mass, the mean distance of their values from
+// base, largest first (equal masses in series order): the order in which
+// series that may hide one another are drawn, back to front. value(r, c) is
+// the cell's value, if any.
+template <class Value>
+std::vector<int> SeriesByMass(int rows, int cols, double base, const Value& value) {
+  std::vector<double> mass(static_cast<std::size_t>(cols), 0);
+  for (int c = 0; c < cols; ++c) {
+    for (int r = 0; r < rows; ++r) {
+      if (const std::optional<double> v = value(r, c))
+        mass[static_cast<std::size_t>(c)] += std::fabs(*v - base) / rows;
+    }
+  }
+  std::vector<int> order(static_cast<std::size_t>(cols));
+  for (int c = 0; c < cols; ++c) order[static_cast<std::size_t>(c)] = c;
+  std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+    return mass[static_cast<std::size_t>(a)] > mass[static_cast<std::size_t>(b)];
+  });
+  return order;
+}
 
 }  // namespace qz::chart::render::detail
