@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <sstream>
 #include <vector>
@@ -362,7 +363,7 @@ class PageRun final : public ServerHooks, private eventlog::EventSink {
   bool finished_ = false;
   int chart_errors_ = 0;
   std::vector<std::int32_t> chart_error_numbers_;
-  std::vector<std::pair<std::string, std::uint64_t>> charts_saved_;
+  std::map<std::string, std::uint64_t> charts_saved_;
 };
 
 PageRun* RunOf(duk_context* ctx) {
@@ -678,16 +679,10 @@ int PageRun::CallerLine() const noexcept {
 void PageRun::Report(const eventlog::Event& event) noexcept {
   if (event.type == eventlog::EventType::kInformation && !event.format.empty()) {
     try {
-      std::string_view format = event.format;
-      auto it = std::find_if(charts_saved_.begin(), charts_saved_.end(),
-                             [&](const auto& c) { return c.first == format; });
-      if (it == charts_saved_.end() && charts_saved_.size() >= PageResult::kSavedFormats - 1) {
+      std::string format(event.format);
+      if (!charts_saved_.contains(format) && charts_saved_.size() >= PageResult::kSavedFormats - 1)
         format = "other";
-        it = std::find_if(charts_saved_.begin(), charts_saved_.end(),
-                          [&](const auto& c) { return c.first == format; });
-      }
-      if (it == charts_saved_.end()) it = charts_saved_.emplace(charts_saved_.end(), format, 0);
-      ++it->second;
+      ++charts_saved_[format];
     } catch (...) {
       // Not counted; the page goes on.
     }

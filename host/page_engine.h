@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <set>
 #include <string>
@@ -102,7 +103,7 @@ struct PageResult {
   std::vector<std::int32_t> chart_error_numbers;  // their error numbers, in order
   // Charts the page's objects wrote to files, by image format ("png"): at
   // most kSavedFormats formats, the rest counted under "other".
-  std::vector<std::pair<std::string, std::uint64_t>> charts_saved;
+  std::map<std::string, std::uint64_t> charts_saved;
   static constexpr std::size_t kSavedFormats = 8;
 };
 
