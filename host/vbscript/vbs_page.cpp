@@ -3,6 +3,7 @@
 #include <cctype>
 #include <map>
 
+#include "host/page_parser.h"
 #include "host/vbscript/conversions.h"
 #include "host/vbscript/interpreter.h"
 #include "platform/automation/error.h"
@@ -184,13 +185,13 @@ VbsPageOutcome RunVbsPage(const VbsPageHost& host, std::string_view script) {
         in.AddObject("Request", vbs::Ref<vbs::Object>(
                                     new RequestWrapper(in, host.request, *host.request_data)));
       }
-      in.AddFunction(kVbsWrite, [&host](Interpreter& i, std::vector<Arg>& args) {
+      in.AddFunction(kPageWriteFunction, [&host](Interpreter& i, std::vector<Arg>& args) {
         if (args.size() != 1) vbs::Throw(450);
         Value v = i.Simple(args[0].value);
         if (host.write) host.write(vbs::ToVariant(v));
         return Value();
       });
-      in.AddFunction(kVbsLiteral, [&host](Interpreter& i, std::vector<Arg>& args) {
+      in.AddFunction(kPageLiteralFunction, [&host](Interpreter& i, std::vector<Arg>& args) {
         if (args.size() != 1 || !host.literals) vbs::Throw(450);
         auto n = static_cast<std::size_t>(vbs::ToLong(i.Simple(args[0].value)));
         if (n >= host.literals->size()) vbs::Throw(9);
