@@ -100,8 +100,7 @@ class ErrObject final : public Object {
     bool put = access == Access::Let || access == Access::Set;
     if (n == "number") {
       if (put) {
-        in.SetErrNumber(ToLong(in.Simple(*assigned)));
-        e.number = in.ErrNumber();
+        e.number = ToLong(in.Simple(*assigned));
         return {};
       }
       return Value::Long(in.ErrNumber());
@@ -123,9 +122,7 @@ class ErrObject final : public Object {
     if (n == "raise") {
       if (args.empty() || args[0].missing) Throw(450);
       std::int32_t number = ToLong(in.Simple(args[0].value));
-      if (number <= 0 || number > 65535) {
-        if (number == 0) Throw(5);
-      }
+      if (number == 0) Throw(5);
       std::string source = HasArg(args, 1) ? ToText(in.Simple(args[1].value)) : std::string();
       std::string description =
           HasArg(args, 2) ? ToText(in.Simple(args[2].value)) : std::string(MessageOf(number));
@@ -389,11 +386,9 @@ ClassInstance* Interpreter::CurrentMe() const {
 
 void Interpreter::SetError(const ScriptError& e) {
   err_ = e;
-  err_number_ = e.number;
 }
 
 void Interpreter::ClearError() {
-  err_number_ = 0;
   err_.number = 0;
   err_.description.clear();
   err_.source.clear();
