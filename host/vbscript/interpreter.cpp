@@ -8,17 +8,12 @@
 #include "host/vbscript/operators.h"
 #include "host/vbscript/parser.h"
 #include "host/vbscript/runtime.h"
+#include "host/vbscript/text.h"
 #include "platform/automation/error.h"
 #include "platform/com/typeinfo.h"
 
 namespace qz::vbs {
 namespace {
-
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
 
 [[noreturn]] void ThrowNamed(std::int32_t number, std::string_view name) {
   Throw(number, std::string(MessageOf(number)) + ": '" + std::string(name) + "'");
@@ -95,7 +90,7 @@ class ErrObject final : public Object {
   std::string TypeName() const override { return "ErrObject"; }
   Value Member(Interpreter& in, std::string_view name, std::vector<Arg>& args, Access access,
                const Value* assigned) override {
-    std::string n = name.empty() ? "number" : Lower(name);
+    std::string n = name.empty() ? "number" : text::AsciiLower(name);
     ScriptError& e = in.ErrState();
     bool put = access == Access::Let || access == Access::Set;
     if (n == "number") {
@@ -265,7 +260,7 @@ const ClassMember* ClassInstance::FindMember(const std::string& name, bool from_
 Value ClassInstance::Member(Interpreter& in, std::string_view name, std::vector<Arg>& args,
                             Access access, const Value* assigned) {
   bool inside = in.CurrentMe() == this;
-  std::string key = name.empty() ? cls_.default_member : Lower(name);
+  std::string key = name.empty() ? cls_.default_member : text::AsciiLower(name);
   if (key.empty()) Throw(438);
   Ref<Object> hold(this);
   bool put = access == Access::Let || access == Access::Set;
@@ -321,13 +316,13 @@ void Interpreter::PopFrame() {
 }
 
 void Interpreter::AddObject(std::string_view name, Ref<Object> object) {
-  std::string key = Lower(name);
+  std::string key = text::AsciiLower(name);
   globals_[key] = std::make_unique<Value>(Value::Object(std::move(object)));
   constants_.insert(key);
 }
 
 void Interpreter::AddFunction(std::string_view name, NativeFunction f) {
-  host_functions_[Lower(name)] = std::move(f);
+  host_functions_[text::AsciiLower(name)] = std::move(f);
 }
 
 Ref<Object> Interpreter::WrapDispatch(ComPtr<IDispatch> object) {
@@ -1109,7 +1104,7 @@ void Interpreter::Execute(std::string_view statements, bool global) {
 }
 
 Ref<Object> Interpreter::GetRef(std::string_view name) {
-  auto it = procs_.find(Lower(name));
+  auto it = procs_.find(text::AsciiLower(name));
   if (it == procs_.end()) Throw(5);
   return Ref<Object>(new ProcRef(*it->second));
 }
