@@ -13,6 +13,7 @@
 #include "host/vbscript/interpreter.h"
 #include "host/vbscript/operators.h"
 #include "host/vbscript/text.h"
+#include "platform/automation/convert.h"
 
 namespace qz::vbs {
 namespace {
@@ -493,11 +494,11 @@ Value Round(Interpreter& in, Args& a) {
     char buf[64];
     std::snprintf(buf, sizeof buf, "%.15g", scaled);
     scaled = std::strtod(buf, nullptr);
-    r = RoundEven(scaled) / scale;
+    r = qz::RoundHalfEven(scaled) / scale;
   }
   if (v.type() == Type::Single) return Value::Single(static_cast<float>(r));
   if (v.type() == Type::Currency)
-    return Value::Currency(static_cast<std::int64_t>(RoundEven(r * 10000)));
+    return Value::Currency(static_cast<std::int64_t>(qz::RoundHalfEven(r * 10000)));
   if (v.type() == Type::Date) return Value::Date(r);
   return Value::Double(r);
 }
