@@ -396,6 +396,14 @@ Value Interpreter::Err() {
 // ---- statements ----
 
 Interpreter::Flow Interpreter::ExecBlock(const Block& block) {
+  // A failure from below the language (a component, memory) becomes a
+  // runtime error at the statement that met it.
+  auto raise_at = [this](ScriptError e, const Stmt& at) {
+    e.line = at.line;
+    e.column = at.column;
+    if (!frame().resume_next) throw e;
+    SetError(e);
+  };
   for (const StmtPtr& s : block) {
     Flow flow;
     try {
@@ -410,18 +418,10 @@ Interpreter::Flow Interpreter::ExecBlock(const Block& block) {
       SetError(e);
       continue;
     } catch (const qz::Error& q) {
-      ScriptError e(q.number(), q.description(), q.source());
-      e.line = s->line;
-      e.column = s->column;
-      if (!frame().resume_next) throw e;
-      SetError(e);
+      raise_at(ScriptError(q.number(), q.description(), q.source()), *s);
       continue;
     } catch (const std::bad_alloc&) {
-      ScriptError e(7, "");
-      e.line = s->line;
-      e.column = s->column;
-      if (!frame().resume_next) throw e;
-      SetError(e);
+      raise_at(ScriptError(7, ""), *s);
       continue;
     }
     if (flow != Flow::Normal) return flow;
