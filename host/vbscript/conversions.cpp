@@ -30,7 +30,7 @@ std::string_view TrimSpace(std::string_view s) {
 }
 
 double Checked(double x, double lo, double hi) {
-  double r = RoundEven(x);
+  double r = qz::RoundHalfEven(x);
   if (!(r >= lo && r <= hi)) Throw(6);
   return r;
 }
@@ -72,10 +72,6 @@ constexpr std::string_view kDays[] = {"Sunday",   "Monday", "Tuesday", "Wednesda
 constexpr std::string_view kDaysShort[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
 
 }  // namespace
-
-double RoundEven(double x) {
-  return qz::RoundHalfEven(x);
-}
 
 std::optional<double> TextNumber(std::string_view text) {
   try {
@@ -134,7 +130,7 @@ std::int64_t ToCurrency(const Value& v) {
   if (v.type() == Type::Currency) return v.integer();
   double x = ToDouble(v) * 10000.0;
   if (!(std::fabs(x) < 9.2233720368547e18)) Throw(6);
-  return static_cast<std::int64_t>(RoundEven(x));
+  return static_cast<std::int64_t>(qz::RoundHalfEven(x));
 }
 
 bool ToBool(const Value& v) {

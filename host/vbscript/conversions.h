@@ -27,9 +27,6 @@ std::string ToText(const Value& v);
 // Text that reads as a number (IsNumeric's rule), its value.
 std::optional<double> TextNumber(std::string_view text);
 
-// The nearest integer, halves to the even one.
-double RoundEven(double x);
-
 // Dates are days since 30 December 1899, the time of day the fraction.
 struct DateParts {
   int year = 1899, month = 12, day = 30;

@@ -8,17 +8,12 @@
 #include "host/vbscript/operators.h"
 #include "host/vbscript/parser.h"
 #include "host/vbscript/runtime.h"
+#include "host/vbscript/text.h"
 #include "platform/automation/error.h"
 #include "platform/com/typeinfo.h"
 
 namespace qz::vbs {
 namespace {
-
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
 
 [[noreturn]] void ThrowNamed(std::int32_t number, std::string_view name) {
   Throw(number, std::string(MessageOf(number)) + ": '" + std::string(name) + "'");
@@ -95,13 +90,12 @@ class ErrObject final : public Object {
   std::string TypeName() const override { return "ErrObject"; }
   Value Member(Interpreter& in, std::string_view name, std::vector<Arg>& args, Access access,
                const Value* assigned) override {
-    std::string n = name.empty() ? "number" : Lower(name);
+    std::string n = name.empty() ? "number" : text::AsciiLower(name);
     ScriptError& e = in.ErrState();
     bool put = access == Access::Let || access == Access::Set;
     if (n == "number") {
       if (put) {
-        in.SetErrNumber(ToLong(in.Simple(*assigned)));
-        e.number = in.ErrNumber();
+        e.number = ToLong(in.Simple(*assigned));
         return {};
       }
       return Value::Long(in.ErrNumber());
@@ -123,9 +117,7 @@ class ErrObject final : public Object {
     if (n == "raise") {
       if (args.empty() || args[0].missing) Throw(450);
       std::int32_t number = ToLong(in.Simple(args[0].value));
-      if (number <= 0 || number > 65535) {
-        if (number == 0) Throw(5);
-      }
+      if (number == 0) Throw(5);
       std::string source = HasArg(args, 1) ? ToText(in.Simple(args[1].value)) : std::string();
       std::string description =
           HasArg(args, 2) ? ToText(in.Simple(args[2].value)) : std::string(MessageOf(number));
@@ -268,7 +260,7 @@ const ClassMember* ClassInstance::FindMember(const std::string& name, bool from_
 Value ClassInstance::Member(Interpreter& in, std::string_view name, std::vector<Arg>& args,
                             Access access, const Value* assigned) {
   bool inside = in.CurrentMe() == this;
-  std::string key = name.empty() ? cls_.default_member : Lower(name);
+  std::string key = name.empty() ? cls_.default_member : text::AsciiLower(name);
   if (key.empty()) Throw(438);
   Ref<Object> hold(this);
   bool put = access == Access::Let || access == Access::Set;
@@ -324,13 +316,13 @@ void Interpreter::PopFrame() {
 }
 
 void Interpreter::AddObject(std::string_view name, Ref<Object> object) {
-  std::string key = Lower(name);
+  std::string key = text::AsciiLower(name);
   globals_[key] = std::make_unique<Value>(Value::Object(std::move(object)));
   constants_.insert(key);
 }
 
 void Interpreter::AddFunction(std::string_view name, NativeFunction f) {
-  host_functions_[Lower(name)] = std::move(f);
+  host_functions_[text::AsciiLower(name)] = std::move(f);
 }
 
 Ref<Object> Interpreter::WrapDispatch(ComPtr<IDispatch> object) {
@@ -389,11 +381,9 @@ ClassInstance* Interpreter::CurrentMe() const {
 
 void Interpreter::SetError(const ScriptError& e) {
   err_ = e;
-  err_number_ = e.number;
 }
 
 void Interpreter::ClearError() {
-  err_number_ = 0;
   err_.number = 0;
   err_.description.clear();
   err_.source.clear();
@@ -406,6 +396,14 @@ Value Interpreter::Err() {
 // ---- statements ----
 
 Interpreter::Flow Interpreter::ExecBlock(const Block& block) {
+  // A failure from below the language (a component, memory) becomes a
+  // runtime error at the statement that met it.
+  auto raise_at = [this](ScriptError e, const Stmt& at) {
+    e.line = at.line;
+    e.column = at.column;
+    if (!frame().resume_next) throw e;
+    SetError(e);
+  };
   for (const StmtPtr& s : block) {
     Flow flow;
     try {
@@ -420,18 +418,10 @@ Interpreter::Flow Interpreter::ExecBlock(const Block& block) {
       SetError(e);
       continue;
     } catch (const qz::Error& q) {
-      ScriptError e(q.number(), q.description(), q.source());
-      e.line = s->line;
-      e.column = s->column;
-      if (!frame().resume_next) throw e;
-      SetError(e);
+      raise_at(ScriptError(q.number(), q.description(), q.source()), *s);
       continue;
     } catch (const std::bad_alloc&) {
-      ScriptError e(7, "");
-      e.line = s->line;
-      e.column = s->column;
-      if (!frame().resume_next) throw e;
-      SetError(e);
+      raise_at(ScriptError(7, ""), *s);
       continue;
     }
     if (flow != Flow::Normal) return flow;
@@ -1114,7 +1104,7 @@ void Interpreter::Execute(std::string_view statements, bool global) {
 }
 
 Ref<Object> Interpreter::GetRef(std::string_view name) {
-  auto it = procs_.find(Lower(name));
+  auto it = procs_.find(text::AsciiLower(name));
   if (it == procs_.end()) Throw(5);
   return Ref<Object>(new ProcRef(*it->second));
 }

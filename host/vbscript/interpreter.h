@@ -72,11 +72,9 @@ class Interpreter {
   Value Err();
   void SetError(const ScriptError& e);
   void ClearError();
-  const ScriptError* LastError() const { return err_number_ ? &err_ : nullptr; }
-  std::int32_t ErrNumber() const { return err_number_; }
+  std::int32_t ErrNumber() const { return err_.number; }
   // For the Err object.
   ScriptError& ErrState() { return err_; }
-  void SetErrNumber(std::int32_t n) { err_number_ = n; }
   // Runs a procedure of a script class with Me bound (Class_Initialize,
   // members).
   Value CallProc(const struct Proc& proc, ClassInstance* me, std::vector<Arg>& args);
@@ -145,7 +143,6 @@ class Interpreter {
   std::uint32_t ticks_ = 0;
   int eval_depth_ = 0;  // Eval and Execute running inside one another
   ScriptError err_{0, "", ""};
-  std::int32_t err_number_ = 0;
   Ref<Object> err_object_;
   std::uint32_t rnd_state_ = 0x50000;
   double rnd_last_ = 0;

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "host/vbscript/conversions.h"
+#include "host/vbscript/text.h"
 #include "platform/automation/convert.h"
 #include "platform/automation/error.h"
 
@@ -57,9 +58,7 @@ class Lexer {
         while (pos_ < s_.size() && IsIdentChar(s_[pos_])) ++pos_;
         t.text = std::string(s_.substr(start, pos_ - start));
         if (t.text.size() > 255) Fail(1030, t.line, t.column);
-        t.lower = t.text;
-        for (char& ch : t.lower)
-          ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+        t.lower = text::AsciiLower(t.text);
         if (t.lower == "rem" && (pos_ >= s_.size() || !IsIdentChar(s_[pos_]))) {
           SkipComment();
           continue;
@@ -74,9 +73,7 @@ class Lexer {
         if (end == std::string_view::npos || end > nl || end - pos_ > 256)
           Fail(1032, t.line, t.column);
         t.text = std::string(s_.substr(pos_ + 1, end - pos_ - 1));
-        t.lower = t.text;
-        for (char& ch : t.lower)
-          ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+        t.lower = text::AsciiLower(t.text);
         t.kind = Token::Kind::Ident;
         pos_ = end + 1;
         out_.push_back(std::move(t));

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "host/vbscript/conversions.h"
+#include "platform/automation/convert.h"
 
 namespace qz::vbs {
 namespace {
@@ -53,7 +54,7 @@ Value RealOfRank(int rank, double v) {
 
 Value CurrencyOf(double scaled) {
   if (!(std::fabs(scaled) < 9.2233720368547e18)) Throw(6);
-  return Value::Currency(static_cast<std::int64_t>(RoundEven(scaled)));
+  return Value::Currency(static_cast<std::int64_t>(qz::RoundHalfEven(scaled)));
 }
 
 Value Arithmetic(Op op, const Value& a, const Value& b) {

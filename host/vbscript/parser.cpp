@@ -702,11 +702,7 @@ class Parser {
     Depth d(*this);
     ExprPtr e;
     if (AtSym(".")) {
-      e = Node<Expr>(Expr::Kind::Member);
-      Next();
-      const Token& id = ExpectMemberName();
-      e->name = id.lower;
-      e->display = id.text;
+      e = ParseMember(nullptr);
     } else if (AtWord("me")) {
       e = Node<Expr>(Expr::Kind::Me);
       Next();
@@ -718,14 +714,7 @@ class Parser {
     }
     while (true) {
       if (AtSym(".") && !Cur().space_before) {
-        auto m = Node<Expr>(Expr::Kind::Member);
-        Next();
-        const Token& id = ExpectMemberName();
-        m->name = id.lower;
-        m->display = id.text;
-        m->a = std::move(e);
-        Deepen(*m);
-        e = std::move(m);
+        e = ParseMember(std::move(e));
       } else if (AtSym("(") && (!Cur().space_before || ParenHoldsList())) {
         e = ParseCallParens(std::move(e));
       } else {
@@ -758,6 +747,19 @@ class Parser {
     const Token& t = Cur();
     Next();
     return t;
+  }
+
+  // ".name" at the current dot, on base; a null base is the With block's
+  // object. The node takes the dot's position.
+  ExprPtr ParseMember(ExprPtr base) {
+    auto m = Node<Expr>(Expr::Kind::Member);
+    Next();  // .
+    const Token& id = ExpectMemberName();
+    m->name = id.lower;
+    m->display = id.text;
+    m->a = std::move(base);
+    Deepen(*m);
+    return m;
   }
 
   ExprPtr ParseCallParens(ExprPtr target) {
@@ -939,14 +941,7 @@ class Parser {
                  (e->kind == Expr::Kind::Literal && e->paren) || e->kind == Expr::Kind::New;
     while (chain) {
       if (AtSym(".") && !Cur().space_before) {
-        auto m = Node<Expr>(Expr::Kind::Member);
-        Next();
-        const Token& id = ExpectMemberName();
-        m->name = id.lower;
-        m->display = id.text;
-        m->a = std::move(e);
-        Deepen(*m);
-        e = std::move(m);
+        e = ParseMember(std::move(e));
       } else if (AtSym("(") && e->kind != Expr::Kind::New) {
         e = ParseCallParens(std::move(e));
       } else {
@@ -977,14 +972,7 @@ class Parser {
           e->numeric_literal = false;
           return e;
         }
-        if (t.text == ".") {
-          auto e = Node<Expr>(Expr::Kind::Member);
-          Next();
-          const Token& id = ExpectMemberName();
-          e->name = id.lower;
-          e->display = id.text;
-          return e;
-        }
+        if (t.text == ".") return ParseMember(nullptr);
         Fail(1023);
       case K::Ident: {
         const std::string& w = t.lower;

@@ -13,6 +13,7 @@
 #include "host/vbscript/interpreter.h"
 #include "host/vbscript/operators.h"
 #include "host/vbscript/text.h"
+#include "platform/automation/convert.h"
 
 namespace qz::vbs {
 namespace {
@@ -384,38 +385,34 @@ Value ChrW(Interpreter& in, Args& a) {
 
 // ---- conversions ----
 
-Value NotNull(Value v) {
-  if (v.is_null()) Throw(94);
-  return v;
-}
 Value CBool(Interpreter& in, Args& a) {
-  return Value::Bool(ToBool(NotNull(A(in, a, 0))));
+  return Value::Bool(ToBool(A(in, a, 0)));
 }
 Value CByte(Interpreter& in, Args& a) {
-  return Value::Byte(ToByte(NotNull(A(in, a, 0))));
+  return Value::Byte(ToByte(A(in, a, 0)));
 }
 Value CCur(Interpreter& in, Args& a) {
-  return Value::Currency(ToCurrency(NotNull(A(in, a, 0))));
+  return Value::Currency(ToCurrency(A(in, a, 0)));
 }
 Value CDate(Interpreter& in, Args& a) {
-  return Value::Date(ToDate(NotNull(A(in, a, 0))));
+  return Value::Date(ToDate(A(in, a, 0)));
 }
 Value CDbl(Interpreter& in, Args& a) {
-  return Value::Double(ToDouble(NotNull(A(in, a, 0))));
+  return Value::Double(ToDouble(A(in, a, 0)));
 }
 Value CInt(Interpreter& in, Args& a) {
-  return Value::Integer(ToInteger(NotNull(A(in, a, 0))));
+  return Value::Integer(ToInteger(A(in, a, 0)));
 }
 Value CLng(Interpreter& in, Args& a) {
-  return Value::Long(ToLong(NotNull(A(in, a, 0))));
+  return Value::Long(ToLong(A(in, a, 0)));
 }
 Value CSng(Interpreter& in, Args& a) {
-  double d = ToDouble(NotNull(A(in, a, 0)));
+  double d = ToDouble(A(in, a, 0));
   if (std::fabs(d) > std::numeric_limits<float>::max()) Throw(6);
   return Value::Single(static_cast<float>(d));
 }
 Value CStr(Interpreter& in, Args& a) {
-  return Value::String(ToText(NotNull(A(in, a, 0))));
+  return Value::String(ToText(A(in, a, 0)));
 }
 Value Radix(Interpreter& in, Args& a, bool hex) {
   Value v = A(in, a, 0);
@@ -497,11 +494,11 @@ Value Round(Interpreter& in, Args& a) {
     char buf[64];
     std::snprintf(buf, sizeof buf, "%.15g", scaled);
     scaled = std::strtod(buf, nullptr);
-    r = RoundEven(scaled) / scale;
+    r = qz::RoundHalfEven(scaled) / scale;
   }
   if (v.type() == Type::Single) return Value::Single(static_cast<float>(r));
   if (v.type() == Type::Currency)
-    return Value::Currency(static_cast<std::int64_t>(RoundEven(r * 10000)));
+    return Value::Currency(static_cast<std::int64_t>(qz::RoundHalfEven(r * 10000)));
   if (v.type() == Type::Date) return Value::Date(r);
   return Value::Double(r);
 }

@@ -191,4 +191,12 @@ std::string Lower(std::string_view s) {
   return MapText(s, [](char32_t c) { return Lower(c); });
 }
 
+std::string AsciiLower(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return out;
+}
+
 }  // namespace qz::vbs::text

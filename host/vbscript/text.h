@@ -42,4 +42,9 @@ char32_t Lower(char32_t c);
 std::string Upper(std::string_view s);
 std::string Lower(std::string_view s);
 
+// Only A-Z lower-cased, every other byte as it is: the language's names
+// (identifiers, members, keywords) compare without regard to ASCII case,
+// whatever the process locale.
+std::string AsciiLower(std::string_view s);
+
 }  // namespace qz::vbs::text

@@ -1,10 +1,11 @@
 #include "host/vbscript/vbs_page.h"
 
-#include <cctype>
 #include <map>
 
+#include "host/page_parser.h"
 #include "host/vbscript/conversions.h"
 #include "host/vbscript/interpreter.h"
+#include "host/vbscript/text.h"
 #include "platform/automation/error.h"
 
 namespace qz::host {
@@ -20,12 +21,6 @@ constexpr int kMaxCallDepth = 200;
 // What one array item or object is counted as against the memory limit.
 constexpr std::size_t kItemBytes = 128;
 
-std::string LowerText(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
-
 using Items = std::vector<std::pair<std::string, std::string>>;
 
 // One of Request's collections: by name (values of a repeated name joined
@@ -39,7 +34,7 @@ class Collection final : public vbs::Object {
   Value Member(Interpreter& in, std::string_view name, std::vector<Arg>& args, Access access,
                const Value*) override {
     if (access == Access::Let || access == Access::Set) vbs::Throw(445);
-    std::string n = LowerText(name);
+    std::string n = vbs::text::AsciiLower(name);
     if (n == "count") return Value::Long(static_cast<std::int32_t>(Names().size()));
     if (n == "key") {
       if (args.size() != 1) vbs::Throw(450);
@@ -110,7 +105,7 @@ class RequestWrapper final : public vbs::Object {
 
   Value Member(Interpreter& in, std::string_view name, std::vector<Arg>& args, Access access,
                const Value* assigned) override {
-    std::string n = LowerText(name);
+    std::string n = vbs::text::AsciiLower(name);
     Collection* c = n == "querystring"       ? query_.get()
                     : n == "form"            ? form_.get()
                     : n == "servervariables" ? server_variables_.get()
@@ -184,13 +179,13 @@ VbsPageOutcome RunVbsPage(const VbsPageHost& host, std::string_view script) {
         in.AddObject("Request", vbs::Ref<vbs::Object>(
                                     new RequestWrapper(in, host.request, *host.request_data)));
       }
-      in.AddFunction(kVbsWrite, [&host](Interpreter& i, std::vector<Arg>& args) {
+      in.AddFunction(kPageWriteFunction, [&host](Interpreter& i, std::vector<Arg>& args) {
         if (args.size() != 1) vbs::Throw(450);
         Value v = i.Simple(args[0].value);
         if (host.write) host.write(vbs::ToVariant(v));
         return Value();
       });
-      in.AddFunction(kVbsLiteral, [&host](Interpreter& i, std::vector<Arg>& args) {
+      in.AddFunction(kPageLiteralFunction, [&host](Interpreter& i, std::vector<Arg>& args) {
         if (args.size() != 1 || !host.literals) vbs::Throw(450);
         auto n = static_cast<std::size_t>(vbs::ToLong(i.Simple(args[0].value)));
         if (n >= host.literals->size()) vbs::Throw(9);

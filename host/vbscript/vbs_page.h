@@ -37,10 +37,6 @@ struct VbsPageOutcome {
   int line = 0, column = 0;  // in the script
 };
 
-// The names of the host functions the page parser's script calls.
-inline constexpr std::string_view kVbsWrite = "__qzWrite";
-inline constexpr std::string_view kVbsLiteral = "__qzLiteral";
-
 VbsPageOutcome RunVbsPage(const VbsPageHost& host, std::string_view script);
 
 }  // namespace qz::host
