@@ -435,7 +435,7 @@ duk_ret_t ReadValue(duk_context* ctx, void* udata) {
     duk_size_t n = 0;
     const char* p = duk_get_lstring(ctx, -1, &n);
     read->is_text = true;
-    read->text.assign(p, std::min<std::size_t>(n, kLogErrorBytes));
+    read->text = Utf8FromEngineText(std::string_view(p, std::min<std::size_t>(n, kLogErrorBytes)));
   }
   return 0;
 }

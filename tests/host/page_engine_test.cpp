@@ -588,6 +588,13 @@ TEST_F(PageEngineTest, ErrorPagesShowNoServerPathsAndStayShort) {
   EXPECT_GT(log_[0].size(), kLogErrorBytes / 2);
   EXPECT_EQ(log_[0].find_first_of("\n\x1b"), std::string::npos);
   EXPECT_NE(log_[0].find("ab\\x1b[31m\\n"), std::string::npos);
+
+  // A character beyond U+FFFF in a thrown message reaches the page as UTF-8,
+  // not as the engine's two encoded surrogates.
+  r = Run("<% throw new Error('smile \\uD83D\\uDE00 here'); %>");
+  EXPECT_EQ(r.status, 500);
+  EXPECT_NE(r.body.find("smile \xF0\x9F\x98\x80 here"), std::string::npos) << r.body;
+  EXPECT_EQ(r.body.find('\xED'), std::string::npos) << r.body;
 }
 
 TEST_F(PageEngineTest, LiteralTextAndScriptTextLeaveThePageByteForByte) {
