@@ -66,8 +66,6 @@ bool StartsPath(std::string_view text, std::size_t i) {
   return i == 0 || std::string_view(" \t'\"(=:,;[<").find(text[i - 1]) != std::string_view::npos;
 }
 
-}  // namespace
-
 // True when path, read as a path from the site root ("/charts/inc.asp"),
 // names a file of the site: such a text shows nothing of the server.
 bool IsSitePath(std::string_view path, const std::filesystem::path& root) {
@@ -75,6 +73,8 @@ bool IsSitePath(std::string_view path, const std::filesystem::path& root) {
   std::error_code ec;
   return std::filesystem::exists(root / std::filesystem::path(path.substr(1)), ec);
 }
+
+}  // namespace
 
 std::string ClientText(std::string_view text, const std::filesystem::path& root) {
   const std::string base = root.string();
@@ -328,6 +328,9 @@ class PageRun final : public ServerHooks, private eventlog::EventSink {
   std::string WhyStopped() const;
   PageResult ErrorResult(const PageError& e);
   PageResult RunVbScript(const ParsedPage& parsed);
+  // Adds what the page counted to its result, and for a page that did not
+  // fail the answer it wrote (its body taken from the response).
+  void CompleteResult(PageResult& result);
   PageError ErrorFromValue(duk_context* ctx, const ParsedPage& parsed);
   // The event log of the page's thread: a render that ended in its error
   // answer is logged with the page and the line of the script's call.
@@ -837,12 +840,16 @@ PageResult PageRun::Run() {
     // page's thread go, which releases them.
     Finish();
     ctx_ = nullptr;
-    parsed_ = nullptr;
     // Response.End stops the script as a failure does: a page that ended
     // itself keeps the heap too.
     EndEngine((!failed || response_->state().ended) && !spent && budget_.refusals == 0 &&
               !budget_.out_of_memory);
   }
+  CompleteResult(result);
+  return result;
+}
+
+void PageRun::CompleteResult(PageResult& result) {
   result.chart_errors = chart_errors_;
   result.chart_error_numbers = std::move(chart_error_numbers_);
   result.charts_saved = std::move(charts_saved_);
@@ -855,7 +862,6 @@ PageResult PageRun::Run() {
     result.headers = s.headers;
     result.body = response_->TakeBody();
   }
-  return result;
 }
 
 PageResult PageRun::RunVbScript(const ParsedPage& parsed) {
@@ -896,18 +902,8 @@ PageResult PageRun::RunVbScript(const ParsedPage& parsed) {
       NameIncludeFile(e, parsed, outcome.line);
     }
     result = ErrorResult(e);
-  } else {
-    const ResponseState& s = response_->state();
-    result.status = s.status;
-    result.status_text = s.status_text;
-    result.content_type = s.content_type;
-    result.headers = s.headers;
   }
-  result.chart_errors = chart_errors_;
-  result.chart_error_numbers = std::move(chart_error_numbers_);
-  result.charts_saved = std::move(charts_saved_);
-  body_bytes_ = response_->state().body.size();
-  if (result.error.empty()) result.body = response_->TakeBody();
+  CompleteResult(result);
   // The worker's script heap served no script of this page: it stays. (Its
   // end marks the budget stopped, so it comes after the stop's reason.)
   EndEngine(true);
