@@ -775,7 +775,12 @@ PageResult PageRun::Run() {
 
   bool ok = true;
   std::string text = text_ ? std::string(*text_) : ReadFile(file_, &ok);
-  if (!ok) return ErrorResult({"(none)", "The page cannot be read", "", 0});
+  // A page that never reaches its script leaves the worker's heap (and the
+  // next page's thread made on it) as it found them.
+  if (!ok) {
+    EndEngine(true);
+    return ErrorResult({"(none)", "The page cannot be read", "", 0});
+  }
   // Only a page read from its file is kept: its path and the language it
   // was read in name it.
   PageCache* cache = text_ ? nullptr : &PageCache::ForThisThread();
@@ -787,7 +792,10 @@ PageResult PageRun::Run() {
     fresh_ = std::make_shared<CompiledPage>();
     IncludeSource includes{options_.root, file_};
     fresh_->parsed = ParsePage(text, options_.default_language, &includes);
-    if (!fresh_->parsed.error.empty()) return ErrorResult({"(none)", fresh_->parsed.error, "", 0});
+    if (!fresh_->parsed.error.empty()) {
+      EndEngine(true);
+      return ErrorResult({"(none)", fresh_->parsed.error, "", 0});
+    }
     fresh_->text = std::move(text);
     compiled_ = fresh_;
     // A page with includes depends on other files as well, and a VBScript
