@@ -1016,7 +1016,12 @@ asio::awaitable<bool> PageServer::Impl::AnswerPage(Connection& c,
   p.remote_addr = c.address;
   p.remote_port = c.port;
   std::string_view host = req[http::field::host];
-  p.server_name = host.empty() ? options.host : std::string(host.substr(0, host.rfind(':')));
+  // The port follows the last ':' only when it is outside an IPv6 address's
+  // brackets ("[::1]" has none).
+  std::size_t colon = host.rfind(':');
+  if (std::size_t bracket = host.rfind(']'); bracket != std::string_view::npos && colon < bracket)
+    colon = std::string_view::npos;
+  p.server_name = host.empty() ? options.host : std::string(host.substr(0, colon));
   p.server_port = c.local_port;
   p.protocol = seen.version;
 
