@@ -38,6 +38,17 @@ CLI::Validator WholeNumber(long lo, long hi) {
       std::to_string(lo) + ".." + std::to_string(hi));
 }
 
+namespace {
+
+// ProgIDs name classes whatever their case: one is added unless it is there.
+void AddProgId(std::vector<std::string>& ids, std::string id) {
+  bool seen = std::any_of(ids.begin(), ids.end(),
+                          [&](const std::string& known) { return EqualsNoCase(known, id); });
+  if (!seen) ids.push_back(std::move(id));
+}
+
+}  // namespace
+
 std::vector<std::string> ProgIdsOfPage(std::string_view text) {
   static const std::regex kCreate(
       R"((?:CreateObject|ActiveXObject)\s*\(\s*["']([A-Za-z_][\w.]*)["'])",
@@ -46,10 +57,7 @@ std::vector<std::string> ProgIdsOfPage(std::string_view text) {
   std::string s(text);
   for (auto it = std::sregex_iterator(s.begin(), s.end(), kCreate); it != std::sregex_iterator();
        ++it) {
-    std::string id = (*it)[1].str();
-    bool seen = std::any_of(ids.begin(), ids.end(),
-                            [&](const std::string& known) { return EqualsNoCase(known, id); });
-    if (!seen) ids.push_back(id);
+    AddProgId(ids, (*it)[1].str());
   }
   return ids;
 }
@@ -70,11 +78,7 @@ std::vector<std::string> ProgIdsOfPages(const std::filesystem::path& root) {
   for (const fs::path& page : pages) {
     std::ifstream in(page, std::ios::binary);
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    for (std::string& id : ProgIdsOfPage(text)) {
-      bool seen = std::any_of(ids.begin(), ids.end(),
-                              [&](const std::string& known) { return EqualsNoCase(known, id); });
-      if (!seen) ids.push_back(std::move(id));
-    }
+    for (std::string& id : ProgIdsOfPage(text)) AddProgId(ids, std::move(id));
   }
   return ids;
 }

@@ -189,11 +189,14 @@ int Serve(const ServeArgs& args) {
   WarnAboutRegistry(std::cerr, "serve", ProgIdsOfPages(root));
   NotifyReady("listening on " + server.listening().front());
   std::thread waiter([&server, &access_log, signals, delay = args.drain_delay] {
-    int sig = 0;
-    while (sigwait(&signals, &sig) == 0 && sig == SIGHUP) {
+    // SIGHUP, whenever it comes: the access log is opened afresh (after a
+    // rotation), or kept when the new one cannot be opened.
+    auto reopen_log = [&server, &access_log] {
       if (std::string failed; !access_log.Reopen(&failed))
         server.Log(failed + " (kept writing the old one)");
-    }
+    };
+    int sig = 0;
+    while (sigwait(&signals, &sig) == 0 && sig == SIGHUP) reopen_log();
     std::cerr << "quenza serve: stopping\n";
     NotifyStopping();
     server.Drain();
@@ -205,7 +208,7 @@ int Serve(const ServeArgs& args) {
       timespec wait{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
       const int got = sigtimedwait(&signals, nullptr, &wait);
       if (got != SIGHUP) break;
-      if (std::string failed; !access_log.Reopen(&failed)) server.Log(failed);
+      reopen_log();
     }
     server.Stop();
   });

@@ -67,8 +67,6 @@ bool StartsPath(std::string_view text, std::size_t i) {
   return i == 0 || std::string_view(" \t'\"(=:,;[<").find(text[i - 1]) != std::string_view::npos;
 }
 
-}  // namespace
-
 // True when path, read as a path from the site root ("/charts/inc.asp"),
 // names a file of the site: such a text shows nothing of the server.
 bool IsSitePath(std::string_view path, const std::filesystem::path& root) {
@@ -76,6 +74,8 @@ bool IsSitePath(std::string_view path, const std::filesystem::path& root) {
   std::error_code ec;
   return std::filesystem::exists(root / std::filesystem::path(path.substr(1)), ec);
 }
+
+}  // namespace
 
 std::string ClientText(std::string_view text, const std::filesystem::path& root) {
   const std::string base = root.string();
@@ -329,6 +329,9 @@ class PageRun final : public ServerHooks, private eventlog::EventSink {
   std::string WhyStopped() const;
   PageResult ErrorResult(const PageError& e);
   PageResult RunVbScript(const ParsedPage& parsed);
+  // Adds what the page counted to its result, and for a page that did not
+  // fail the answer it wrote (its body taken from the response).
+  void CompleteResult(PageResult& result);
   PageError ErrorFromValue(duk_context* ctx, const ParsedPage& parsed);
   // The event log of the page's thread: a render that ended in its error
   // answer is logged with the page and the line of the script's call.
@@ -436,7 +439,7 @@ duk_ret_t ReadValue(duk_context* ctx, void* udata) {
     duk_size_t n = 0;
     const char* p = duk_get_lstring(ctx, -1, &n);
     read->is_text = true;
-    read->text.assign(p, std::min<std::size_t>(n, kLogErrorBytes));
+    read->text = Utf8FromEngineText(std::string_view(p, std::min<std::size_t>(n, kLogErrorBytes)));
   }
   return 0;
 }
@@ -767,7 +770,12 @@ PageResult PageRun::Run() {
 
   bool ok = true;
   std::string text = text_ ? std::string(*text_) : ReadFile(file_, &ok);
-  if (!ok) return ErrorResult({"(none)", "The page cannot be read", "", 0});
+  // A page that never reaches its script leaves the worker's heap (and the
+  // next page's thread made on it) as it found them.
+  if (!ok) {
+    EndEngine(true);
+    return ErrorResult({"(none)", "The page cannot be read", "", 0});
+  }
   // Only a page read from its file is kept: its path and the language it
   // was read in name it.
   PageCache* cache = text_ ? nullptr : &PageCache::ForThisThread();
@@ -779,7 +787,10 @@ PageResult PageRun::Run() {
     fresh_ = std::make_shared<CompiledPage>();
     IncludeSource includes{options_.root, file_};
     fresh_->parsed = ParsePage(text, options_.default_language, &includes);
-    if (!fresh_->parsed.error.empty()) return ErrorResult({"(none)", fresh_->parsed.error, "", 0});
+    if (!fresh_->parsed.error.empty()) {
+      EndEngine(true);
+      return ErrorResult({"(none)", fresh_->parsed.error, "", 0});
+    }
     fresh_->text = std::move(text);
     compiled_ = fresh_;
     // A page with includes depends on other files as well, and a VBScript
@@ -832,12 +843,16 @@ PageResult PageRun::Run() {
     // page's thread go, which releases them.
     Finish();
     ctx_ = nullptr;
-    parsed_ = nullptr;
     // Response.End stops the script as a failure does: a page that ended
     // itself keeps the heap too.
     EndEngine((!failed || response_->state().ended) && !spent && budget_.refusals == 0 &&
               !budget_.out_of_memory);
   }
+  CompleteResult(result);
+  return result;
+}
+
+void PageRun::CompleteResult(PageResult& result) {
   result.chart_errors = chart_errors_;
   result.chart_error_numbers = std::move(chart_error_numbers_);
   result.charts_saved = std::move(charts_saved_);
@@ -850,7 +865,6 @@ PageResult PageRun::Run() {
     result.headers = s.headers;
     result.body = response_->TakeBody();
   }
-  return result;
 }
 
 PageResult PageRun::RunVbScript(const ParsedPage& parsed) {
@@ -891,18 +905,8 @@ PageResult PageRun::RunVbScript(const ParsedPage& parsed) {
       NameIncludeFile(e, parsed, outcome.line);
     }
     result = ErrorResult(e);
-  } else {
-    const ResponseState& s = response_->state();
-    result.status = s.status;
-    result.status_text = s.status_text;
-    result.content_type = s.content_type;
-    result.headers = s.headers;
   }
-  result.chart_errors = chart_errors_;
-  result.chart_error_numbers = std::move(chart_error_numbers_);
-  result.charts_saved = std::move(charts_saved_);
-  body_bytes_ = response_->state().body.size();
-  if (result.error.empty()) result.body = response_->TakeBody();
+  CompleteResult(result);
   // The worker's script heap served no script of this page: it stays. (Its
   // end marks the budget stopped, so it comes after the stop's reason.)
   EndEngine(true);

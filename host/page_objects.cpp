@@ -48,32 +48,10 @@ bool IsPut(std::uint16_t flags) {
   return (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) != 0;
 }
 
-// Any control character but the tab: a line break would split the response
-// head, the others have no place in it.
-bool HasControl(std::string_view s) {
-  for (char c : s) {
-    auto u = static_cast<unsigned char>(c);
-    if ((u < 0x20 && c != '\t') || u == 0x7f) return true;
-  }
-  return false;
-}
-
 void CheckHeaderText(std::string_view s) {
   if (HasControl(s))
     Raise(err::kInvalidProcedureCall, "Header text contains a line break or control character",
           kSource);
-}
-
-// An HTTP token: letters, digits and !#$%&'*+-.^_`|~.
-bool IsToken(std::string_view s) {
-  if (s.empty()) return false;
-  for (char c : s) {
-    auto u = static_cast<unsigned char>(c);
-    if (std::isalnum(u) == 0 &&
-        std::string_view("!#$%&'*+-.^_`|~").find(c) == std::string_view::npos)
-      return false;
-  }
-  return true;
 }
 
 // Headers that frame the response: the host writes them from what it sends.
@@ -158,6 +136,25 @@ int HexValue(char c) {
 }
 
 }  // namespace
+
+bool HasControl(std::string_view s) {
+  for (char c : s) {
+    auto u = static_cast<unsigned char>(c);
+    if ((u < 0x20 && c != '\t') || u == 0x7f) return true;
+  }
+  return false;
+}
+
+bool IsToken(std::string_view s) {
+  if (s.empty()) return false;
+  for (char c : s) {
+    auto u = static_cast<unsigned char>(c);
+    if (std::isalnum(u) == 0 &&
+        std::string_view("!#$%&'*+-.^_`|~").find(c) == std::string_view::npos)
+      return false;
+  }
+  return true;
+}
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;

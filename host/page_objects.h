@@ -26,6 +26,12 @@ namespace qz::host {
 // there is none.
 DISPID FindMemberId(const TypeInfo& info, std::string_view name);
 bool EqualsNoCase(std::string_view a, std::string_view b);
+// True when s holds a control character other than the tab: a line break
+// would split a response head, the others have no place in it.
+bool HasControl(std::string_view s);
+// True when s is an HTTP token (a header name): letters, digits and
+// !#$%&'*+-.^_`|~, at least one.
+bool IsToken(std::string_view s);
 
 using Headers = std::vector<std::pair<std::string, std::string>>;
 

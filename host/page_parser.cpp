@@ -227,15 +227,13 @@ void ExpandInto(std::string_view text, const std::filesystem::path& file, int fi
       fail("the include \"" + path + "\" lies outside the site");
       return;
     }
+    // A folder opens as a stream too: only a regular file is read.
     std::ifstream in(real, std::ios::binary);
-    std::string body;
-    if (in && std::filesystem::is_regular_file(real, ec)) {
-      body.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
     if (!in || !std::filesystem::is_regular_file(real, ec)) {
       fail("the include \"" + path + "\" cannot be read");
       return;
     }
+    std::string body(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>{});
     if (out.text.size() + body.size() > kMaxIncludedBytes) {
       fail("the page with its includes is larger than " + std::to_string(kMaxIncludedBytes >> 20) +
            " MB");

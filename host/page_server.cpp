@@ -39,6 +39,7 @@
 #include "host/log_file.h"
 #include "host/metrics/metrics.h"
 #include "host/object_factory.h"
+#include "host/page_objects.h"
 #include "host/site_paths.h"
 
 // Why Beast over Asio: its parser enforces the header and body limits itself
@@ -198,28 +199,6 @@ const std::string& HttpDate() {
     formed = now;
   }
   return text;
-}
-
-bool IsTokenChar(unsigned char c) {
-  return std::isalnum(c) != 0 ||
-         std::string_view("!#$%&'*+-.^_`|~").find(static_cast<char>(c)) != std::string_view::npos;
-}
-
-bool IsToken(std::string_view s) {
-  if (s.empty()) return false;
-  for (char c : s) {
-    if (!IsTokenChar(static_cast<unsigned char>(c))) return false;
-  }
-  return true;
-}
-
-// A header value or reason phrase that cannot split or end the header.
-bool IsFieldText(std::string_view s) {
-  for (char ch : s) {
-    auto c = static_cast<unsigned char>(ch);
-    if ((c < 0x20 && c != '\t') || c == 0x7f) return false;
-  }
-  return true;
 }
 
 // Headers whose value the host alone sets: the framing of the answer and the
@@ -1037,7 +1016,12 @@ asio::awaitable<bool> PageServer::Impl::AnswerPage(Connection& c,
   p.remote_addr = c.address;
   p.remote_port = c.port;
   std::string_view host = req[http::field::host];
-  p.server_name = host.empty() ? options.host : std::string(host.substr(0, host.rfind(':')));
+  // The port follows the last ':' only when it is outside an IPv6 address's
+  // brackets ("[::1]" has none).
+  std::size_t colon = host.rfind(':');
+  if (std::size_t bracket = host.rfind(']'); bracket != std::string_view::npos && colon < bracket)
+    colon = std::string_view::npos;
+  p.server_name = host.empty() ? options.host : std::string(host.substr(0, colon));
   p.server_port = c.local_port;
   p.protocol = seen.version;
 
@@ -1067,12 +1051,12 @@ asio::awaitable<bool> PageServer::Impl::AnswerPage(Connection& c,
   std::string bad;
   if (result.status < 200 || result.status > 599) {
     bad = "page answered the status " + std::to_string(result.status);
-  } else if (!IsFieldText(result.content_type)) {
+  } else if (HasControl(result.content_type)) {
     bad = "page answered a content type with control characters";
   }
   for (const auto& [name, value] : result.headers) {
     if (!bad.empty()) break;
-    if (!IsToken(name) || !IsFieldText(value))
+    if (!IsToken(name) || HasControl(value))
       bad = "page answered the header " + LogEscaped(name, 64) + " with a bad name or value";
   }
   if (!bad.empty()) {
@@ -1080,7 +1064,7 @@ asio::awaitable<bool> PageServer::Impl::AnswerPage(Connection& c,
   }
 
   http::response<http::string_body> res(static_cast<http::status>(result.status), version);
-  if (!result.status_text.empty() && IsFieldText(result.status_text))
+  if (!result.status_text.empty() && !HasControl(result.status_text))
     res.reason(result.status_text);
   if (!result.content_type.empty()) res.set(http::field::content_type, result.content_type);
   for (const auto& [name, value] : result.headers) {

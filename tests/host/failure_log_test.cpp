@@ -15,15 +15,18 @@
 namespace qz::host::test {
 namespace {
 
+// Creates the real component's chart; any other ProgID fails with 429.
+ComPtr<IDispatch> CreateRealChart(std::string_view prog_id) {
+  if (prog_id != "Quenza.QuenzaChart") Raise(err::kCantCreateObject);
+  return CreateQuenzaChart().As<IDispatch>(IID_IDispatch);
+}
+
 class FailureLogTest : public ::testing::Test {
  protected:
   PageResult Run(const std::string& rel, const std::string& text) {
     PageOptions options;
     options.root = site_.root();
-    options.create_object = [](std::string_view prog_id) -> ComPtr<IDispatch> {
-      if (prog_id != "Quenza.QuenzaChart") Raise(err::kCantCreateObject);
-      return CreateQuenzaChart().As<IDispatch>(IID_IDispatch);
-    };
+    options.create_object = CreateRealChart;
     options.log = [this](const std::string& line) { log_.push_back(line); };
     PageRequest request;
     request.path = "/" + rel;
@@ -111,12 +114,6 @@ TEST_F(FailureLogTest, AnUncaughtPageErrorIsLoggedAsAPageErrorNotAChartError) {
   EXPECT_NE(log_[0].find("Subscript out of range"), std::string::npos) << log_[0];
 }
 
-}  // namespace
-}  // namespace qz::host::test
-
-namespace qz::host::test {
-namespace {
-
 // Starts a server with the real component on the site, asks for each path
 // (expecting the given answer body, when one is given), and answers the
 // server's metrics after them.
@@ -127,10 +124,7 @@ std::string MetricsAfter(const TempSite& site,
   options.port = 0;
   options.threads = 1;
   options.metrics = true;
-  options.create_object = [](std::string_view prog_id) -> ComPtr<IDispatch> {
-    if (prog_id != "Quenza.QuenzaChart") Raise(err::kCantCreateObject);
-    return CreateQuenzaChart().As<IDispatch>(IID_IDispatch);
-  };
+  options.create_object = CreateRealChart;
   PageServer server(options);
   std::string why;
   EXPECT_TRUE(server.Bind(&why)) << why;

@@ -367,6 +367,9 @@ TEST_F(PageServerLimitsTest, TheHostOwnsTheFramingOfEveryAnswer) {
   site_.Write("name.asp",
               "<% try { Response.AddHeader('X A', 'b'); } catch (e) {"
               " Response.Status = '500 Refused'; } %>");
+  // A status the page's Response takes but the host cannot answer with: an
+  // interim one would hand the connection to whatever the page writes next.
+  site_.Write("interim.asp", "<% Response.Status = '101 Switching Protocols'; %>upgraded");
   site_.Write("ok.asp", "<% Response.AddHeader('X-Fine', 'yes'); %>fine");
   StartServer();
   TestClient client = Client();
@@ -385,7 +388,13 @@ TEST_F(PageServerLimitsTest, TheHostOwnsTheFramingOfEveryAnswer) {
     EXPECT_EQ(r->status, 500) << page;
     EXPECT_EQ(r->count_header("X A"), 0u);
   }
-  auto r = client.Get("/ok.asp");
+  // The host's own check refuses it, with its own plain answer.
+  auto r = client.Get("/interim.asp");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->status, 500);
+  EXPECT_EQ(r->body, "Internal Server Error\n");
+  EXPECT_EQ(r->get_header_value("Content-Type"), "text/plain");
+  r = client.Get("/ok.asp");
   ASSERT_TRUE(r);
   EXPECT_EQ(r->get_header_value("X-Fine"), "yes");
   EXPECT_EQ(r->body, "fine");

@@ -179,6 +179,26 @@ TEST_F(PageServerTest, ServesPagesAndStaticFilesWithTheirMediaTypes) {
   EXPECT_NE(log.find("\"GET /nothing.html HTTP/1.1\" 404 "), std::string::npos) << log;
 }
 
+// SERVER_NAME is the Host header without its port; an IPv6 address keeps
+// the colons inside its brackets.
+TEST_F(PageServerTest, ServerNameIsTheHostWithoutItsPort) {
+  site_.Write("name.asp", "<%= Request.ServerVariables('SERVER_NAME') %>");
+  StartServer();
+  const std::pair<const char*, const char*> hosts[] = {
+      {"[::1]", "[::1]"},
+      {"[::1]:8080", "[::1]"},
+      {"example.com:8080", "example.com"},
+      {"example.com", "example.com"},
+  };
+  for (const auto& [host, name] : hosts) {
+    std::string answer =
+        RawExchange(server_->port(), std::string("GET /name.asp HTTP/1.1\r\nHost: ") + host +
+                                         "\r\nConnection: close\r\n\r\n");
+    EXPECT_TRUE(answer.starts_with("HTTP/1.1 200")) << host << ": " << answer;
+    EXPECT_TRUE(answer.ends_with(std::string("\r\n\r\n") + name)) << host << ": " << answer;
+  }
+}
+
 TEST_F(PageServerTest, TraversalIsRefused) {
   site_.Write("ok.txt", "fine");
   StartServer();

@@ -45,15 +45,21 @@ inline ComPtr<IDispatch> CreateTestObject(std::string_view prog_id) {
   return ComPtr<IDispatch>::Attach(NewTestChart());
 }
 
-// Runs page text as /page.asp of a temporary site, with the test objects'
-// counters reset before each test and the page log collected in log_. A
-// suite sets the members below to change what its pages get.
+// Runs page text as /page.asp (or another name) of a temporary site, with
+// the test objects' counters reset before each test and the page log
+// collected in log_. A suite sets the members below to change what its
+// pages get.
 class PageTest : public ::testing::Test {
  protected:
   // A form, when given, is POSTed as application/x-www-form-urlencoded.
   PageResult Run(const std::string& page, const std::string& query = "",
                  const std::string& form = "") {
-    std::filesystem::path file = site_.Write("page.asp", page);
+    return RunAt("page.asp", page, query, form);
+  }
+  // As Run, with the page at name (a path from the site root).
+  PageResult RunAt(const std::string& name, const std::string& page, const std::string& query = "",
+                   const std::string& form = "") {
+    std::filesystem::path file = site_.Write(name, page);
     PageOptions options;
     options.root = site_.root();
     options.script_timeout_seconds = timeout_;
@@ -63,7 +69,7 @@ class PageTest : public ::testing::Test {
     options.default_language = default_language_;
     options.log = [this](const std::string& line) { log_.push_back(line); };
     PageRequest request;
-    request.path = "/page.asp";
+    request.path = "/" + name;
     request.query = query;
     request.headers.emplace_back("User-Agent", "tester");
     if (!form.empty()) {
@@ -90,8 +96,8 @@ class PageTest : public ::testing::Test {
   }
 
   TempSite site_;
-  int timeout_ = 90;
-  std::size_t memory_limit_ = std::size_t{256} << 20;
+  int timeout_ = PageLimits::kScriptTimeoutSeconds;
+  std::size_t memory_limit_ = PageLimits::kScriptMemoryBytes;
   PageLimits limits_;
   ObjectCreator create_object_ = CreateTestObject;
   PageLanguage default_language_ = PageLanguage::JScript;
