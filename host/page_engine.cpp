@@ -162,8 +162,10 @@ constexpr const char* kRunKey = "qzPageRun";
 // The next page's fresh thread is made by MakeNextThread, which the server
 // calls once a page's answer is on its way, so that making it is not on a
 // request's path; a page that finds none (no server, or a page run inside
-// another) makes its own. Between pages the heap's stack holds nothing but
-// that fresh thread, which no page has touched.
+// another) makes its own. A server's pages leave their collection to it as
+// well; a page that finds a collection still due runs it first. Between
+// pages the heap's stack holds nothing but that fresh thread, which no page
+// has touched.
 class WorkerEngine {
  public:
   static constexpr int kPagesPerHeap = 1000;
@@ -186,8 +188,10 @@ class WorkerEngine {
   }
 
   ScriptBudget& budget() { return budget_; }
-  // Starts a page: the budget as new (the heap's bytes stay counted).
+  // Starts a page: what the last page left collected, the budget as new
+  // (the heap's bytes stay counted).
   void Begin() {
+    CollectDue();
     in_use_ = true;
     budget_.StartPage();
   }
@@ -213,10 +217,11 @@ class WorkerEngine {
     return duk_safe_call(h, PushFreshThread, nullptr, 0, 1) == DUK_EXEC_SUCCESS;
   }
   // Ends the page: its thread (on the heap's stack top) is dropped and the
-  // heap collected, or the whole heap destroyed when keep is false. Either
+  // heap collected, now or, when collect_later is true, by MakeNextThread or
+  // the next page; or the whole heap destroyed when keep is false. Either
   // way the page's objects are released by their finalizers; a script
   // finalizer of the page's stops at once.
-  void End(bool keep) {
+  void End(bool keep, bool collect_later) {
     budget_.stop = true;
     if (heap_ != nullptr) {
       if (!keep) {
@@ -225,19 +230,38 @@ class WorkerEngine {
         duk_set_top(heap_, 0);
         // Runs the finalizers of the page's objects; what they leave is
         // freed by the next page's collection.
-        if (++pages_ < kPagesPerHeap)
-          duk_gc(heap_, 0);
-        else
+        if (++pages_ >= kPagesPerHeap) {
           Drop();
+        } else {
+          collect_due_ = true;
+          if (!collect_later) CollectDue();
+        }
       }
       // else the page ran no script on the heap: its fresh thread stays.
     }
     in_use_ = false;
   }
-  // Between pages: makes the next page's thread. Nothing to do while a page
-  // runs, without a heap, or when the thread is made already.
+  // Runs the collection the calling thread's last page left, unless a page
+  // of the thread runs.
+  static void CollectIdle() {
+    WorkerEngine& engine = Thread();
+    if (!engine.in_use_) engine.CollectDue();
+  }
+  // Runs the collection a page left for later, if any.
+  void CollectDue() {
+    if (!collect_due_ || heap_ == nullptr) return;
+    collect_due_ = false;
+    // No page's limits apply to its objects' finalizers, and a script
+    // finalizer stops at once.
+    budget_.stop = true;
+    duk_gc(heap_, 0);
+  }
+  // Between pages: runs the collection that is due and makes the next
+  // page's thread. Nothing to do while a page runs or without a heap.
   void MakeNextThread() {
-    if (in_use_ || heap_ == nullptr || ready_) return;
+    if (in_use_ || heap_ == nullptr) return;
+    CollectDue();
+    if (ready_) return;
     // No page's limits apply between pages.
     budget_.stop = true;
     budget_.heap_limit = SIZE_MAX;
@@ -255,6 +279,7 @@ class WorkerEngine {
   }
   void Drop() {
     ready_ = false;
+    collect_due_ = false;
     if (heap_ != nullptr) duk_destroy_heap(std::exchange(heap_, nullptr));
   }
   [[noreturn]] static void Fatal(void*, const char* msg) {
@@ -266,7 +291,8 @@ class WorkerEngine {
   duk_context* heap_ = nullptr;
   int pages_ = 0;
   bool in_use_ = false;
-  bool ready_ = false;  // the stack top is a fresh thread for the next page
+  bool collect_due_ = false;  // a page's thread was dropped, not yet collected
+  bool ready_ = false;        // the stack top is a fresh thread for the next page
 };
 
 // An error as the page reports it.
@@ -916,7 +942,7 @@ PageResult PageRun::RunVbScript(const ParsedPage& parsed) {
 void PageRun::EndEngine(bool keep) {
   if (engine_ended_) return;
   engine_ended_ = true;
-  engine_->End(keep);
+  engine_->End(keep, options_.collect_when_readied);
 }
 
 void PageRun::Finish() {
@@ -963,7 +989,10 @@ PageResult RunPageRun(const PageOptions& options, const PageRequest& request,
   }
   // The page and its heap are gone: a big page gives its memory back now,
   // instead of leaving the process at its high-water mark.
-  if (trim) ::malloc_trim(0);
+  if (trim) {
+    WorkerEngine::CollectIdle();
+    ::malloc_trim(0);
+  }
   if (!result.error.empty() && options.log) options.log(result.error);
   return result;
 }

@@ -74,6 +74,11 @@ struct PageOptions {
   RunningPages* running = nullptr;
   // The language of pages without a Language directive.
   PageLanguage default_language = PageLanguage::JScript;
+  // The caller calls ReadyNextPage after every page: the collection that
+  // frees a page's script objects waits for it, off the answer's path. The
+  // page's objects are deactivated at its end either way; only their
+  // memory is freed later, always before the thread's next page starts.
+  bool collect_when_readied = false;
 };
 
 struct PageRequest {
@@ -114,11 +119,12 @@ PageResult RunPage(const PageOptions& options, const PageRequest& request,
 PageResult RunPageText(const PageOptions& options, const PageRequest& request,
                        std::string_view text, const std::filesystem::path& file);
 
-// Readies the calling thread's script engine for its next page: makes the
-// next page's fresh global environment. Pages work without it (a page makes
-// its own), but a server calls it after a page's answer is on its way, to
-// keep that work off the next request's path. Does nothing while a page of
-// the thread runs.
+// Readies the calling thread's script engine for its next page: collects
+// what the last page left (see PageOptions::collect_when_readied) and makes
+// the next page's fresh global environment. Pages work without it (a page
+// makes its own), but a server calls it after a page's answer is on its
+// way, to keep that work off the next request's path. Does nothing while a
+// page of the thread runs.
 void ReadyNextPage() noexcept;
 
 // The body of the error answer: a short HTML page naming the error number,

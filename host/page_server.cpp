@@ -1142,6 +1142,8 @@ PageServer::PageServer(ServerOptions options) : options_(std::move(options)) {
   page_options.log = [this](const std::string& line) { Log(line); };
   page_options.running = &impl_->running;
   page_options.limits = options_.page_limits;
+  // Every apartment job readies its thread for the next page (OnApartment).
+  page_options.collect_when_readied = true;
 
   impl_->apartments = std::make_unique<WorkerPool>(options_.threads, options_.warm_worker);
 }

@@ -376,18 +376,24 @@ TEST_F(PageEngineTest, NoPageSeesAnotherPagesState) {
   limits_.regexp_steps = 1'000'000;
   for (const auto& [what, page] : leavers) {
     // Twice as a command runs pages, twice as the server does (readying the
-    // next page's engine after each); all but the first use the kept
-    // compiled form.
-    for (int round = 0; round < 4; ++round) {
-      const bool ready = round >= 2;
+    // next page's engine after each, which also collects what the page
+    // left), and once with that collection due but no readying between the
+    // pages; all but the first use the kept compiled form.
+    for (int round = 0; round < 5; ++round) {
+      const bool ready = round == 2 || round == 3;
+      collect_when_readied_ = round >= 2;
       RunAt("leave.asp", page);
-      if (ready) ReadyNextPage();
+      if (ready) {
+        ReadyNextPage();
+        EXPECT_EQ(Counters().live, 0) << "readied after a page that left " << what;
+      }
       PageResult r = RunAt("probe.asp", probe);
       if (ready) ReadyNextPage();
       EXPECT_EQ(r.status, 200) << what << ": " << r.body;
       EXPECT_EQ(r.body, "clean") << "after a page that left " << what;
       EXPECT_EQ(Counters().live, 0) << "the objects of a page that left " << what;
     }
+    collect_when_readied_ = false;
   }
   EXPECT_EQ(Counters().live, 0) << "every object of the pages is released";
   // A page after one that ran out of memory or spent a budget has its whole

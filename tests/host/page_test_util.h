@@ -67,6 +67,7 @@ class PageTest : public ::testing::Test {
     options.limits = limits_;
     options.create_object = create_object_;
     options.default_language = default_language_;
+    options.collect_when_readied = collect_when_readied_;
     options.log = [this](const std::string& line) { log_.push_back(line); };
     PageRequest request;
     request.path = "/" + name;
@@ -101,6 +102,7 @@ class PageTest : public ::testing::Test {
   PageLimits limits_;
   ObjectCreator create_object_ = CreateTestObject;
   PageLanguage default_language_ = PageLanguage::JScript;
+  bool collect_when_readied_ = false;
   std::vector<std::string> log_;
 };
 
