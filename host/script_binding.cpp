@@ -16,23 +16,33 @@ namespace qz::host {
 namespace {
 
 constexpr const char* kDispatchKey = DUK_HIDDEN_SYMBOL("qzDispatch");
-constexpr const char* kTargetKey = DUK_HIDDEN_SYMBOL("qzTarget");
-constexpr const char* kNameKey = DUK_HIDDEN_SYMBOL("qzName");
+// A method's function holds a reference of its own to the object, not to the
+// script target, so that the target's cache of functions makes no cycle and
+// an object the script drops is released at once.
+constexpr const char* kMemberOfKey = DUK_HIDDEN_SYMBOL("qzMemberOf");
+constexpr const char* kIdKey = DUK_HIDDEN_SYMBOL("qzId");
 constexpr const char* kFlagsKey = DUK_HIDDEN_SYMBOL("qzFlags");
+// A target keeps the function of each method read from it under this prefix
+// and the name as read, so that a page's calls make it once.
+constexpr std::string_view kMethodPrefix = DUK_HIDDEN_SYMBOL("qzMethod:");
 constexpr const char* kHandlerKey = "qzDispatchHandler";
 
-// The object behind a Proxy target or Proxy (hidden keys reach the target);
-// null for any other value.
-IDispatch* DispatchOf(duk_context* ctx, duk_idx_t index) {
-  if (!duk_is_object(ctx, index)) return nullptr;
-  duk_get_prop_string(ctx, index, kDispatchKey);
+// The object pointer an engine object holds under a hidden key, or null.
+IDispatch* PointerAt(duk_context* ctx, duk_idx_t index, const char* key) {
+  duk_get_prop_string(ctx, index, key);
   void* p = duk_get_pointer(ctx, -1);
   duk_pop(ctx);
   return static_cast<IDispatch*>(p);
 }
 
-IDispatch* TargetOrThrow(duk_context* ctx, duk_idx_t index) {
-  IDispatch* d = DispatchOf(ctx, index);
+// The object behind a Proxy target or Proxy (hidden keys reach the target);
+// null for any other value.
+IDispatch* DispatchOf(duk_context* ctx, duk_idx_t index) {
+  if (!duk_is_object(ctx, index)) return nullptr;
+  return PointerAt(ctx, index, kDispatchKey);
+}
+
+IDispatch* ObjectOrThrow(duk_context* ctx, IDispatch* d) {
   if (d == nullptr) {
     EXCEPINFO e{err::kObjectRequired, "Quenza page host",
                 std::string(StandardMessage(err::kObjectRequired))};
@@ -41,17 +51,29 @@ IDispatch* TargetOrThrow(duk_context* ctx, duk_idx_t index) {
   return d;
 }
 
-duk_ret_t Finalize(duk_context* ctx) {
-  // Runs once per target: the pointer is cleared so that a second run (the
-  // engine may finalize again on heap destruction) releases nothing.
-  duk_get_prop_string(ctx, 0, kDispatchKey);
-  auto* d = static_cast<IDispatch*>(duk_get_pointer(ctx, -1));
-  duk_pop(ctx);
+IDispatch* TargetOrThrow(duk_context* ctx, duk_idx_t index) {
+  return ObjectOrThrow(ctx, DispatchOf(ctx, index));
+}
+
+// Releases the reference held under key by the object at index 0. Runs once
+// per holder: the pointer is cleared so that a second run (the engine may
+// finalize again on heap destruction) releases nothing.
+void ReleaseHeld(duk_context* ctx, const char* key) {
+  IDispatch* d = PointerAt(ctx, 0, key);
   if (d != nullptr) {
     duk_push_pointer(ctx, nullptr);
-    duk_put_prop_string(ctx, 0, kDispatchKey);
+    duk_put_prop_string(ctx, 0, key);
     d->Release();
   }
+}
+
+duk_ret_t Finalize(duk_context* ctx) {
+  ReleaseHeld(ctx, kDispatchKey);
+  return 0;
+}
+
+duk_ret_t FinalizeMember(duk_context* ctx) {
+  ReleaseHeld(ctx, kMemberOfKey);
   return 0;
 }
 
@@ -120,17 +142,15 @@ void InvokeAndPush(duk_context* ctx, IDispatch* d, DISPID id, std::uint16_t flag
 duk_ret_t CallMember(duk_context* ctx) {
   duk_idx_t n = duk_get_top(ctx);
   duk_push_current_function(ctx);
-  duk_get_prop_string(ctx, -1, kTargetKey);
-  IDispatch* target = TargetOrThrow(ctx, -1);
-  duk_get_prop_string(ctx, -2, kNameKey);
-  std::string member = duk_get_string(ctx, -1);
-  duk_get_prop_string(ctx, -3, kFlagsKey);
+  IDispatch* target = ObjectOrThrow(ctx, PointerAt(ctx, -1, kMemberOfKey));
+  duk_get_prop_string(ctx, -1, kIdKey);
+  auto member_id = static_cast<DISPID>(duk_get_int(ctx, -1));
+  duk_get_prop_string(ctx, -2, kFlagsKey);
   auto flags = static_cast<std::uint16_t>(duk_get_uint(ctx, -1));
-  duk_pop_n(ctx, 4);
+  duk_pop_n(ctx, 3);
   std::vector<Variant> args;
   args.reserve(static_cast<std::size_t>(n));
   for (duk_idx_t i = 0; i < n; ++i) args.push_back(ToVariant(ctx, i));
-  DISPID member_id = IdOrThrow(ctx, target, member);
   InvokeAndPush(ctx, target, member_id, flags, args);
   return 1;
 }
@@ -138,8 +158,16 @@ duk_ret_t CallMember(duk_context* ctx) {
 // get(target, key, receiver)
 duk_ret_t TrapGet(duk_context* ctx) {
   if (duk_is_symbol(ctx, 1) || !duk_is_string(ctx, 1)) return 0;
+  duk_size_t length = 0;
+  const char* text = duk_get_lstring(ctx, 1, &length);
+  const std::string_view name(text, length);
+  std::string method_key;
+  method_key.reserve(kMethodPrefix.size() + name.size());
+  method_key.append(kMethodPrefix).append(name);
+  if (duk_get_prop_lstring(ctx, 0, method_key.data(), method_key.size())) return 1;
+  duk_pop(ctx);
+
   IDispatch* d = TargetOrThrow(ctx, 0);
-  std::string name = duk_get_string(ctx, 1);
   MemberShape shape = ShapeOf(d, name);
   if (!shape.found && IsProbeName(name)) return 0;
   DISPID id = IdOrThrow(ctx, d, name);
@@ -147,14 +175,20 @@ duk_ret_t TrapGet(duk_context* ctx) {
     InvokeAndPush(ctx, d, id, DISPATCH_PROPERTYGET, {});
     return 1;
   }
-  // A method (or a read accessor with parameters): a function that calls it.
+  // A method (or a read accessor with parameters): a function that calls it,
+  // kept on the target for the next read of the same name.
   duk_push_c_function(ctx, Protected<CallMember>, DUK_VARARGS);
-  duk_dup(ctx, 0);
-  duk_put_prop_string(ctx, -2, kTargetKey);
-  duk_push_string(ctx, name.c_str());
-  duk_put_prop_string(ctx, -2, kNameKey);
+  duk_push_c_function(ctx, FinalizeMember, 1);
+  duk_set_finalizer(ctx, -2);
+  d->AddRef();
+  duk_push_pointer(ctx, d);
+  duk_put_prop_string(ctx, -2, kMemberOfKey);
+  duk_push_int(ctx, id);
+  duk_put_prop_string(ctx, -2, kIdKey);
   duk_push_uint(ctx, shape.method ? DISPATCH_METHOD : DISPATCH_PROPERTYGET);
   duk_put_prop_string(ctx, -2, kFlagsKey);
+  duk_dup_top(ctx);
+  duk_put_prop_lstring(ctx, 0, method_key.data(), method_key.size());
   return 1;
 }
 

@@ -56,6 +56,18 @@ TEST_F(PageEngineTest, ObjectsAreDeactivatedAndReleasedHoweverThePageEnds) {
   }
 }
 
+// A method read once is kept with its object, yet an object the script drops
+// is released at once, however many of its methods the script called.
+TEST_F(PageEngineTest, ObjectsWithMethodsReadAreReleasedWhenDropped) {
+  PageResult r = Run(
+      "<% for (var i = 0; i < 20; i++) {"
+      " var c = new ActiveXObject('Test.Chart'); c.Echo(i); c.Title = 'x'; c.TypeName(1); }"
+      " c = null; var probe = new ActiveXObject('Test.Chart'); var echo = probe.Echo;"
+      " Response.Write([probe.Live(), echo === probe.Echo, echo(7), probe.ECHO(8)].join()); %>");
+  EXPECT_EQ(r.body, "1,true,7,8");
+  EXPECT_EQ(Counters().live, 0);
+}
+
 TEST_F(PageEngineTest, ComponentWritesThroughTheResponseFoundAtActivation) {
   PageResult r = Run(
       "before<% var c = Server.CreateObject('Test.Chart'); c.Title = 'Sales'; c.Send(); %>after");

@@ -22,7 +22,8 @@ enum : DISPID {
   kBytes,
   kFail,
   kHasResponse,
-  kSleep
+  kSleep,
+  kLive
 };
 constexpr ParamInfo kValue[] = {{"v", ParamType::Variant}};
 constexpr ParamInfo kShort[] = {{"v", ParamType::I2}};
@@ -43,6 +44,7 @@ constexpr MemberInfo kMembers[] = {
     {"Fail", kFail, MemberKind::Method, kValue},
     {"HasResponse", kHasResponse, MemberKind::Method, {}, ParamType::Bool},
     {"Sleep", kSleep, MemberKind::Method, kValue},
+    {"Live", kLive, MemberKind::Method, {}, ParamType::I4},
 };
 constexpr IID IID_TestChart = {0x7E57C4A1, 0x0001, 0x0002, {1, 2, 3, 4, 5, 6, 7, 8}};
 constexpr TypeInfo kInfo{"_TestChart", IID_TestChart, kMembers};
@@ -208,6 +210,9 @@ class TestChart final : public IDispatch, public ObjectControl {
         case kSleep:
           // A native call that takes its time (milliseconds).
           std::this_thread::sleep_for(std::chrono::milliseconds(ToI4(Arg(args))));
+          return S_OK;
+        case kLive:
+          out = Variant(std::int32_t{Counters().live.load()});
           return S_OK;
         default:
           return DISP_E_MEMBERNOTFOUND;

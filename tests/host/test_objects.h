@@ -27,7 +27,7 @@ TestChartCounters& Counters();
 //   Echo(v): answers v; TypeName(v): the subtype name of v;
 //   Bytes(n): a byte array of n bytes 0, 1, 2...; Fail(n): raises error n;
 //   HasResponse(): whether activation found a Response; Sleep(ms): returns
-//     after ms milliseconds.
+//     after ms milliseconds; Live(): how many test charts live now.
 // With ObjectControl: Activate finds the context through CoGetObjectContext
 // and its item "Response", then sets FillRed 255 and SecondYAxisScale true.
 IDispatch* NewTestChart();
