@@ -459,6 +459,10 @@ struct PageServer::Impl {
   asio::awaitable<bool> Plain(Connection& c, unsigned version, bool head_only, int status,
                               std::string_view text, bool keep, const Seen& seen,
                               std::string_view why = {});
+  // The 405 answer to a method the path does not take; allow lists those it
+  // does.
+  asio::awaitable<bool> NotAllowed(Connection& c, unsigned version, bool head_only,
+                                   std::string_view allow, bool keep, const Seen& seen);
   // Answers a request over a limit (or unreadable), then closes gently.
   asio::awaitable<void> Refuse(Connection& c, int status, std::string_view text, const Seen& seen,
                                std::string_view why);
@@ -705,12 +709,25 @@ asio::awaitable<bool> PageServer::Impl::Plain(Connection& c, unsigned version, b
                                               const Seen& seen, std::string_view why) {
   http::response<http::string_body> res(static_cast<http::status>(status), version);
   res.set(http::field::content_type, "text/plain");
-  if (status == 405) res.set(http::field::allow, "GET, HEAD, POST");
   res.body() = std::string(text) + "\n";
   res.keep_alive(keep);
   res.prepare_payload();
   bool sent = co_await Send(c, res, head_only);
   LogAnswer(c, seen, status, head_only ? 0 : res.body().size(), why);
+  co_return sent&& keep;
+}
+
+asio::awaitable<bool> PageServer::Impl::NotAllowed(Connection& c, unsigned version, bool head_only,
+                                                   std::string_view allow, bool keep,
+                                                   const Seen& seen) {
+  http::response<http::string_body> res(http::status::method_not_allowed, version);
+  res.set(http::field::content_type, "text/plain");
+  res.set(http::field::allow, allow);
+  res.body() = "Method Not Allowed\n";
+  res.keep_alive(keep);
+  res.prepare_payload();
+  bool sent = co_await Send(c, res, head_only);
+  LogAnswer(c, seen, 405, head_only ? 0 : res.body().size());
   co_return sent&& keep;
 }
 
@@ -861,7 +878,7 @@ asio::awaitable<bool> PageServer::Impl::Answer(Connection& c, http::request<http
   // Paths the host answers itself, before the site.
   if (path == options.health_path || (options.metrics && path == options.metrics_path)) {
     if (req.method() != http::verb::get && !head)
-      co_return co_await Plain(c, version, head, 405, "Method Not Allowed", keep, seen);
+      co_return co_await NotAllowed(c, version, head, "GET, HEAD", keep, seen);
     if (path == options.health_path) {
       std::string why = Unhealthy();
       if (why.empty()) co_return co_await Plain(c, version, head, 200, "OK", keep, seen);
@@ -879,11 +896,11 @@ asio::awaitable<bool> PageServer::Impl::Answer(Connection& c, http::request<http
     co_return co_await Plain(c, version, head, 404, "Not Found", keep, seen);
   if (!site.is_page) {
     if (req.method() != http::verb::get && !head)
-      co_return co_await Plain(c, version, head, 405, "Method Not Allowed", keep, seen);
+      co_return co_await NotAllowed(c, version, head, "GET, HEAD", keep, seen);
     co_return co_await AnswerStatic(c, req, site.file, keep, seen);
   }
   if (req.method() != http::verb::get && req.method() != http::verb::post && !head)
-    co_return co_await Plain(c, version, head, 405, "Method Not Allowed", keep, seen);
+    co_return co_await NotAllowed(c, version, head, "GET, HEAD, POST", keep, seen);
   co_return co_await AnswerPage(c, req, path, query, site.file, keep, seen);
 }
 
@@ -919,7 +936,7 @@ asio::awaitable<bool> PageServer::Impl::AnswerStatic(Connection& c,
     res.keep_alive(keep);
     res.prepare_payload();
     bool sent = co_await Send(c, res, head);
-    LogAnswer(c, seen, 416, res.body().size());
+    LogAnswer(c, seen, 416, head ? 0 : res.body().size());
     co_return sent&& keep;
   }
   if (verdict == RangeVerdict::Parts && ranges.size() == 1) {

@@ -349,6 +349,24 @@ TEST_F(PageServerLimitsTest, RangesOnlyForStaticFilesAndOnlyAFew) {
   ASSERT_TRUE(file);
   EXPECT_EQ(file->status, 416);
   EXPECT_EQ(file->get_header_value("Content-Range"), "bytes */5000");
+  file = Client().Request("HEAD", "/data.bin", "Range: bytes=9000-\r\n", {});
+  ASSERT_TRUE(file);
+  EXPECT_EQ(file->status, 416);
+
+  // A method the path does not take: 405, naming the methods it does.
+  file = Client().Post("/data.bin", "x", "text/plain");
+  ASSERT_TRUE(file);
+  EXPECT_EQ(file->status, 405);
+  EXPECT_EQ(file->get_header_value("Allow"), "GET, HEAD");
+  page = Client().Request("PUT", "/chart.asp", {}, "x");
+  ASSERT_TRUE(page);
+  EXPECT_EQ(page->status, 405);
+  EXPECT_EQ(page->get_header_value("Allow"), "GET, HEAD, POST");
+
+  // What the log counts as sent: no body for HEAD.
+  const std::string log = Log();
+  EXPECT_NE(log.find("\"HEAD /data.bin HTTP/1.1\" 416 0 "), std::string::npos) << log;
+  EXPECT_NE(log.find("\"GET /data.bin HTTP/1.1\" 416 22 "), std::string::npos) << log;
 }
 
 // Page-set framing headers are never sent beside the host's, and a status
