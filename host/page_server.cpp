@@ -455,14 +455,20 @@ struct PageServer::Impl {
   asio::awaitable<bool> AnswerPage(Connection& c, http::request<http::string_body>& req,
                                    const std::string& path, std::string_view query,
                                    const std::filesystem::path& file, bool keep, Seen& seen);
-  // A plain-text answer of the host's own.
+  // A plain-text answer of the host's own, with fields besides its framing.
+  using Fields = std::vector<std::pair<http::field, std::string>>;
   asio::awaitable<bool> Plain(Connection& c, unsigned version, bool head_only, int status,
                               std::string_view text, bool keep, const Seen& seen,
-                              std::string_view why = {});
+                              std::string_view why = {}, Fields fields = {});
   // The 405 answer to a method the path does not take; allow lists those it
   // does.
   asio::awaitable<bool> NotAllowed(Connection& c, unsigned version, bool head_only,
-                                   std::string_view allow, bool keep, const Seen& seen);
+                                   std::string allow, bool keep, const Seen& seen) {
+    Fields fields;
+    fields.emplace_back(http::field::allow, std::move(allow));
+    return Plain(c, version, head_only, 405, "Method Not Allowed", keep, seen, {},
+                 std::move(fields));
+  }
   // Answers a request over a limit (or unreadable), then closes gently.
   asio::awaitable<void> Refuse(Connection& c, int status, std::string_view text, const Seen& seen,
                                std::string_view why);
@@ -706,28 +712,16 @@ asio::awaitable<bool> PageServer::Impl::Send(Connection& c, http::response<Body>
 
 asio::awaitable<bool> PageServer::Impl::Plain(Connection& c, unsigned version, bool head_only,
                                               int status, std::string_view text, bool keep,
-                                              const Seen& seen, std::string_view why) {
+                                              const Seen& seen, std::string_view why,
+                                              Fields fields) {
   http::response<http::string_body> res(static_cast<http::status>(status), version);
   res.set(http::field::content_type, "text/plain");
+  for (const auto& [name, value] : fields) res.set(name, value);
   res.body() = std::string(text) + "\n";
   res.keep_alive(keep);
   res.prepare_payload();
   bool sent = co_await Send(c, res, head_only);
   LogAnswer(c, seen, status, head_only ? 0 : res.body().size(), why);
-  co_return sent&& keep;
-}
-
-asio::awaitable<bool> PageServer::Impl::NotAllowed(Connection& c, unsigned version, bool head_only,
-                                                   std::string_view allow, bool keep,
-                                                   const Seen& seen) {
-  http::response<http::string_body> res(http::status::method_not_allowed, version);
-  res.set(http::field::content_type, "text/plain");
-  res.set(http::field::allow, allow);
-  res.body() = "Method Not Allowed\n";
-  res.keep_alive(keep);
-  res.prepare_payload();
-  bool sent = co_await Send(c, res, head_only);
-  LogAnswer(c, seen, 405, head_only ? 0 : res.body().size());
   co_return sent&& keep;
 }
 
@@ -929,15 +923,10 @@ asio::awaitable<bool> PageServer::Impl::AnswerStatic(Connection& c,
   }
 
   if (verdict == RangeVerdict::Unsatisfiable) {
-    http::response<http::string_body> res(http::status::range_not_satisfiable, version);
-    res.set(http::field::content_range, "bytes */" + std::to_string(size));
-    res.set(http::field::content_type, "text/plain");
-    res.body() = "Range Not Satisfiable\n";
-    res.keep_alive(keep);
-    res.prepare_payload();
-    bool sent = co_await Send(c, res, head);
-    LogAnswer(c, seen, 416, head ? 0 : res.body().size());
-    co_return sent&& keep;
+    Fields fields;
+    fields.emplace_back(http::field::content_range, "bytes */" + std::to_string(size));
+    co_return co_await Plain(c, version, head, 416, "Range Not Satisfiable", keep, seen, {},
+                             std::move(fields));
   }
   if (verdict == RangeVerdict::Parts && ranges.size() == 1) {
     const ByteRange r = ranges.front();
