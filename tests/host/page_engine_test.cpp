@@ -97,6 +97,21 @@ TEST_F(PageEngineTest, AutomationErrorsReachTheScriptWithNumberDescriptionAndSou
   EXPECT_EQ(r.body, "-2146828282|Overflow|Overflow|Quenza|true|40000|0|-2146827850|-2146827859");
 }
 
+// Built-in methods are light functions in this engine: what pages do with
+// them as functions still works.
+TEST_F(PageEngineTest, BuiltInMethodsWorkAsFunctions) {
+  PageResult r =
+      Run("<% var out = [typeof Math.max, Math.max.length, Math.max.apply(null, [3, 9, 4]),"
+          " Array.prototype.slice.call({length: 2, 0: 'a', 1: 'b'}).join(''),"
+          " [].map.call('ab', function (c) { return c + c; }).join(''),"
+          " String.prototype.trim.bind('  x ')(), Math.max instanceof Function,"
+          " Object.prototype.toString.call(Math.max), JSON.stringify({f: Math.max, n: 1})];"
+          " var own = Math.max; Math.max = function () { return 0; };"
+          " out.push(Math.max(1, 2), own(1, 2));"
+          " Response.Write(out.join('|')); %>");
+  EXPECT_EQ(r.body, "function|2|9|ab|aabb|x|true|[object Function]|{\"n\":1}|0|2") << r.body;
+}
+
 TEST_F(PageEngineTest, ValuesCrossBothWays) {
   PageResult r =
       Run("<% var c = new ActiveXObject('Test.Chart'); var o = new ActiveXObject('Test.Chart');"
