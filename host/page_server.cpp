@@ -64,10 +64,18 @@ using asio::use_awaitable;
 // A fixed set of threads running the jobs handed to them, each thread warmed
 // once before its first job: the apartments, which run whole pages (each
 // page wholly on one thread, with that thread's host form and chart engine).
+//
+// A job goes to the thread that went idle last. Its chart engine, pixel
+// memory and script heap are the ones most likely still in its core's
+// caches; under light load that keeps one thread serving, instead of the
+// threads taking turns with cold caches.
 class WorkerPool {
  public:
   WorkerPool(int n, std::function<void()> warm)
-      : warm_(std::move(warm)), busy_since_(new std::atomic<std::int64_t>[n]), n_(n) {
+      : warm_(std::move(warm)),
+        busy_since_(new std::atomic<std::int64_t>[n]),
+        wake_(new std::condition_variable[n]),
+        n_(n) {
     for (int i = 0; i < n; ++i) busy_since_[i].store(0);
     for (int i = 0; i < n; ++i) threads_.emplace_back([this, i] { Work(i); });
   }
@@ -76,11 +84,16 @@ class WorkerPool {
   WorkerPool& operator=(const WorkerPool&) = delete;
 
   void Enqueue(std::function<void()> fn) {
+    int wake = -1;
     {
       std::lock_guard lock(mutex_);
       jobs_.push_back(std::move(fn));
+      if (!idle_.empty()) {
+        wake = idle_.back();
+        idle_.pop_back();
+      }
     }
-    cond_.notify_one();
+    if (wake >= 0) wake_[wake].notify_one();
   }
   // Runs the jobs already queued, then ends the threads.
   void Shutdown() {
@@ -88,8 +101,9 @@ class WorkerPool {
       std::lock_guard lock(mutex_);
       if (shutdown_) return;
       shutdown_ = true;
+      idle_.clear();
     }
-    cond_.notify_all();
+    for (int i = 0; i < n_; ++i) wake_[i].notify_all();
     for (std::thread& t : threads_) t.join();
   }
 
@@ -128,7 +142,13 @@ class WorkerPool {
       std::function<void()> job;
       {
         std::unique_lock lock(mutex_);
-        cond_.wait(lock, [this] { return shutdown_ || !jobs_.empty(); });
+        while (!shutdown_ && jobs_.empty()) {
+          // Idle: the newest entry is the first handed a job. A wake-up
+          // without one (spurious) leaves the entry where it is.
+          if (std::find(idle_.begin(), idle_.end(), index) == idle_.end()) idle_.push_back(index);
+          wake_[index].wait(lock);
+        }
+        std::erase(idle_, index);
         if (jobs_.empty()) return;  // shut down and drained
         job = std::move(jobs_.front());
         jobs_.pop_front();
@@ -143,11 +163,14 @@ class WorkerPool {
   std::function<void()> warm_;
   std::vector<std::thread> threads_;
   std::mutex mutex_;
-  std::condition_variable cond_;
   std::deque<std::function<void()>> jobs_;
+  // Idle threads by index, the one idle longest first.
+  std::vector<int> idle_;
   bool shutdown_ = false;
   // Per thread: when its running job started (steady clock ticks), 0 idle.
   std::unique_ptr<std::atomic<std::int64_t>[]> busy_since_;
+  // Per thread: where it waits while idle.
+  std::unique_ptr<std::condition_variable[]> wake_;
   int n_;
   static thread_local std::atomic<std::int64_t>* current_;
 };

@@ -5,6 +5,8 @@
 
 #include <atomic>
 #include <functional>
+#include <optional>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -95,6 +97,34 @@ TEST_F(PageServerTest, HealthIsAnsweredByTheHostAndTurnsWhenDrainingOrStuck) {
   EXPECT_EQ(r->status, 503);
   EXPECT_EQ(r->body, "Draining\n");
   EXPECT_EQ(client.Get("/ok.asp")->body, "ok");
+}
+
+// Pages one at a time go to the apartment that went idle last, so that one
+// apartment with warm caches serves them; a page that comes while it is busy
+// goes to another.
+TEST_F(PageServerTest, AnIdleServerHandsEachPageToTheApartmentIdleLast) {
+  site_.Write("t.asp", "<%= new ActiveXObject('Test.Chart').Thread() %>");
+  site_.Write("slow.asp",
+              "<% var c = new ActiveXObject('Test.Chart'); c.Sleep(400); %><%= c.Thread() %>");
+  StartServer(CreateTestObject, 90, /*threads=*/4);
+  auto client = Client();
+  std::set<std::string> threads;
+  for (int i = 0; i < 6; ++i) {
+    auto r = client.Get("/t.asp");
+    ASSERT_TRUE(r);
+    threads.insert(r->body);
+    // Long enough for the apartment to have readied its next page.
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  }
+  EXPECT_EQ(threads.size(), 1u) << "pages one at a time took turns between apartments";
+  const std::string warm = *threads.begin();
+  std::optional<HttpAnswer> slow;
+  std::thread busy([&] { slow = Client().Get("/slow.asp"); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  auto during = client.Get("/t.asp");
+  busy.join();
+  ASSERT_TRUE(during && slow);
+  EXPECT_NE(during->body, slow->body) << "a page waited for a busy apartment";
 }
 
 TEST_F(PageServerTest, HealthPathIsSettable) {

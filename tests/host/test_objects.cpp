@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <chrono>
+#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -23,7 +24,8 @@ enum : DISPID {
   kFail,
   kHasResponse,
   kSleep,
-  kLive
+  kLive,
+  kThread
 };
 constexpr ParamInfo kValue[] = {{"v", ParamType::Variant}};
 constexpr ParamInfo kShort[] = {{"v", ParamType::I2}};
@@ -45,6 +47,7 @@ constexpr MemberInfo kMembers[] = {
     {"HasResponse", kHasResponse, MemberKind::Method, {}, ParamType::Bool},
     {"Sleep", kSleep, MemberKind::Method, kValue},
     {"Live", kLive, MemberKind::Method, {}, ParamType::I4},
+    {"Thread", kThread, MemberKind::Method, {}, ParamType::String},
 };
 constexpr IID IID_TestChart = {0x7E57C4A1, 0x0001, 0x0002, {1, 2, 3, 4, 5, 6, 7, 8}};
 constexpr TypeInfo kInfo{"_TestChart", IID_TestChart, kMembers};
@@ -214,6 +217,12 @@ class TestChart final : public IDispatch, public ObjectControl {
         case kLive:
           out = Variant(std::int32_t{Counters().live.load()});
           return S_OK;
+        case kThread: {
+          std::ostringstream thread;
+          thread << std::this_thread::get_id();
+          out = Variant(thread.str());
+          return S_OK;
+        }
         default:
           return DISP_E_MEMBERNOTFOUND;
       }

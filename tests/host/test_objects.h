@@ -27,7 +27,8 @@ TestChartCounters& Counters();
 //   Echo(v): answers v; TypeName(v): the subtype name of v;
 //   Bytes(n): a byte array of n bytes 0, 1, 2...; Fail(n): raises error n;
 //   HasResponse(): whether activation found a Response; Sleep(ms): returns
-//     after ms milliseconds; Live(): how many test charts live now.
+//     after ms milliseconds; Live(): how many test charts live now;
+//     Thread(): the calling thread's id.
 // With ObjectControl: Activate finds the context through CoGetObjectContext
 // and its item "Response", then sets FillRed 255 and SecondYAxisScale true.
 IDispatch* NewTestChart();
