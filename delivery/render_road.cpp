@@ -30,6 +30,25 @@ IResponse& ResponseOf(component::ObjectState& object) {
   return *object.mResponse;
 }
 
+// Each image format's media type, as sent, and its name in events.
+struct FormatNames {
+  ImageFormat format;
+  std::string_view content_type;
+  std::string_view name;
+};
+constexpr FormatNames kFormatNames[] = {
+    {ImageFormat::kJpeg, "image/jpg", "jpeg"},
+    {ImageFormat::kBmp, "image/bmp", "bmp"},
+    {ImageFormat::kPng, "image/png", "png"},
+    {ImageFormat::kSvg, "image/svg+xml", "svg"},
+};
+
+const FormatNames& NamesOf(ImageFormat format) {
+  for (const FormatNames& names : kFormatNames)
+    if (names.format == format) return names;
+  return kFormatNames[0];
+}
+
 }  // namespace
 
 ImageFormat FormatOf(std::string_view image_type) {
@@ -50,17 +69,7 @@ ImageFormat FormatOf(std::string_view image_type) {
 }
 
 std::string_view ContentTypeOf(ImageFormat format) {
-  switch (format) {
-    case ImageFormat::kBmp:
-      return "image/bmp";
-    case ImageFormat::kPng:
-      return "image/png";
-    case ImageFormat::kSvg:
-      return "image/svg+xml";
-    case ImageFormat::kJpeg:
-      break;
-  }
-  return "image/jpg";
+  return NamesOf(format).content_type;
 }
 
 void PaintIntoPicture1(form::Form1& form) {
@@ -154,20 +163,7 @@ void ReportChartWritten(std::string_view operation, ImageFormat format) noexcept
   eventlog::Event event;
   event.type = eventlog::EventType::kInformation;
   event.operation = operation;
-  switch (format) {
-    case ImageFormat::kJpeg:
-      event.format = "jpeg";
-      break;
-    case ImageFormat::kBmp:
-      event.format = "bmp";
-      break;
-    case ImageFormat::kPng:
-      event.format = "png";
-      break;
-    case ImageFormat::kSvg:
-      event.format = "svg";
-      break;
-  }
+  event.format = NamesOf(format).name;
   eventlog::ReportEvent(event);
 }
 
