@@ -2,6 +2,7 @@
 
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <sys/un.h>
 #include <unistd.h>
 #include <algorithm>
@@ -32,6 +33,7 @@
 #include <cstring>
 #include <ctime>
 #include <deque>
+#include <optional>
 #include <set>
 #include <unordered_map>
 #include <vector>
@@ -374,6 +376,80 @@ struct Connection : std::enable_shared_from_this<Connection> {
   std::uint64_t deadline_number = 0;
 };
 
+// What framing a page's answer needs from its request.
+struct PageFraming {
+  unsigned version = 11;
+  bool head = false;
+  bool keep = false;
+  std::string path;  // for the log
+  // The connection's socket. While the connection's coroutine awaits the
+  // page nothing else uses it (no deadline is armed and a shutdown leaves it
+  // open), so the apartment may write to it until it hands the answer over.
+  int socket = -1;
+};
+
+// A page's answer, framed on the apartment. The apartment writes what the
+// socket takes without waiting: a chart usually goes whole, so the client
+// has it without waiting for the I/O thread to wake. The connection's
+// coroutine writes the rest, under its write deadline.
+struct PageAnswer {
+  int status = 200;
+  // Why the page's answer cannot be sent as it is (then nothing was written,
+  // and the client gets a 500).
+  std::string bad;
+  http::response<http::string_body> res;
+  std::optional<http::response_serializer<http::string_body>> writer;
+  std::uint64_t body_bytes = 0;  // as the access log counts them
+  bool done = false;             // written whole
+  beast::error_code failed;      // the socket refused it (not merely full)
+};
+
+// A socket written without waiting, for Beast's synchronous writes: a full
+// socket ends the write with would_block, and the serializer keeps its place.
+class NoWaitSocket {
+ public:
+  explicit NoWaitSocket(int fd) : fd_(fd) {}
+
+  template <class ConstBufferSequence>
+  std::size_t write_some(const ConstBufferSequence& buffers, beast::error_code& ec) {
+    std::array<iovec, 16> iov{};
+    std::size_t n = 0;
+    for (auto it = asio::buffer_sequence_begin(buffers), end = asio::buffer_sequence_end(buffers);
+         it != end && n < iov.size(); ++it) {
+      asio::const_buffer b = *it;
+      if (b.size() == 0) continue;
+      iov[n].iov_base = const_cast<void*>(b.data());
+      iov[n].iov_len = b.size();
+      ++n;
+    }
+    msghdr message{};
+    message.msg_iov = iov.data();
+    message.msg_iovlen = n;
+    ssize_t written;
+    do {
+      written = ::sendmsg(fd_, &message, MSG_DONTWAIT | MSG_NOSIGNAL);
+    } while (written < 0 && errno == EINTR);
+    if (written < 0) {
+      ec = (errno == EAGAIN || errno == EWOULDBLOCK)
+               ? beast::error_code(asio::error::would_block)
+               : beast::error_code(errno, beast::system_category());
+      return 0;
+    }
+    ec = {};
+    return static_cast<std::size_t>(written);
+  }
+  template <class ConstBufferSequence>
+  std::size_t write_some(const ConstBufferSequence& buffers) {
+    beast::error_code ec;
+    std::size_t n = write_some(buffers, ec);
+    if (ec) throw beast::system_error(ec);
+    return n;
+  }
+
+ private:
+  int fd_;
+};
+
 // A request as the access log shows it.
 struct Seen {
   std::string method = "-";
@@ -499,8 +575,17 @@ struct PageServer::Impl {
   asio::awaitable<void> CloseGently(Connection& c);
   template <class Body>
   asio::awaitable<bool> Send(Connection& c, http::response<Body>& res, bool head_only);
-  asio::awaitable<PageResult> OnApartment(std::shared_ptr<PageRequest> request,
-                                          std::filesystem::path file);
+  // Writes what is left of an answer whose writing began elsewhere.
+  template <class Body>
+  asio::awaitable<bool> SendRest(Connection& c, http::response_serializer<Body>& writer,
+                                 bool head_only);
+  // Runs the page on an apartment, which frames its answer and writes what
+  // the socket takes at once (see PageAnswer).
+  asio::awaitable<std::shared_ptr<PageAnswer>> OnApartment(std::shared_ptr<PageRequest> request,
+                                                           std::filesystem::path file,
+                                                           PageFraming framing);
+  // On the apartment: counts the page's outcome and frames its answer.
+  std::shared_ptr<PageAnswer> FramePageAnswer(PageResult result, const PageFraming& framing);
 
   // Counts an answer by its status class, before it is written, so that a
   // client that has its answer finds it counted.
@@ -683,12 +768,13 @@ asio::awaitable<void> PageServer::Impl::Accept(Acceptor& acceptor) {
   }
 }
 
-asio::awaitable<PageResult> PageServer::Impl::OnApartment(std::shared_ptr<PageRequest> request,
-                                                          std::filesystem::path file) {
-  auto initiate = [this, request, file = std::move(file)](auto handler) {
+asio::awaitable<std::shared_ptr<PageAnswer>> PageServer::Impl::OnApartment(
+    std::shared_ptr<PageRequest> request, std::filesystem::path file, PageFraming framing) {
+  auto initiate = [this, request, file = std::move(file),
+                   framing = std::move(framing)](auto handler) {
     // The job needs a copyable owner of the handler, which is move-only.
     auto owner = std::make_shared<decltype(handler)>(std::move(handler));
-    apartments->Enqueue([this, request, file, owner] {
+    apartments->Enqueue([this, request, file, framing, owner] {
       PageResult result;
       const auto began = Clock::now();
       try {
@@ -703,14 +789,16 @@ asio::awaitable<PageResult> PageServer::Impl::OnApartment(std::shared_ptr<PageRe
       }
       stats.page_seconds.Observe(std::chrono::duration<double>(Clock::now() - began).count());
       WorkerPool::IdleNow();
+      std::shared_ptr<PageAnswer> answer = FramePageAnswer(std::move(result), framing);
       auto executor = asio::get_associated_executor(*owner);
       asio::post(executor,
-                 [owner, result = std::move(result)]() mutable { (*owner)(std::move(result)); });
+                 [owner, answer = std::move(answer)]() mutable { (*owner)(std::move(answer)); });
       ReadyNextPage();
     });
   };
-  co_return co_await asio::async_initiate<const asio::use_awaitable_t<>&, void(PageResult)>(
-      std::move(initiate), use_awaitable);
+  co_return co_await asio::async_initiate<const asio::use_awaitable_t<>&,
+                                          void(std::shared_ptr<PageAnswer>)>(std::move(initiate),
+                                                                             use_awaitable);
 }
 
 template <class Body>
@@ -719,10 +807,17 @@ asio::awaitable<bool> PageServer::Impl::Send(Connection& c, http::response<Body>
   res.set(http::field::server, "Quenza");
   res.set(http::field::date, HttpDate());
   CountAnswer(static_cast<int>(res.result_int()));
+  http::response_serializer<Body> writer(res);
+  co_return co_await SendRest(c, writer, head_only);
+}
+
+template <class Body>
+asio::awaitable<bool> PageServer::Impl::SendRest(Connection& c,
+                                                 http::response_serializer<Body>& writer,
+                                                 bool head_only) {
   c.phase = Connection::Phase::Writing;
   c.Deadline(std::chrono::seconds(limits.write_seconds));
   beast::error_code ec;
-  http::response_serializer<Body> writer(res);
   if (head_only) {
     co_await http::async_write_header(c.socket, writer, asio::redirect_error(use_awaitable, ec));
   } else {
@@ -1054,8 +1149,33 @@ asio::awaitable<bool> PageServer::Impl::AnswerPage(Connection& c,
   p.server_port = c.local_port;
   p.protocol = seen.version;
 
+  PageFraming framing;
+  framing.version = version;
+  framing.head = head;
+  framing.keep = keep;
+  framing.path = path;
+  framing.socket = c.socket.native_handle();
   c.phase = Connection::Phase::Page;
-  PageResult result = co_await OnApartment(std::move(page_request), file);
+  std::shared_ptr<PageAnswer> answer =
+      co_await OnApartment(std::move(page_request), file, std::move(framing));
+  // A shutdown that began while the page ran: close after the answer.
+  if (stopping) keep = false;
+  if (!answer->bad.empty()) {
+    co_return co_await Plain(c, version, head, 500, "Internal Server Error", keep, seen,
+                             answer->bad);
+  }
+  if (answer->done || answer->failed) {
+    c.sent = answer->done;
+  } else {
+    co_await SendRest(c, *answer->writer, head);
+  }
+  LogAnswer(c, seen, answer->status, answer->body_bytes);
+  co_return c.sent&& keep && answer->res.keep_alive();
+}
+
+std::shared_ptr<PageAnswer> PageServer::Impl::FramePageAnswer(PageResult result,
+                                                              const PageFraming& framing) {
+  auto answer = std::make_shared<PageAnswer>();
   stats.pages.Inc();
   if (std::string_view format = ImageFormatOf(result.content_type);
       !format.empty() && result.status == 200 && result.chart_errors == 0)
@@ -1072,12 +1192,10 @@ asio::awaitable<bool> PageServer::Impl::AnswerPage(Connection& c,
       seen_failure_numbers.insert(label);
     stats.render_failures.With({label}).Inc();
   }
-  // A shutdown that began while the page ran: answer, then close.
-  if (stopping) keep = false;
 
   // What the host writes is framed by the host: a status outside the final
   // ones, or a header that could split the answer, fails the page.
-  std::string bad;
+  std::string& bad = answer->bad;
   if (result.status < 200 || result.status > 599) {
     bad = "page answered the status " + std::to_string(result.status);
   } else if (HasControl(result.content_type)) {
@@ -1088,17 +1206,17 @@ asio::awaitable<bool> PageServer::Impl::AnswerPage(Connection& c,
     if (!IsToken(name) || HasControl(value))
       bad = "page answered the header " + LogEscaped(name, 64) + " with a bad name or value";
   }
-  if (!bad.empty()) {
-    co_return co_await Plain(c, version, head, 500, "Internal Server Error", keep, seen, bad);
-  }
+  if (!bad.empty()) return answer;
 
-  http::response<http::string_body> res(static_cast<http::status>(result.status), version);
+  http::response<http::string_body>& res = answer->res;
+  res =
+      http::response<http::string_body>(static_cast<http::status>(result.status), framing.version);
   if (!result.status_text.empty() && !HasControl(result.status_text))
     res.reason(result.status_text);
   if (!result.content_type.empty()) res.set(http::field::content_type, result.content_type);
   for (const auto& [name, value] : result.headers) {
     if (IsHostOwnedHeader(name)) {
-      server.Log("page " + LogEscaped(path, kLogTargetBytes) + ": the header " + name +
+      server.Log("page " + LogEscaped(framing.path, kLogTargetBytes) + ": the header " + name +
                  " is the host's; the page's value is not sent");
       continue;
     }
@@ -1108,7 +1226,8 @@ asio::awaitable<bool> PageServer::Impl::AnswerPage(Connection& c,
       res.insert(name, value);
     }
   }
-  res.keep_alive(keep);
+  // A shutdown that began while the page ran: answer, then close.
+  res.keep_alive(framing.keep && !stopping);
   // Pages always answer whole: a Range header is not a page's business.
   std::uint64_t bytes = result.body.size();
   if (result.status == 204 || result.status == 304) {
@@ -1117,9 +1236,27 @@ asio::awaitable<bool> PageServer::Impl::AnswerPage(Connection& c,
     res.body() = std::move(result.body);
     res.content_length(bytes);
   }
-  bool sent = co_await Send(c, res, head);
-  LogAnswer(c, seen, result.status, head ? 0 : bytes);
-  co_return sent&& keep;
+  answer->status = result.status;
+  answer->body_bytes = framing.head ? 0 : bytes;
+  res.set(http::field::server, "Quenza");
+  res.set(http::field::date, HttpDate());
+  CountAnswer(result.status);
+
+  answer->writer.emplace(res);
+  if (framing.socket < 0) return answer;
+  NoWaitSocket socket(framing.socket);
+  beast::error_code ec;
+  if (framing.head) {
+    http::write_header(socket, *answer->writer, ec);
+  } else {
+    http::write(socket, *answer->writer, ec);
+  }
+  if (!ec) {
+    answer->done = true;
+  } else if (ec != asio::error::would_block) {
+    answer->failed = ec;
+  }
+  return answer;
 }
 
 std::string PageServer::Impl::Unhealthy() const {

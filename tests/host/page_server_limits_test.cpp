@@ -263,6 +263,54 @@ TEST_F(PageServerLimitsTest, AClientThatDoesNotReadIsCutOffAtTheWriteDeadline) {
   EXPECT_NE(log.find("answer not written whole"), std::string::npos) << log;
 }
 
+// A page's answer goes out from its apartment as far as the socket takes it
+// at once; a client that reads slowly gets the rest from its connection,
+// whole and in order, and the connection goes on. One that stops reading is
+// cut off at the write deadline as for any answer.
+TEST_F(PageServerLimitsTest, APageAnswerTheSocketCannotTakeAtOnceIsFinishedOrCutOff) {
+  // 8 MB: far more than a loopback socket takes without a reader.
+  site_.Write("big.asp",
+              "<%@ Language=\"JScript\" %><% var s = '0123456789abcdef'; for (var i = 0; i < 19; "
+              "i++) s += s;"
+              " Response.Write(s); %>");
+  site_.Write("ok.asp", "ok <%= Request.QueryString('n') %>");
+  limits_.write_seconds = 2;
+  StartServer();
+  std::string expected;
+  for (int i = 0; i < (1 << 19); ++i) expected += "0123456789abcdef";
+
+  Socket slow(port(), 20);
+  ASSERT_TRUE(slow.Send("GET /big.asp HTTP/1.1\r\nHost: x\r\n\r\n"));
+  // Long enough for the page to run and fill the socket, well inside the
+  // write deadline.
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_EQ(Client().Get("/ok.asp?n=1")->body, "ok 1") << "others are served meanwhile";
+  std::string pending;
+  auto big = ReadAnswer(slow, &pending);
+  ASSERT_TRUE(big);
+  EXPECT_EQ(big->status, 200);
+  EXPECT_EQ(big->body.size(), expected.size());
+  EXPECT_TRUE(big->body == expected) << "the answer's bytes came out of order";
+  ASSERT_TRUE(slow.Send("GET /ok.asp?n=2 HTTP/1.1\r\nHost: x\r\n\r\n"));
+  auto next = ReadAnswer(slow, &pending);
+  ASSERT_TRUE(next) << "the connection did not go on after the answer";
+  EXPECT_EQ(next->body, "ok 2");
+
+  Socket stalled(port());
+  int small = 4096;
+  ::setsockopt(stalled.fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  ASSERT_TRUE(stalled.Send("GET /big.asp HTTP/1.1\r\nHost: x\r\n\r\n"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(4000));
+  std::string got;
+  ASSERT_GT(stalled.Receive(&got), 0);
+  EXPECT_TRUE(got.starts_with("HTTP/1.1 200")) << got.substr(0, 40);
+  Clock::time_point stop = Clock::now();
+  std::string log = Log();
+  EXPECT_LT(SecondsSince(stop), 5.0) << "the stalled answer still held its connection";
+  EXPECT_NE(log.find("\"GET /big.asp HTTP/1.1\" 200 8388608"), std::string::npos) << log;
+  EXPECT_NE(log.find("answer not written whole"), std::string::npos) << log;
+}
+
 TEST_F(PageServerLimitsTest, PipelinedRequestsAreAnsweredInOrder) {
   site_.Write("n.asp", "page <%= Request.QueryString('n') %>");
   site_.Write("file.txt", "static");
