@@ -83,8 +83,8 @@ void PaintIntoPicture1(form::Form1& form) {
   form.tPict().SetAutoRedraw(true);
   // lParam: the address of a 32-bit zero, as the paint message expects.
   std::int32_t zero = 0;
-  gdi::SendMessageA(static_cast<gdi::HWND>(chart.hWnd()), gdi::WM_PAINT, picture1.hDC(),
-                    reinterpret_cast<gdi::LPARAM>(&zero));
+  gdi::SendMessageA(static_cast<gdi::HWND>(chart.hWnd()), gdi::WM_PAINT,
+                    picture1.hDCForCoveringPaint(), reinterpret_cast<gdi::LPARAM>(&zero));
 }
 
 void CapturePicture1(form::Form1& form, imaging::cDIBSection& dib) {

@@ -14,11 +14,14 @@ namespace {
 // message does: first its background (the window colour, white), then the
 // chart. A backdrop without fill therefore shows white, never whatever the
 // target context held before (another chart, perhaps another page's data).
-void PaintChartInto(const chart::ChartState& state, gdi::HDC dc) {
+// The picture box whose surface the DC may be hears what the paint covers
+// before anything is drawn (PictureBox::Covering).
+void PaintChartInto(const chart::ChartState& state, gdi::HDC dc, const PictureBox& box) {
   gdi::CairoDC cr(dc);
   if (!cr) return;
   const auto [width, height] = chart::render::ChartPixelSize(state);
   if (width <= 0 || height <= 0) return;
+  box.Covering(dc, width, height);
   cairo_save(cr.get());
   cairo_rectangle(cr.get(), 0, 0, width, height);
   cairo_set_source_rgb(cr.get(), 1, 1, 1);
@@ -33,8 +36,8 @@ Form1::Form1()
     : tpict_(kTPictLayout.left, kTPictLayout.top, kTPictLayout.width, kTPictLayout.height),
       picture1_(kPicture1Layout.left, kPicture1Layout.top, kPicture1Layout.width,
                 kPicture1Layout.height) {
-  gdi::HWND hwnd =
-      gdi::CreatePaintWindow([this](gdi::HDC dc) { PaintChartInto(chart_.state(), dc); });
+  gdi::HWND hwnd = gdi::CreatePaintWindow(
+      [this](gdi::HDC dc) { PaintChartInto(chart_.state(), dc, picture1_); });
   chart_.AttachWindow(hwnd);
 }
 

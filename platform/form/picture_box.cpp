@@ -115,9 +115,10 @@ void PictureBox::Recreate() {
   visible_stale_ = true;
   if (auto_redraw_) {
     image_ = w > 0 && h > 0 ? Surface(w, h, gdi::NewPixels::kUnset) : Surface();
-    Clear(image_);
+    image_stale_ = true;
   } else {
     image_ = Surface();
+    image_stale_ = false;
   }
 }
 
@@ -150,8 +151,17 @@ void PictureBox::Clear(const Surface& s) const {
   CopyPixels(from, to);
 }
 
+void PictureBox::BringImageUp() const {
+  if (!image_stale_) return;
+  image_stale_ = false;
+  Clear(image_);
+}
+
 const PictureBox::Surface& PictureBox::Target() const {
-  if (auto_redraw_ && image_) return image_;
+  if (auto_redraw_ && image_) {
+    BringImageUp();
+    return image_;
+  }
   if (visible_stale_) {
     visible_stale_ = false;
     Clear(visible_);
@@ -179,9 +189,10 @@ void PictureBox::SetAutoRedraw(bool on) {
   if (on) {
     int w = PixelWidth(), h = PixelHeight();
     image_ = w > 0 && h > 0 ? Surface(w, h, gdi::NewPixels::kUnset) : Surface();
-    Clear(image_);
+    image_stale_ = true;
   } else {
     image_ = Surface();
+    image_stale_ = false;
   }
 }
 
@@ -189,11 +200,28 @@ gdi::HDC PictureBox::hDC() const {
   return Target().dc();
 }
 
+gdi::HDC PictureBox::hDCForCoveringPaint() const {
+  if (auto_redraw_ && image_) return image_.dc();
+  return Target().dc();
+}
+
+void PictureBox::Covering(gdi::HDC dc, int width, int height) const {
+  if (!image_stale_ || !image_ || dc != image_.dc()) return;
+  if (width >= PixelWidth() && height >= PixelHeight()) {
+    // Every pixel the start would set is set again before anything reads it.
+    image_stale_ = false;
+  } else {
+    BringImageUp();
+  }
+}
+
 gdi::Picture PictureBox::Image() const {
   return gdi::Picture(Target().bitmap(), gdi::Ownership::kBorrowed);
 }
 
 void PictureBox::SetPicture(const gdi::Picture& picture) {
+  // The image may be the source: its pixels are read below.
+  if (image_ && picture.Handle() == image_.bitmap()) BringImageUp();
   gdi::Picture copy;
   gdi::BitmapBits from = gdi::BitmapBits::OfBitmap(picture.Handle());
   if (from) {
@@ -212,7 +240,7 @@ void PictureBox::SetPicture(const gdi::Picture& picture) {
   const bool image_is_source = image_ && picture.Handle() == image_.bitmap();
   picture_ = std::move(copy);
   visible_stale_ = true;
-  if (auto_redraw_ && !image_is_source) Clear(image_);
+  if (auto_redraw_ && !image_is_source) image_stale_ = true;
 }
 
 void PictureBox::TakeImageAsPicture() {
@@ -224,6 +252,7 @@ void PictureBox::TakeImageAsPicture() {
   // As SetPicture(Image()): the picture shows the image pixel for pixel and
   // the visible surface is brought to it; then, as SetAutoRedraw(false), the
   // image goes, here into the picture.
+  BringImageUp();
   const gdi::HBITMAP bitmap = image_.ReleaseBitmap();
   picture_ = gdi::Picture(bitmap, gdi::Ownership::kOwned);
   image_ = Surface();
@@ -234,7 +263,7 @@ void PictureBox::TakeImageAsPicture() {
 void PictureBox::SetBackColor(chart::Rgb color) {
   back_color_ = color;
   visible_stale_ = true;
-  if (auto_redraw_) Clear(image_);
+  if (auto_redraw_) image_stale_ = true;
 }
 
 void PictureBox::SetFontSize(float points) {

@@ -64,6 +64,15 @@ class PictureBox {
   // The memory device context drawing goes to (see Surfaces); 0 when the
   // inner size has no pixels. Valid until the size or AutoRedraw changes.
   gdi::HDC hDC() const;
+  // hDC() for a paint that announces what it covers (Covering) before it
+  // draws: the persistent image's start (the picture or the background) is
+  // left to then, so that a paint covering all of it spares the copy.
+  gdi::HDC hDCForCoveringPaint() const;
+  // Called by such a paint on dc before it draws: it is about to set every
+  // pixel from (0, 0) to (width, height) opaquely. The image's start is
+  // dropped when that is the whole image, and made now otherwise. A paint
+  // that draws nothing need not call it: the image starts as before.
+  void Covering(gdi::HDC dc, int width, int height) const;
   // The persistent image (the visible surface while AutoRedraw is off), as a
   // picture borrowing its bitmap: valid while that surface lives.
   gdi::Picture Image() const;
@@ -152,13 +161,16 @@ class PictureBox {
   bool SurfacesInPlace() const;
   // Brings the surface to the background and the picture: every pixel.
   void Clear(const Surface& s) const;
-  // The drawing surface (see Surfaces), the visible one brought up to date.
+  // The drawing surface (see Surfaces), brought up to date.
   const Surface& Target() const;
+  // Makes the persistent image's start, if it is still due.
+  void BringImageUp() const;
 
   float left_, top_, width_, height_;
   bool auto_redraw_ = false;
   Surface visible_, image_;
   mutable bool visible_stale_ = false;  // visible_ awaits its Clear
+  mutable bool image_stale_ = false;    // image_ awaits its Clear
   gdi::Picture picture_;
   chart::Rgb back_color_{255, 255, 255};
   chart::Rgb fore_color_{0, 0, 0};

@@ -8,6 +8,7 @@
 
 #include "platform/automation/error.h"
 #include "platform/form/form.h"
+#include "platform/gdi/cairo_dc.h"
 #include "platform/gdi/gdi.h"
 
 namespace qz::form {
@@ -245,6 +246,70 @@ TEST(PictureBox, LineDrawsARectangleOutlineThroughBothCorners) {
   EXPECT_EQ(PixelOf(image, 20, 30), kWhite);
   EXPECT_EQ(PixelOf(image, 31, 40), kWhite);
   EXPECT_EQ(CountOf(image, kRed), 2 * 21 + 2 * 19);
+}
+
+// The persistent image starts as the picture: made when first needed, and
+// left out only when a paint announces that it sets every pixel first.
+TEST(PictureBox, AnImageStartsAsThePictureUnlessAPaintCoversItAll) {
+  PictureBox box(0, 0, 40 * 15, 20 * 15);
+  box.SetAutoRedraw(true);
+  box.SetForeColor(kRed);
+  box.Line(0, 0, 39, 19, BoxFill::kFilled);
+  box.TakeImageAsPicture();  // a red picture; AutoRedraw off
+  auto fill = [](gdi::HDC dc, chart::Rgb c, int w, int h) {
+    gdi::CairoDC cr(dc);
+    ASSERT_TRUE(cr);
+    cairo_set_source_rgb(cr.get(), c.r / 255.0, c.g / 255.0, c.b / 255.0);
+    cairo_rectangle(cr.get(), 0, 0, w, h);
+    cairo_fill(cr.get());
+  };
+  const chart::Rgb kBlue{0, 0, 255};
+  // A new image's memory may have held anything: here a pattern no step
+  // draws.
+  auto leave_stale_pixels = [] {
+    const gdi::HBITMAP stale = gdi::CreateCompatibleBitmap(0, 40, 20);
+    const gdi::BitmapBits bits = gdi::BitmapBits::OfBitmap(stale);
+    for (int y = 0; y < 20; ++y) std::memset(bits.Row(y), 0x5A, 40 * 4);
+    gdi::DeleteObject(stale);
+  };
+
+  // No announcement, nothing drawn: the image shows the picture.
+  leave_stale_pixels();
+  box.SetAutoRedraw(true);
+  (void)box.hDCForCoveringPaint();
+  EXPECT_EQ(CountOf(box.Image().Handle(), kRed), 40 * 20);
+
+  // Part of the image covered: the rest shows the picture.
+  box.SetAutoRedraw(false);
+  leave_stale_pixels();
+  box.SetAutoRedraw(true);
+  gdi::HDC dc = box.hDCForCoveringPaint();
+  box.Covering(dc, 30, 20);
+  fill(dc, kBlue, 30, 20);
+  EXPECT_EQ(CountOf(box.Image().Handle(), kBlue), 30 * 20);
+  EXPECT_EQ(CountOf(box.Image().Handle(), kRed), 10 * 20);
+
+  // Another DC covered: this image still starts as the picture.
+  PictureBox other(0, 0, 40 * 15, 20 * 15);
+  box.SetAutoRedraw(false);
+  leave_stale_pixels();
+  box.SetAutoRedraw(true);
+  dc = box.hDCForCoveringPaint();
+  box.Covering(other.hDC(), 40, 20);
+  EXPECT_EQ(CountOf(box.Image().Handle(), kRed), 40 * 20);
+
+  // All of it covered: what the paint drew stays, also once the image is
+  // read, drawn on and taken as the picture.
+  box.SetAutoRedraw(false);
+  box.SetAutoRedraw(true);
+  dc = box.hDCForCoveringPaint();
+  box.Covering(dc, 40, 20);
+  fill(dc, kBlue, 40, 20);
+  EXPECT_EQ(CountOf(box.Image().Handle(), kBlue), 40 * 20);
+  box.Line(0, 0, 0, 0, BoxFill::kFilled);
+  box.TakeImageAsPicture();
+  EXPECT_EQ(CountOf(box.Picture().Handle(), kBlue), 40 * 20 - 1);
+  EXPECT_EQ(CountOf(box.Picture().Handle(), kRed), 1);
 }
 
 TEST(Form1, ChartWindowPaintsTheChartIntoTheGivenDC) {
