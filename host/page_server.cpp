@@ -788,8 +788,18 @@ asio::awaitable<std::shared_ptr<PageAnswer>> PageServer::Impl::OnApartment(
         server.Log(result.error);
       }
       stats.page_seconds.Observe(std::chrono::duration<double>(Clock::now() - began).count());
+      // Idle from here on: a client that has its answer finds the apartment
+      // counted idle.
       WorkerPool::IdleNow();
-      std::shared_ptr<PageAnswer> answer = FramePageAnswer(std::move(result), framing);
+      std::shared_ptr<PageAnswer> answer;
+      try {
+        answer = FramePageAnswer(std::move(result), framing);
+      } catch (const std::exception& e) {
+        // Nothing was written: the socket writes report through their
+        // error codes. The connection answers 500.
+        answer = std::make_shared<PageAnswer>();
+        answer->bad = std::string("page's answer could not be framed: ") + e.what();
+      }
       auto executor = asio::get_associated_executor(*owner);
       asio::post(executor,
                  [owner, answer = std::move(answer)]() mutable { (*owner)(std::move(answer)); });
@@ -1205,7 +1215,14 @@ std::shared_ptr<PageAnswer> PageServer::Impl::FramePageAnswer(PageResult result,
     if (!bad.empty()) break;
     if (!IsToken(name) || HasControl(value))
       bad = "page answered the header " + LogEscaped(name, 64) + " with a bad name or value";
+    else if (name.size() + value.size() > limits.answer_field_bytes)
+      bad = "page answered the header " + LogEscaped(name, 64) + " over the limit of " +
+            std::to_string(limits.answer_field_bytes) + " bytes";
   }
+  if (bad.empty() &&
+      std::max(result.content_type.size(), result.status_text.size()) > limits.answer_field_bytes)
+    bad = "page answered a content type or status over the limit of " +
+          std::to_string(limits.answer_field_bytes) + " bytes";
   if (!bad.empty()) return answer;
 
   http::response<http::string_body>& res = answer->res;
@@ -1246,10 +1263,15 @@ std::shared_ptr<PageAnswer> PageServer::Impl::FramePageAnswer(PageResult result,
   if (framing.socket < 0) return answer;
   NoWaitSocket socket(framing.socket);
   beast::error_code ec;
-  if (framing.head) {
-    http::write_header(socket, *answer->writer, ec);
-  } else {
-    http::write(socket, *answer->writer, ec);
+  try {
+    if (framing.head) {
+      http::write_header(socket, *answer->writer, ec);
+    } else {
+      http::write(socket, *answer->writer, ec);
+    }
+  } catch (const std::exception&) {
+    // Part of the answer may be out: the connection can only close.
+    ec = asio::error::no_memory;
   }
   if (!ec) {
     answer->done = true;

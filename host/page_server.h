@@ -48,6 +48,10 @@ struct ServerLimits {
   // add up to more than multipart_bytes (they are answered from memory).
   int ranges = 4;
   std::size_t multipart_bytes = std::size_t{1} << 20;
+  // One header field of a page's answer, name and value (and the content
+  // type): a page whose answer has a longer one gets a 500 instead, as a
+  // reverse proxy would refuse it.
+  std::size_t answer_field_bytes = std::size_t{8} << 10;
   // On Stop: how long pages in flight may still finish before they are
   // stopped and their connections closed.
   int shutdown_seconds = 10;

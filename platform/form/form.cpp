@@ -21,6 +21,8 @@ void PaintChartInto(const chart::ChartState& state, gdi::HDC dc, const PictureBo
   if (!cr) return;
   const auto [width, height] = chart::render::ChartPixelSize(state);
   if (width <= 0 || height <= 0) return;
+  // Only now that the paint will happen: announced earlier, a paint that
+  // then failed would leave the image unset.
   box.Covering(dc, width, height);
   cairo_save(cr.get());
   cairo_rectangle(cr.get(), 0, 0, width, height);

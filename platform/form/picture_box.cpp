@@ -240,7 +240,11 @@ void PictureBox::SetPicture(const gdi::Picture& picture) {
   const bool image_is_source = image_ && picture.Handle() == image_.bitmap();
   picture_ = std::move(copy);
   visible_stale_ = true;
-  if (auto_redraw_ && !image_is_source) image_stale_ = true;
+  // At once, as a drawing made later through a DC taken earlier stays.
+  if (auto_redraw_ && !image_is_source) {
+    image_stale_ = false;
+    Clear(image_);
+  }
 }
 
 void PictureBox::TakeImageAsPicture() {
@@ -263,7 +267,10 @@ void PictureBox::TakeImageAsPicture() {
 void PictureBox::SetBackColor(chart::Rgb color) {
   back_color_ = color;
   visible_stale_ = true;
-  if (auto_redraw_) image_stale_ = true;
+  if (auto_redraw_) {
+    image_stale_ = false;
+    Clear(image_);
+  }
 }
 
 void PictureBox::SetFontSize(float points) {

@@ -170,7 +170,7 @@ class PictureBox {
   bool auto_redraw_ = false;
   Surface visible_, image_;
   mutable bool visible_stale_ = false;  // visible_ awaits its Clear
-  mutable bool image_stale_ = false;    // image_ awaits its Clear
+  mutable bool image_stale_ = false;    // a new image_ awaits its Clear
   gdi::Picture picture_;
   chart::Rgb back_color_{255, 255, 255};
   chart::Rgb fore_color_{0, 0, 0};
