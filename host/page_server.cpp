@@ -393,15 +393,13 @@ struct PageFraming {
 // has it without waiting for the I/O thread to wake. The connection's
 // coroutine writes the rest, under its write deadline.
 struct PageAnswer {
-  int status = 200;
   // Why the page's answer cannot be sent as it is (then nothing was written,
   // and the client gets a 500).
   std::string bad;
   http::response<http::string_body> res;
   std::optional<http::response_serializer<http::string_body>> writer;
-  std::uint64_t body_bytes = 0;  // as the access log counts them
-  bool done = false;             // written whole
-  beast::error_code failed;      // the socket refused it (not merely full)
+  bool done = false;         // written whole
+  beast::error_code failed;  // the socket refused it (not merely full)
 };
 
 // A socket written without waiting, for Beast's synchronous writes: a full
@@ -573,6 +571,14 @@ struct PageServer::Impl {
                                std::string_view why);
   // Ends a connection whose last answer was sent whole.
   asio::awaitable<void> CloseGently(Connection& c);
+  // The fields the host sets on every answer, and its count, before it is
+  // written.
+  template <class Body>
+  void Stamp(http::response<Body>& res) {
+    res.set(http::field::server, "Quenza");
+    res.set(http::field::date, HttpDate());
+    CountAnswer(static_cast<int>(res.result_int()));
+  }
   template <class Body>
   asio::awaitable<bool> Send(Connection& c, http::response<Body>& res, bool head_only);
   // Writes what is left of an answer whose writing began elsewhere.
@@ -814,9 +820,7 @@ asio::awaitable<std::shared_ptr<PageAnswer>> PageServer::Impl::OnApartment(
 template <class Body>
 asio::awaitable<bool> PageServer::Impl::Send(Connection& c, http::response<Body>& res,
                                              bool head_only) {
-  res.set(http::field::server, "Quenza");
-  res.set(http::field::date, HttpDate());
-  CountAnswer(static_cast<int>(res.result_int()));
+  Stamp(res);
   http::response_serializer<Body> writer(res);
   co_return co_await SendRest(c, writer, head_only);
 }
@@ -1179,8 +1183,9 @@ asio::awaitable<bool> PageServer::Impl::AnswerPage(Connection& c,
   } else {
     co_await SendRest(c, *answer->writer, head);
   }
-  LogAnswer(c, seen, answer->status, answer->body_bytes);
-  co_return c.sent&& keep && answer->res.keep_alive();
+  const http::response<http::string_body>& res = answer->res;
+  LogAnswer(c, seen, static_cast<int>(res.result_int()), head ? 0 : res.body().size());
+  co_return c.sent&& keep&& res.keep_alive();
 }
 
 std::shared_ptr<PageAnswer> PageServer::Impl::FramePageAnswer(PageResult result,
@@ -1246,21 +1251,14 @@ std::shared_ptr<PageAnswer> PageServer::Impl::FramePageAnswer(PageResult result,
   // A shutdown that began while the page ran: answer, then close.
   res.keep_alive(framing.keep && !stopping);
   // Pages always answer whole: a Range header is not a page's business.
-  std::uint64_t bytes = result.body.size();
-  if (result.status == 204 || result.status == 304) {
-    bytes = 0;
-  } else {
+  // 204 and 304 carry no body.
+  if (result.status != 204 && result.status != 304) {
+    res.content_length(result.body.size());
     res.body() = std::move(result.body);
-    res.content_length(bytes);
   }
-  answer->status = result.status;
-  answer->body_bytes = framing.head ? 0 : bytes;
-  res.set(http::field::server, "Quenza");
-  res.set(http::field::date, HttpDate());
-  CountAnswer(result.status);
+  Stamp(res);
 
   answer->writer.emplace(res);
-  if (framing.socket < 0) return answer;
   NoWaitSocket socket(framing.socket);
   beast::error_code ec;
   try {

@@ -220,8 +220,11 @@ gdi::Picture PictureBox::Image() const {
 }
 
 void PictureBox::SetPicture(const gdi::Picture& picture) {
-  // The image may be the source: its pixels are read below.
-  if (image_ && picture.Handle() == image_.bitmap()) BringImageUp();
+  // The persistent image made its own picture already shows it, pixel for
+  // pixel: redrawing it would copy each pixel onto itself. Its pixels are
+  // read below, so its start is made first.
+  const bool image_is_source = image_ && picture.Handle() == image_.bitmap();
+  if (image_is_source) BringImageUp();
   gdi::Picture copy;
   gdi::BitmapBits from = gdi::BitmapBits::OfBitmap(picture.Handle());
   if (from) {
@@ -235,9 +238,6 @@ void PictureBox::SetPicture(const gdi::Picture& picture) {
   } else if (!picture.IsEmpty()) {
     Raise(err::kInvalidPicture);
   }
-  // The persistent image made its own picture already shows it, pixel for
-  // pixel: redrawing it would copy each pixel onto itself.
-  const bool image_is_source = image_ && picture.Handle() == image_.bitmap();
   picture_ = std::move(copy);
   visible_stale_ = true;
   // At once, as a drawing made later through a DC taken earlier stays.

@@ -52,6 +52,27 @@ class PageServerLimitsTest : public ::testing::Test {
     server_->Stop();
     return log_.str();
   }
+  // A connection that asks for target and then reads no more than its small
+  // receive buffer holds.
+  Socket StalledReader(std::string_view target) {
+    Socket s(port());
+    int small = 4096;
+    ::setsockopt(s.fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    EXPECT_TRUE(s.Send("GET " + std::string(target) + " HTTP/1.1\r\nHost: x\r\n\r\n"));
+    return s;
+  }
+  // Once the write deadline has passed, the stalled reader's answer had
+  // begun and no longer holds its connection: had it, Stop would wait the
+  // shutdown bound for it. The log has logged. Stops the server.
+  void ExpectCutOff(Socket& s, std::string_view logged) {
+    std::string got;
+    ASSERT_GT(s.Receive(&got), 0);
+    EXPECT_TRUE(got.starts_with("HTTP/1.1 200")) << got.substr(0, 40);
+    Clock::time_point stop = Clock::now();
+    std::string log = Log();
+    EXPECT_LT(SecondsSince(stop), 5.0) << "the stalled answer still held its connection";
+    EXPECT_NE(log.find(logged), std::string::npos) << log;
+  }
 
   TempSite site_;
   ServerLimits limits_;
@@ -246,21 +267,10 @@ TEST_F(PageServerLimitsTest, AClientThatDoesNotReadIsCutOffAtTheWriteDeadline) {
   site_.Write("ok.asp", "ok");
   limits_.write_seconds = 1;
   StartServer();
-  Socket s(port());
-  int small = 4096;
-  ::setsockopt(s.fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-  ASSERT_TRUE(s.Send("GET /big.bin HTTP/1.1\r\nHost: x\r\n\r\n"));
+  Socket s = StalledReader("/big.bin");
   EXPECT_EQ(Client().Get("/ok.asp")->body, "ok") << "others are served meanwhile";
   std::this_thread::sleep_for(std::chrono::milliseconds(2500));
-  std::string got;
-  ASSERT_GT(s.Receive(&got), 0);
-  EXPECT_TRUE(got.starts_with("HTTP/1.1 200")) << got.substr(0, 40);
-  // Had the stalled answer still held its connection, Stop would wait the
-  // shutdown bound for it.
-  Clock::time_point stop = Clock::now();
-  std::string log = Log();
-  EXPECT_LT(SecondsSince(stop), 5.0);
-  EXPECT_NE(log.find("answer not written whole"), std::string::npos) << log;
+  ExpectCutOff(s, "answer not written whole");
 }
 
 // A page's answer goes out from its apartment as far as the socket takes it
@@ -270,9 +280,8 @@ TEST_F(PageServerLimitsTest, AClientThatDoesNotReadIsCutOffAtTheWriteDeadline) {
 TEST_F(PageServerLimitsTest, APageAnswerTheSocketCannotTakeAtOnceIsFinishedOrCutOff) {
   // 8 MB: far more than a loopback socket takes without a reader.
   site_.Write("big.asp",
-              "<%@ Language=\"JScript\" %><% var s = '0123456789abcdef'; for (var i = 0; i < 19; "
-              "i++) s += s;"
-              " Response.Write(s); %>");
+              "<%@ Language=\"JScript\" %><% var s = '0123456789abcdef';"
+              " for (var i = 0; i < 19; i++) s += s; Response.Write(s); %>");
   site_.Write("ok.asp", "ok <%= Request.QueryString('n') %>");
   limits_.write_seconds = 2;
   StartServer();
@@ -296,19 +305,9 @@ TEST_F(PageServerLimitsTest, APageAnswerTheSocketCannotTakeAtOnceIsFinishedOrCut
   ASSERT_TRUE(next) << "the connection did not go on after the answer";
   EXPECT_EQ(next->body, "ok 2");
 
-  Socket stalled(port());
-  int small = 4096;
-  ::setsockopt(stalled.fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-  ASSERT_TRUE(stalled.Send("GET /big.asp HTTP/1.1\r\nHost: x\r\n\r\n"));
+  Socket stalled = StalledReader("/big.asp");
   std::this_thread::sleep_for(std::chrono::milliseconds(4000));
-  std::string got;
-  ASSERT_GT(stalled.Receive(&got), 0);
-  EXPECT_TRUE(got.starts_with("HTTP/1.1 200")) << got.substr(0, 40);
-  Clock::time_point stop = Clock::now();
-  std::string log = Log();
-  EXPECT_LT(SecondsSince(stop), 5.0) << "the stalled answer still held its connection";
-  EXPECT_NE(log.find("\"GET /big.asp HTTP/1.1\" 200: answer not written whole"), std::string::npos)
-      << log;
+  ExpectCutOff(stalled, "\"GET /big.asp HTTP/1.1\" 200: answer not written whole");
 }
 
 TEST_F(PageServerLimitsTest, PipelinedRequestsAreAnsweredInOrder) {

@@ -31,6 +31,15 @@ int CountOf(gdi::HBITMAP bitmap, chart::Rgb c) {
 
 constexpr chart::Rgb kWhite{255, 255, 255}, kRed{255, 0, 0}, kBlack{0, 0, 0};
 
+// Leaves a freed w x h bitmap's memory filled with a pattern no test draws,
+// where the next surface of that size is likely to be made.
+void LeaveStalePixels(int w, int h) {
+  const gdi::HBITMAP stale = gdi::CreateCompatibleBitmap(0, w, h);
+  const gdi::BitmapBits bits = gdi::BitmapBits::OfBitmap(stale);
+  for (int y = 0; y < h; ++y) std::memset(bits.Row(y), 0x5A, static_cast<std::size_t>(w) * 4);
+  gdi::DeleteObject(stale);
+}
+
 TEST(PictureBox, SurfacesFollowTheSizeAndAutoRedraw) {
   PictureBox box(0, 0, 200 * 15, 100 * 15);
   EXPECT_EQ(box.BackColor(), kWhite);
@@ -129,28 +138,22 @@ TEST(PictureBox, TakingTheImageAsPictureEqualsCopyingItThenAutoRedrawOff) {
 // Surfaces and pictures start from memory that may hold an earlier bitmap's
 // pixels of the thread; none of them may show.
 TEST(PictureBox, NoSurfaceShowsAnEarlierBitmapsPixels) {
-  auto leave_stale_pixels = [](int w, int h) {
-    const gdi::HBITMAP stale = gdi::CreateCompatibleBitmap(0, w, h);
-    const gdi::BitmapBits bits = gdi::BitmapBits::OfBitmap(stale);
-    for (int y = 0; y < h; ++y) std::memset(bits.Row(y), 0x5A, static_cast<std::size_t>(w) * 4);
-    gdi::DeleteObject(stale);
-  };
-  leave_stale_pixels(30, 20);
+  LeaveStalePixels(30, 20);
   PictureBox box(0, 0, 30 * 15, 20 * 15);
   EXPECT_EQ(CountOf(box.Image().Handle(), kWhite), 30 * 20) << "visible surface";
-  leave_stale_pixels(30, 20);
+  LeaveStalePixels(30, 20);
   box.SetAutoRedraw(true);
   EXPECT_EQ(CountOf(box.Image().Handle(), kWhite), 30 * 20) << "persistent image";
   box.SetForeColor(kRed);
   box.Line(0, 0, 4, 4, BoxFill::kFilled);
-  leave_stale_pixels(30, 20);
+  LeaveStalePixels(30, 20);
   box.SetPicture(box.Image());
   EXPECT_EQ(CountOf(box.Picture().Handle(), kRed), 25);
   EXPECT_EQ(CountOf(box.Picture().Handle(), kWhite), 30 * 20 - 25) << "picture";
-  leave_stale_pixels(30, 20);
+  LeaveStalePixels(30, 20);
   box.SetAutoRedraw(false);
   box.SetBackColor({0, 255, 0});
-  leave_stale_pixels(30, 20);
+  LeaveStalePixels(30, 20);
   box.SetWidth(31 * 15);  // a new visible surface: green, the picture on it
   EXPECT_EQ(CountOf(box.Image().Handle(), kRed), 25);
   EXPECT_EQ(CountOf(box.Image().Handle(), chart::Rgb{0, 255, 0}), 20)
@@ -264,24 +267,16 @@ TEST(PictureBox, AnImageStartsAsThePictureUnlessAPaintCoversItAll) {
     cairo_fill(cr.get());
   };
   const chart::Rgb kBlue{0, 0, 255};
-  // A new image's memory may have held anything: here a pattern no step
-  // draws.
-  auto leave_stale_pixels = [] {
-    const gdi::HBITMAP stale = gdi::CreateCompatibleBitmap(0, 40, 20);
-    const gdi::BitmapBits bits = gdi::BitmapBits::OfBitmap(stale);
-    for (int y = 0; y < 20; ++y) std::memset(bits.Row(y), 0x5A, 40 * 4);
-    gdi::DeleteObject(stale);
-  };
 
   // No announcement, nothing drawn: the image shows the picture.
-  leave_stale_pixels();
+  LeaveStalePixels(40, 20);
   box.SetAutoRedraw(true);
   (void)box.hDCForCoveringPaint();
   EXPECT_EQ(CountOf(box.Image().Handle(), kRed), 40 * 20);
 
   // Part of the image covered: the rest shows the picture.
   box.SetAutoRedraw(false);
-  leave_stale_pixels();
+  LeaveStalePixels(40, 20);
   box.SetAutoRedraw(true);
   gdi::HDC dc = box.hDCForCoveringPaint();
   box.Covering(dc, 30, 20);
@@ -292,7 +287,7 @@ TEST(PictureBox, AnImageStartsAsThePictureUnlessAPaintCoversItAll) {
   // Another DC covered: this image still starts as the picture.
   PictureBox other(0, 0, 40 * 15, 20 * 15);
   box.SetAutoRedraw(false);
-  leave_stale_pixels();
+  LeaveStalePixels(40, 20);
   box.SetAutoRedraw(true);
   dc = box.hDCForCoveringPaint();
   box.Covering(other.hDC(), 40, 20);
