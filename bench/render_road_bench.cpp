@@ -1,6 +1,7 @@
 // The render road of every chart, whole and by parts, on the peers' bench
 // chart: a 576 x 384 clustered bar chart, Jan..Jun x North/South/West,
-// values 10 + ((r * 7 + c * 13) % 23), title "Quarterly sales", axis titles
+// values 10 + ((r * 7 + c * 13) % 23) for row r and column c counted from 0
+// (the page bench.asp draws the same), title "Quarterly sales", axis titles
 // "Month" and "Units", legend on the right.
 //
 // Whole: SendChart (to a Response that only counts the bytes) and SaveChart,
@@ -29,6 +30,7 @@
 #include <vector>
 
 #include "component/data_methods.h"
+#include "component/lifecycle.h"
 #include "component/render_methods.h"
 #include "composition/compose_chart.h"
 #include "delivery/render_road_p.h"
@@ -71,8 +73,13 @@ class DiscardingResponse final : public IResponse {
 component::ObjectState& BenchChart(const char* image_type) {
   thread_local component::ObjectState object;
   chart::Chart& chart = form::GetForm1().Chart();
-  chart.Reset();
+  // The engine as the last object on a page server's apartment left it, and
+  // a new object's settings: the page bench.asp draws this chart byte for
+  // byte.
+  if (HRESULT hr = component::Deactivate(object, chart); Failed(hr)) std::abort();
+  object.settings = component::Settings{};
   component::Settings& s = object.settings;
+  s.SecondYAxisScale = VARIANT_TRUE;
   s.Height = Variant(4.0);
   s.Width = Variant(6.0);
   s.ChartType = Variant(std::int16_t{1});
@@ -94,7 +101,7 @@ component::ObjectState& BenchChart(const char* image_type) {
     for (std::int16_t c = 1; c <= 3; ++c) {
       component::CurrentColumn(chart, c);
       if (r == 1) component::ColumnTitle(chart, kSeries[c - 1]);
-      component::SetData(chart, 10 + ((r * 7 + c * 13) % 23));
+      component::SetData(chart, 10 + (((r - 1) * 7 + (c - 1) * 13) % 23));
     }
   }
   return object;
