@@ -118,6 +118,12 @@ if [ "$floor" = 1 ]; then
     --benchmark_report_aggregates_only=true --benchmark_format=csv >"$work/road.csv" 2>/dev/null
   # real_time of the median, in the benchmark's unit (ms).
   sendchart_ms=$(awk -F, '/_median"/ { print $3 }' "$work/road.csv")
+  # The two figures compare only if both draw the same chart: the bench's
+  # bytes per chart (column 11) must be the page's.
+  road_bytes=$(awk -F, '/_median"/ { printf "%d", $11 }' "$work/road.csv")
+  page_bytes=$(stat -c %s "$work/chart.jpg")
+  [ "$road_bytes" = "$page_bytes" ] ||
+    { echo "render_road_bench draws $road_bytes bytes of JPEG, bench.asp $page_bytes: not the same chart" >&2; exit 1; }
 fi
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 
