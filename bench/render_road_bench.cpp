@@ -262,7 +262,7 @@ void BM_Part_TempFile(benchmark::State& state) {
     std::fwrite(chart_bytes.data(), 1, chart_bytes.size(), f);
     std::fclose(f);
     state.ResumeTiming();
-    std::vector<std::uint8_t> back = kernel::ReadWholeFile(temp.path());
+    ByteArray back = kernel::ReadWholeFile(temp.path());
     benchmark::DoNotOptimize(back.data());
   }
 }

@@ -192,12 +192,13 @@ void SendChart(ObjectState& object) {
     // Deleted when this block is left, whichever way.
     const delivery::ReservedTempFile temp(folder.str(), random);
     delivery::RenderChart(object, form, temp.path());
-    std::vector<std::uint8_t> bytes = kernel::ReadWholeFile(temp.path());
+    ByteArray bytes = kernel::ReadWholeFile(temp.path());
     IResponse& response = delivery::ResponseOf(object);
     delivery::Check(response.put_Buffer(VARIANT_TRUE));
     delivery::Check(response.put_ContentType(
         delivery::ContentTypeOf(delivery::FormatOf(object.settings.ImageType))));
-    delivery::Check(response.BinaryWrite(Variant(std::move(bytes))));
+    // The chart's bytes go to the response as read back, without a copy.
+    delivery::Check(response.BinaryWriteOwned(Variant(std::move(bytes))));
     delivery::Check(response.End());
     return;
   } catch (...) {

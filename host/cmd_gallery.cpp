@@ -37,12 +37,13 @@ int Gallery(const GalleryArgs& args) {
   int failures = 0;
   for (const GalleryEntry& entry : GalleryEntries()) {
     PageResult r = RunGalleryPage(entry, CreateLinkedObject, root);
+    const std::string body = r.WholeBody();
     std::string why;
     if (r.status != 200 || r.chart_errors != 0 || r.content_type != "image/bmp") {
       why = "the page answered " + std::to_string(r.status) + " " + r.content_type + ": " +
-            r.body.substr(0, 200);
+            body.substr(0, 200);
     } else {
-      why = WriteBmpAsPng(r.body, (root / (entry.name + ".png")).string());
+      why = WriteBmpAsPng(body, (root / (entry.name + ".png")).string());
     }
     if (!why.empty()) {
       std::fprintf(stderr, "quenza gallery: %s: %s\n", entry.name.c_str(), why.c_str());

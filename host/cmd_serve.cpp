@@ -263,6 +263,9 @@ int RunOnePage(const PageArgs& args) {
     request.content_type = "application/x-www-form-urlencoded";
   }
   PageResult result = RunPage(options, request, file);
+  // One string for the writes below; a command-line run can afford the copy.
+  result.body = result.WholeBody();
+  result.tail = {};
   std::cerr << "Status: " << result.status << " " << result.status_text << "\n";
   std::cerr << "Content-Type: " << result.content_type << "\n";
   for (const auto& [name, value] : result.headers) std::cerr << name << ": " << value << "\n";

@@ -882,7 +882,7 @@ void PageRun::CompleteResult(PageResult& result) {
   result.chart_errors = chart_errors_;
   result.chart_error_numbers = std::move(chart_error_numbers_);
   result.charts_saved = std::move(charts_saved_);
-  body_bytes_ = response_->state().body.size();
+  body_bytes_ = response_->state().BodySize();
   if (result.error.empty()) {
     const ResponseState& s = response_->state();
     result.status = s.status;
@@ -890,6 +890,7 @@ void PageRun::CompleteResult(PageResult& result) {
     result.content_type = s.content_type;
     result.headers = s.headers;
     result.body = response_->TakeBody();
+    result.tail = response_->TakeTail();
   }
 }
 

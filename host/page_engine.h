@@ -100,7 +100,10 @@ struct PageResult {
   std::string status_text = "OK";
   std::string content_type = "text/html";
   Headers headers;
+  // The body is body, then tail (the chart's bytes as they were read back,
+  // sent without a copy).
   std::string body;
+  ByteArray tail;
   // Set when the page failed (error answer sent); the log line's text.
   std::string error;
   // Renders that ended in the component's error answer (each logged).
@@ -110,6 +113,12 @@ struct PageResult {
   // most kSavedFormats formats, the rest counted under "other".
   std::map<std::string, std::uint64_t> charts_saved;
   static constexpr std::size_t kSavedFormats = 8;
+
+  std::size_t BodySize() const { return body.size() + tail.size(); }
+  // body and tail in one string (a copy: for callers that need one).
+  std::string WholeBody() const {
+    return body + std::string(reinterpret_cast<const char*>(tail.data()), tail.size());
+  }
 };
 
 // Runs the page file (already resolved inside the root).

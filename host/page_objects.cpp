@@ -239,10 +239,18 @@ void ResponseObject::LimitBody(std::size_t max_bytes, std::function<void()> on_o
   on_over_ = std::move(on_over);
 }
 
-void ResponseObject::Append(std::string_view bytes) {
-  if (bytes.size() > max_body_ || state_.body.size() > max_body_ - bytes.size()) {
+void ResponseObject::CheckRoomFor(std::size_t bytes) {
+  if (bytes > max_body_ || state_.BodySize() > max_body_ - bytes) {
     if (on_over_) on_over_();
     Raise(err::kOutOfMemory, "The response is larger than its limit", kSource);
+  }
+}
+
+void ResponseObject::Append(std::string_view bytes) {
+  CheckRoomFor(bytes.size());
+  if (!state_.tail.empty()) {
+    state_.body.append(reinterpret_cast<const char*>(state_.tail.data()), state_.tail.size());
+    state_.tail = {};
   }
   state_.body.append(bytes);
 }
@@ -255,9 +263,19 @@ HRESULT ResponseObject::put_ContentType(std::string_view type) {
 HRESULT ResponseObject::BinaryWrite(const Variant& bytes) {
   if (bytes.type() != VarType::Bytes) return HResultFromNumber(err::kTypeMismatch);
   if (state_.ended) return S_OK;
-  const std::vector<std::uint8_t>& b = bytes.bytes();
+  const ByteArray& b = bytes.bytes();
   return Guard(nullptr, [&] {
     Append(std::string_view(reinterpret_cast<const char*>(b.data()), b.size()));
+  });
+}
+HRESULT ResponseObject::BinaryWriteOwned(Variant&& bytes) {
+  if (bytes.type() != VarType::Bytes) return HResultFromNumber(err::kTypeMismatch);
+  if (state_.ended) return S_OK;
+  return Guard(nullptr, [&] {
+    CheckRoomFor(bytes.bytes().size());
+    // An earlier tail joins the body first, so that the order holds.
+    Append({});
+    state_.tail = bytes.TakeBytes();
   });
 }
 HRESULT ResponseObject::Write(const Variant& text) {
@@ -306,7 +324,10 @@ void ResponseObject::AddHeader(std::string_view name, std::string_view value) {
 }
 
 void ResponseObject::Clear() {
-  if (!state_.ended) state_.body.clear();
+  if (!state_.ended) {
+    state_.body.clear();
+    state_.tail = {};
+  }
 }
 
 void ResponseObject::Redirect(std::string_view url) {
@@ -316,6 +337,7 @@ void ResponseObject::Redirect(std::string_view url) {
   state_.status_text = "Object moved";
   state_.headers.emplace_back("Location", std::string(url));
   state_.content_type = "text/html";
+  state_.tail = {};
   state_.body =
       "<html><head><title>Object moved</title></head><body><h1>Object moved</h1>"
       "<p>This object may be found <a href=\"" +

@@ -42,8 +42,13 @@ struct ResponseState {
   int status = 200;
   std::string status_text = "OK";
   Headers headers;  // besides Content-Type
+  // The body is body, then tail: the last byte array handed over whole
+  // (BinaryWriteOwned), kept as it came. A later write moves tail into body.
   std::string body;
+  ByteArray tail;
   bool ended = false;
+
+  std::size_t BodySize() const { return body.size() + tail.size(); }
 };
 
 class ResponseObject final
@@ -54,8 +59,10 @@ class ResponseObject final
   static ComPtr<ResponseObject> Create(std::function<void()> on_end);
 
   const ResponseState& state() const { return state_; }
-  // Moves the body out (the host takes it once the page has ended).
+  // Move the body's two parts out (the host takes them once the page has
+  // ended).
   std::string TakeBody() { return std::exchange(state_.body, {}); }
+  ByteArray TakeTail() { return std::exchange(state_.tail, {}); }
   // The most body the response may hold. A write beyond it writes nothing,
   // fails with 7 (Out of memory) and runs on_over (once per write).
   void LimitBody(std::size_t max_bytes, std::function<void()> on_over);
@@ -66,6 +73,7 @@ class ResponseObject final
   HRESULT BinaryWrite(const Variant& bytes) override;
   HRESULT Write(const Variant& text) override;
   HRESULT End() override;
+  HRESULT BinaryWriteOwned(Variant&& bytes) override;
 
   // IDispatch
   const TypeInfo& GetTypeInfo() override;
@@ -86,6 +94,8 @@ class ResponseObject final
   explicit ResponseObject(std::function<void()> on_end) : on_end_(std::move(on_end)) {}
   ~ResponseObject() = default;
 
+  // Raises 7 (and runs on_over) when the body has no room for bytes more.
+  void CheckRoomFor(std::size_t bytes);
   // Appends to the body within its limit; raises 7 beyond it.
   void Append(std::string_view bytes);
 

@@ -392,12 +392,41 @@ struct PageFraming {
 // socket takes without waiting: a chart usually goes whole, so the client
 // has it without waiting for the I/O thread to wake. The connection's
 // coroutine writes the rest, under its write deadline.
+// A page's answer body as the page left it: its text, then the byte array
+// it handed over whole (a chart as read back), both sent from where they
+// are.
+struct PageBody {
+  struct value_type {
+    std::string text;
+    ByteArray tail;
+  };
+  static std::uint64_t size(const value_type& v) { return v.text.size() + v.tail.size(); }
+
+  class writer {
+   public:
+    using const_buffers_type = std::array<asio::const_buffer, 2>;
+    template <bool isRequest, class Fields>
+    writer(const http::header<isRequest, Fields>&, const value_type& v) : v_(v) {}
+    void init(beast::error_code& ec) { ec = {}; }
+    boost::optional<std::pair<const_buffers_type, bool>> get(beast::error_code& ec) {
+      ec = {};
+      if (given_) return boost::none;
+      given_ = true;
+      return {{const_buffers_type{asio::buffer(v_.text), asio::buffer(v_.tail)}, false}};
+    }
+
+   private:
+    const value_type& v_;
+    bool given_ = false;
+  };
+};
+
 struct PageAnswer {
   // Why the page's answer cannot be sent as it is (then nothing was written,
   // and the client gets a 500).
   std::string bad;
-  http::response<http::string_body> res;
-  std::optional<http::response_serializer<http::string_body>> writer;
+  http::response<PageBody> res;
+  std::optional<http::response_serializer<PageBody>> writer;
   bool done = false;         // written whole
   beast::error_code failed;  // the socket refused it (not merely full)
 };
@@ -1183,8 +1212,8 @@ asio::awaitable<bool> PageServer::Impl::AnswerPage(Connection& c,
   } else {
     co_await SendRest(c, *answer->writer, head);
   }
-  const http::response<http::string_body>& res = answer->res;
-  LogAnswer(c, seen, static_cast<int>(res.result_int()), head ? 0 : res.body().size());
+  const http::response<PageBody>& res = answer->res;
+  LogAnswer(c, seen, static_cast<int>(res.result_int()), head ? 0 : PageBody::size(res.body()));
   co_return c.sent&& keep&& res.keep_alive();
 }
 
@@ -1230,9 +1259,8 @@ std::shared_ptr<PageAnswer> PageServer::Impl::FramePageAnswer(PageResult result,
           std::to_string(limits.answer_field_bytes) + " bytes";
   if (!bad.empty()) return answer;
 
-  http::response<http::string_body>& res = answer->res;
-  res =
-      http::response<http::string_body>(static_cast<http::status>(result.status), framing.version);
+  http::response<PageBody>& res = answer->res;
+  res = http::response<PageBody>(static_cast<http::status>(result.status), framing.version);
   if (!result.status_text.empty() && !HasControl(result.status_text))
     res.reason(result.status_text);
   if (!result.content_type.empty()) res.set(http::field::content_type, result.content_type);
@@ -1253,8 +1281,9 @@ std::shared_ptr<PageAnswer> PageServer::Impl::FramePageAnswer(PageResult result,
   // Pages always answer whole: a Range header is not a page's business.
   // 204 and 304 carry no body.
   if (result.status != 204 && result.status != 304) {
-    res.content_length(result.body.size());
-    res.body() = std::move(result.body);
+    res.content_length(result.BodySize());
+    res.body().text = std::move(result.body);
+    res.body().tail = std::move(result.tail);
   }
   Stamp(res);
 

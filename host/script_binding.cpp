@@ -348,7 +348,7 @@ Variant ToVariant(duk_context* ctx, duk_idx_t index) {
       if (duk_is_buffer_data(ctx, index)) {
         duk_size_t len = 0;
         auto* p = static_cast<const std::uint8_t*>(duk_get_buffer_data(ctx, index, &len));
-        return Variant(std::vector<std::uint8_t>(p, p + len));
+        return Variant(ByteArray(p, p + len));
       }
       if (IDispatch* d = DispatchOf(ctx, index)) return Variant(ComPtr<IUnknown>(d));
       break;

@@ -490,7 +490,7 @@ Variant ToVariant(const Value& v) {
     }
     case Type::Array: {
       const ArrayData& a = *v.array();
-      std::vector<std::uint8_t> bytes;
+      ByteArray bytes;
       if (a.upper.size() != 1) Throw(13);
       bytes.reserve(a.items.size());
       for (const Value& item : a.items) {

@@ -4,9 +4,11 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <variant>
 #include <vector>
 
+#include "platform/automation/byte_array.h"
 #include "platform/com/unknown.h"
 
 namespace qz {
@@ -42,7 +44,9 @@ class Variant {
   Variant(std::string_view v) : v_(std::string(v)) {}
   // An object reference (the variant takes its own reference).
   explicit Variant(ComPtr<IUnknown> object) : v_(std::move(object)) {}
-  explicit Variant(std::vector<std::uint8_t> bytes) : v_(std::move(bytes)) {}
+  explicit Variant(ByteArray bytes) : v_(std::move(bytes)) {}
+  explicit Variant(const std::vector<std::uint8_t>& bytes)
+      : v_(ByteArray(bytes.begin(), bytes.end())) {}
 
   static Variant Null() {
     Variant v;
@@ -68,7 +72,10 @@ class Variant {
   VARIANT_BOOL boolean() const { return std::get<BoolTag>(v_).value; }
   const std::string& str() const { return std::get<std::string>(v_); }
   const ComPtr<IUnknown>& object() const { return std::get<ComPtr<IUnknown>>(v_); }
-  const std::vector<std::uint8_t>& bytes() const { return std::get<std::vector<std::uint8_t>>(v_); }
+  const ByteArray& bytes() const { return std::get<ByteArray>(v_); }
+  // Moves the byte array out (requires type() Bytes); the variant keeps an
+  // empty one.
+  ByteArray TakeBytes() { return std::exchange(std::get<ByteArray>(v_), {}); }
 
   // Same subtype and same value (objects by identity).
   friend bool operator==(const Variant& a, const Variant& b);
@@ -82,7 +89,7 @@ class Variant {
     friend bool operator==(BoolTag a, BoolTag b) { return a.value == b.value; }
   };
   std::variant<std::monostate, NullTag, std::int16_t, std::int32_t, float, double, BoolTag,
-               std::string, ComPtr<IUnknown>, std::vector<std::uint8_t>>
+               std::string, ComPtr<IUnknown>, ByteArray>
       v_;
 };
 

@@ -58,6 +58,10 @@ class IResponse : public IUnknown {
   virtual HRESULT Write(const Variant& text) = 0;
   // Finishes the response; later writes are ignored. Returns to the caller.
   virtual HRESULT End() = 0;
+  // BinaryWrite of bytes the caller gives up: the response may keep the
+  // variant's array as it is instead of copying it, leaving the variant
+  // empty. A response without a cheaper way copies, as BinaryWrite does.
+  virtual HRESULT BinaryWriteOwned(Variant&& bytes) { return BinaryWrite(bytes); }
 
  protected:
   ~IResponse() = default;

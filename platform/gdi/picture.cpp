@@ -61,7 +61,7 @@ Picture LoadPictureFromMemory(const std::uint8_t* data, std::size_t size) {
 
 Picture LoadPicture(const std::string& path) {
   if (path.empty()) return Picture();
-  const std::vector<std::uint8_t> bytes = kernel::ReadWholeFile(path, kMaxPictureFileBytes);
+  const ByteArray bytes = kernel::ReadWholeFile(path, kMaxPictureFileBytes);
   return LoadPictureFromMemory(bytes.data(), bytes.size());
 }
 

@@ -245,7 +245,7 @@ void UnixFromFileTime(const FILETIME& time, std::int64_t* seconds, std::int64_t*
   *nanoseconds = rest * 100;
 }
 
-std::vector<std::uint8_t> ReadWholeFile(const std::string& path, std::int64_t max_bytes) {
+ByteArray ReadWholeFile(const std::string& path, std::int64_t max_bytes) {
   struct stat st {};
   if (stat(path.c_str(), &st) != 0) {
     if (errno == ENOENT || errno == ENOTDIR) Raise(err::kFileNotFound);
@@ -260,7 +260,7 @@ std::vector<std::uint8_t> ReadWholeFile(const std::string& path, std::int64_t ma
   } closer{fd};
   if (fstat(fd, &st) != 0) Raise(err::kPathFileAccessError);
   if (st.st_size > max_bytes) Raise(err::kOutOfMemory);
-  std::vector<std::uint8_t> bytes;
+  ByteArray bytes;
   // Regular files report their size; anything else is read up to the cap.
   // Once the buffer is full, one probe byte tells the end from more data, so
   // a file of the reported size is read without growing the buffer.

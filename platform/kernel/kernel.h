@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/automation/byte_array.h"
+
 namespace qz::kernel {
 
 using BOOL = std::int32_t;
@@ -108,9 +110,9 @@ inline constexpr std::int64_t kMaxWholeFileBytes = 256LL * 1024 * 1024;
 
 // Reads a file whole, in binary. Errors: 53 File not found (missing or a
 // folder), 75 Path/File access error (cannot be opened or read), 7 Out of
-// memory (longer than max_bytes).
-std::vector<std::uint8_t> ReadWholeFile(const std::string& path,
-                                        std::int64_t max_bytes = kMaxWholeFileBytes);
+// memory (longer than max_bytes). The bytes are read straight into the
+// array, which is not zeroed first.
+ByteArray ReadWholeFile(const std::string& path, std::int64_t max_bytes = kMaxWholeFileBytes);
 
 // A file that replaces target only when it is complete, and only where
 // target is a regular file or nothing at all: a folder, device, FIFO,

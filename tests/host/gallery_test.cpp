@@ -62,8 +62,8 @@ TEST(Gallery, TheDocumentsPageThroughTheRegisteredComponentGivesTheGallerysBytes
     ASSERT_EQ(served.status, 200) << served.body;
     EXPECT_EQ(served.content_type, "image/bmp");
     EXPECT_EQ(served.chart_errors, 0);
-    ASSERT_GT(served.body.size(), 54u);
-    EXPECT_TRUE(served.body == drawn.body)
+    ASSERT_GT(served.BodySize(), 54u);
+    EXPECT_TRUE(served.WholeBody() == drawn.WholeBody())
         << name << ": the page's image differs from the gallery's";
   }
   ::unsetenv("QUENZA_REGISTRY");
@@ -74,7 +74,8 @@ TEST(Gallery, ThePngKeepsEveryPixelOfTheBmp) {
   PageResult r = RunGalleryPage(Entry("thumbnail"), CreateLinked, site.root());
   ASSERT_EQ(r.content_type, "image/bmp") << r.body;
   const std::string png = (site.root() / "t.png").string();
-  ASSERT_EQ(WriteBmpAsPng(r.body, png), "");
+  const std::string body = r.WholeBody();
+  ASSERT_EQ(WriteBmpAsPng(body, png), "");
 
   std::unique_ptr<cairo_surface_t, void (*)(cairo_surface_t*)> surface(
       cairo_image_surface_create_from_png(png.c_str()), cairo_surface_destroy);
@@ -84,7 +85,7 @@ TEST(Gallery, ThePngKeepsEveryPixelOfTheBmp) {
   EXPECT_EQ(w, 96);
   EXPECT_EQ(h, 64);
   // The BMP is 24-bit bottom-up with rows padded to 4 bytes.
-  const auto* bmp = reinterpret_cast<const unsigned char*>(r.body.data());
+  const auto* bmp = reinterpret_cast<const unsigned char*>(body.data());
   const std::size_t offset = bmp[10] | bmp[11] << 8 | bmp[12] << 16;
   const std::size_t stride = (static_cast<std::size_t>(w) * 3 + 3) & ~std::size_t{3};
   const unsigned char* data = cairo_image_surface_get_data(surface.get());
@@ -100,7 +101,7 @@ TEST(Gallery, ThePngKeepsEveryPixelOfTheBmp) {
     }
   }
   EXPECT_EQ(differing, 0);
-  EXPECT_NE(WriteBmpAsPng(r.body.substr(0, 60), png), "");
+  EXPECT_NE(WriteBmpAsPng(body.substr(0, 60), png), "");
   EXPECT_NE(WriteBmpAsPng("GIF89a", png), "");
 }
 

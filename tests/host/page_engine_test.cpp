@@ -6,6 +6,7 @@
 #include <chrono>
 #include <fstream>
 
+#include "host/page_objects.h"
 #include "tests/host/page_test_util.h"
 
 namespace qz::host::test {
@@ -136,6 +137,48 @@ TEST_F(PageEngineTest, BinaryWriteTakesByteArraysUnchanged) {
   EXPECT_EQ(static_cast<unsigned char>(r.body[255]), 255);
   EXPECT_EQ(static_cast<unsigned char>(r.body[256]), 0);
   EXPECT_EQ(r.content_type, "application/x-test");
+}
+
+TEST(ResponseObject, AByteArrayHandedOverIsKeptAsItCameAndWritesStayInOrder) {
+  int overs = 0;
+  ComPtr<ResponseObject> response = ResponseObject::Create(nullptr);
+  response->LimitBody(20, [&] { ++overs; });
+  auto bytes_of = [](std::string_view text) { return ByteArray(text.begin(), text.end()); };
+  auto body_of = [&] {
+    const ResponseState& s = response->state();
+    return s.body + std::string(s.tail.begin(), s.tail.end());
+  };
+
+  ASSERT_EQ(response->Write(Variant("<")), S_OK);
+  ByteArray chart = bytes_of("chart");
+  const std::uint8_t* where = chart.data();
+  ASSERT_EQ(response->BinaryWriteOwned(Variant(std::move(chart))), S_OK);
+  // Not copied: the response holds the very array.
+  EXPECT_EQ(response->state().tail.data(), where);
+  EXPECT_EQ(response->state().body, "<");
+  // A later write of either kind, or a second array, comes after it.
+  ASSERT_EQ(response->Write(Variant(">")), S_OK);
+  ASSERT_EQ(response->BinaryWriteOwned(Variant(bytes_of("[2]"))), S_OK);
+  ASSERT_EQ(response->BinaryWrite(Variant(bytes_of("!"))), S_OK);
+  EXPECT_EQ(body_of(), "<chart>[2]!");
+  EXPECT_TRUE(response->state().tail.empty());
+  EXPECT_EQ(response->state().BodySize(), 11u);
+
+  // The limit counts both parts; a refused array leaves the body as it was.
+  ASSERT_EQ(response->BinaryWriteOwned(Variant(bytes_of("0123456789"))),
+            HResultFromNumber(err::kOutOfMemory));
+  EXPECT_EQ(overs, 1);
+  EXPECT_EQ(body_of(), "<chart>[2]!");
+  EXPECT_EQ(response->BinaryWriteOwned(Variant("text")), HResultFromNumber(err::kTypeMismatch));
+
+  ASSERT_EQ(response->BinaryWriteOwned(Variant(bytes_of("tail"))), S_OK);
+  response->Clear();
+  EXPECT_EQ(body_of(), "");
+  ASSERT_EQ(response->BinaryWriteOwned(Variant(bytes_of("last"))), S_OK);
+  ASSERT_EQ(response->End(), S_OK);
+  ASSERT_EQ(response->BinaryWriteOwned(Variant(bytes_of("after"))), S_OK);
+  EXPECT_EQ(body_of(), "last");
+  EXPECT_EQ(response->TakeTail(), bytes_of("last"));
 }
 
 TEST_F(PageEngineTest, UncaughtErrorAnswers500WithNumberDescriptionPageAndLine) {

@@ -65,7 +65,7 @@ HRESULT RecordingResponse::put_ContentType(std::string_view type) {
 HRESULT RecordingResponse::BinaryWrite(const Variant& bytes) {
   if (bytes.type() != VarType::Bytes) return DISP_E_TYPEMISMATCH;
   ResponseCall call{ResponseCall::Kind::BinaryWrite};
-  call.bytes = bytes.bytes();
+  call.bytes.assign(bytes.bytes().begin(), bytes.bytes().end());
   if (!ended_) body_.insert(body_.end(), call.bytes.begin(), call.bytes.end());
   Record(std::move(call));
   return S_OK;

@@ -210,7 +210,7 @@ TEST(WholeFile, ReadsBoundedAndFailsWithFileErrors) {
   const std::string path = dir.Touch("big", content);
   const auto bytes = ReadWholeFile(path);
   ASSERT_EQ(bytes.size(), content.size());
-  EXPECT_EQ(bytes[77777], 'Z');
+  EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), content.begin()));
   EXPECT_TRUE(ReadWholeFile(dir.Touch("empty", "")).empty());
   EXPECT_EQ(ErrorNumberOf([&] { ReadWholeFile(path, 99999); }), err::kOutOfMemory);
   EXPECT_EQ(ReadWholeFile(path, 100000).size(), 100000u);
