@@ -1,9 +1,11 @@
 #include "host/script_binding.h"
 
+#include <array>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -138,19 +140,47 @@ void InvokeAndPush(duk_context* ctx, IDispatch* d, DISPID id, std::uint16_t flag
   PushVariant(ctx, result);
 }
 
+// A method function's member and call kind fit its 16-bit magic when the
+// member's id is small, as every id of ours is: the call then reads one
+// property, not three. Magic 0 means they are in properties.
+constexpr DISPID kMaxMagicId = 0x3FFE;
+int MagicOf(DISPID id, std::uint16_t flags) {
+  if (id < 0 || id > kMaxMagicId) return 0;
+  return ((id + 1) << 1) | (flags == DISPATCH_METHOD ? 1 : 0);
+}
+
 // The function a method read answers: calls the member with the arguments.
 duk_ret_t CallMember(duk_context* ctx) {
   duk_idx_t n = duk_get_top(ctx);
+  const int magic = duk_get_current_magic(ctx);
   duk_push_current_function(ctx);
   IDispatch* target = ObjectOrThrow(ctx, PointerAt(ctx, -1, kMemberOfKey));
-  duk_get_prop_string(ctx, -1, kIdKey);
-  auto member_id = static_cast<DISPID>(duk_get_int(ctx, -1));
-  duk_get_prop_string(ctx, -2, kFlagsKey);
-  auto flags = static_cast<std::uint16_t>(duk_get_uint(ctx, -1));
-  duk_pop_n(ctx, 3);
-  std::vector<Variant> args;
-  args.reserve(static_cast<std::size_t>(n));
-  for (duk_idx_t i = 0; i < n; ++i) args.push_back(ToVariant(ctx, i));
+  DISPID member_id;
+  std::uint16_t flags;
+  if (magic > 0) {
+    member_id = (magic >> 1) - 1;
+    flags = (magic & 1) != 0 ? DISPATCH_METHOD : DISPATCH_PROPERTYGET;
+    duk_pop(ctx);
+  } else {
+    duk_get_prop_string(ctx, -1, kIdKey);
+    member_id = static_cast<DISPID>(duk_get_int(ctx, -1));
+    duk_get_prop_string(ctx, -2, kFlagsKey);
+    flags = static_cast<std::uint16_t>(duk_get_uint(ctx, -1));
+    duk_pop_n(ctx, 3);
+  }
+  // Most calls pass a few arguments: those need no allocation.
+  constexpr duk_idx_t kInline = 4;
+  std::array<Variant, kInline> few;
+  std::vector<Variant> many;
+  std::span<Variant> args;
+  if (n <= kInline) {
+    for (duk_idx_t i = 0; i < n; ++i) few[static_cast<std::size_t>(i)] = ToVariant(ctx, i);
+    args = std::span<Variant>(few.data(), static_cast<std::size_t>(n));
+  } else {
+    many.reserve(static_cast<std::size_t>(n));
+    for (duk_idx_t i = 0; i < n; ++i) many.push_back(ToVariant(ctx, i));
+    args = many;
+  }
   InvokeAndPush(ctx, target, member_id, flags, args);
   return 1;
 }
@@ -161,9 +191,18 @@ duk_ret_t TrapGet(duk_context* ctx) {
   duk_size_t length = 0;
   const char* text = duk_get_lstring(ctx, 1, &length);
   const std::string_view name(text, length);
-  std::string method_key;
-  method_key.reserve(kMethodPrefix.size() + name.size());
-  method_key.append(kMethodPrefix).append(name);
+  // The key of the kept function; on the stack for the usual short names.
+  char short_key[64];
+  std::string long_key;
+  std::string_view method_key;
+  if (kMethodPrefix.size() + name.size() <= sizeof short_key) {
+    std::memcpy(short_key, kMethodPrefix.data(), kMethodPrefix.size());
+    std::memcpy(short_key + kMethodPrefix.size(), name.data(), name.size());
+    method_key = std::string_view(short_key, kMethodPrefix.size() + name.size());
+  } else {
+    long_key.append(kMethodPrefix).append(name);
+    method_key = long_key;
+  }
   if (duk_get_prop_lstring(ctx, 0, method_key.data(), method_key.size())) return 1;
   duk_pop(ctx);
 
@@ -177,16 +216,21 @@ duk_ret_t TrapGet(duk_context* ctx) {
   }
   // A method (or a read accessor with parameters): a function that calls it,
   // kept on the target for the next read of the same name.
+  const std::uint16_t flags = shape.method ? DISPATCH_METHOD : DISPATCH_PROPERTYGET;
+  const int magic = MagicOf(id, flags);
   duk_push_c_function(ctx, Protected<CallMember>, DUK_VARARGS);
+  duk_set_magic(ctx, -1, magic);
   duk_push_c_function(ctx, FinalizeMember, 1);
   duk_set_finalizer(ctx, -2);
   d->AddRef();
   duk_push_pointer(ctx, d);
   duk_put_prop_string(ctx, -2, kMemberOfKey);
-  duk_push_int(ctx, id);
-  duk_put_prop_string(ctx, -2, kIdKey);
-  duk_push_uint(ctx, shape.method ? DISPATCH_METHOD : DISPATCH_PROPERTYGET);
-  duk_put_prop_string(ctx, -2, kFlagsKey);
+  if (magic == 0) {
+    duk_push_int(ctx, id);
+    duk_put_prop_string(ctx, -2, kIdKey);
+    duk_push_uint(ctx, flags);
+    duk_put_prop_string(ctx, -2, kFlagsKey);
+  }
   duk_dup_top(ctx);
   duk_put_prop_lstring(ctx, 0, method_key.data(), method_key.size());
   return 1;

@@ -25,10 +25,16 @@ enum : DISPID {
   kHasResponse,
   kSleep,
   kLive,
-  kThread
+  kThread,
+  // An id as type libraries number them: past what a method function's
+  // magic holds.
+  kJoin = 0x60020000,
 };
 constexpr ParamInfo kValue[] = {{"v", ParamType::Variant}};
 constexpr ParamInfo kShort[] = {{"v", ParamType::I2}};
+constexpr ParamInfo kSix[] = {{"a", ParamType::Variant}, {"b", ParamType::Variant},
+                              {"c", ParamType::Variant}, {"d", ParamType::Variant},
+                              {"e", ParamType::Variant}, {"f", ParamType::Variant}};
 constexpr MemberInfo kMembers[] = {
     {"FillRed", kFillRed, MemberKind::PropertyGet, {}, ParamType::Variant},
     {"FillRed", kFillRed, MemberKind::PropertyPut, kValue},
@@ -48,6 +54,7 @@ constexpr MemberInfo kMembers[] = {
     {"Sleep", kSleep, MemberKind::Method, kValue},
     {"Live", kLive, MemberKind::Method, {}, ParamType::I4},
     {"Thread", kThread, MemberKind::Method, {}, ParamType::String},
+    {"Join", kJoin, MemberKind::Method, kSix, ParamType::String},
 };
 constexpr IID IID_TestChart = {0x7E57C4A1, 0x0001, 0x0002, {1, 2, 3, 4, 5, 6, 7, 8}};
 constexpr TypeInfo kInfo{"_TestChart", IID_TestChart, kMembers};
@@ -196,6 +203,12 @@ class TestChart final : public IDispatch, public ObjectControl {
         case kEcho:
           out = Arg(args);
           return S_OK;
+        case kJoin: {
+          std::string joined;
+          for (const Variant& v : args) joined += (joined.empty() ? "" : ",") + ToText(v);
+          out = Variant(joined);
+          return S_OK;
+        }
         case kTypeName:
           out = Variant(TypeNameOf(Arg(args)));
           return S_OK;
