@@ -1,8 +1,12 @@
 #include "host/page_engine.h"
 
+#include <fcntl.h>
 #include <malloc.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <fstream>
@@ -425,10 +429,33 @@ duk_ret_t NewActiveXObject(duk_context* ctx) {
   return 1;
 }
 
+// The page file's text, read with one call for a file of the size it
+// reports; *ok is false when it cannot be opened or read.
 std::string ReadFile(const std::filesystem::path& file, bool* ok) {
-  std::ifstream in(file, std::ios::binary);
-  *ok = static_cast<bool>(in);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  *ok = false;
+  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return {};
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return {};
+  std::string text;
+  std::size_t used = 0;
+  text.resize(st.st_size > 0 ? static_cast<std::size_t>(st.st_size) + 1 : 4096);
+  for (;;) {
+    // One byte more than the size read tells the end without another call.
+    if (used == text.size()) text.resize(text.size() * 2);
+    const ssize_t n = ::read(fd, text.data() + used, text.size() - used);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return {};
+    if (n == 0) break;
+    used += static_cast<std::size_t>(n);
+  }
+  text.resize(used);
+  *ok = true;
+  return text;
 }
 
 // An error on a line from an included file names that file.

@@ -145,6 +145,21 @@ TEST_F(PageEngineTest, MethodsAreCalledWithTheirIdAndArgumentsWhateverTheirCount
   EXPECT_EQ(r.body, "1,2,3,4,5,six|a,b||e|Double");
 }
 
+TEST_F(PageEngineTest, APageFileIsReadWholeAndAFolderIsNoPage) {
+  const std::string big(300000, 'x');
+  PageResult r = Run("<p>" + big + "</p><%= 1 + 1 %>");
+  EXPECT_EQ(r.body, "<p>" + big + "</p>2");
+
+  std::filesystem::create_directories(site_.root() / "folder.asp");
+  PageOptions options;
+  options.root = site_.root();
+  PageRequest request;
+  request.path = "/folder.asp";
+  r = RunPage(options, request, site_.root() / "folder.asp");
+  EXPECT_EQ(r.status, 500);
+  EXPECT_NE(r.body.find("The page cannot be read"), std::string::npos) << r.body;
+}
+
 TEST_F(PageEngineTest, BinaryWriteTakesByteArraysUnchanged) {
   PageResult r =
       Run("<% var c = new ActiveXObject('Test.Chart'); Response.ContentType = 'application/x-test';"
