@@ -341,6 +341,10 @@ class PageRun final : public ServerHooks, private eventlog::EventSink {
   // True when the page took enough memory (script heap, response, objects)
   // that its end should give memory back to the system.
   bool TookMuchMemory() const;
+  // Whether the answer went out when the response ended; DescribeAnswer
+  // then fills a result with what was sent (no body).
+  bool Answered() const { return answered_; }
+  void DescribeAnswer(PageResult& result) const;
 
  private:
   static duk_ret_t RunScript(duk_context* ctx, void* udata);
@@ -362,6 +366,10 @@ class PageRun final : public ServerHooks, private eventlog::EventSink {
   // Adds what the page counted to its result, and for a page that did not
   // fail the answer it wrote (its body taken from the response).
   void CompleteResult(PageResult& result);
+  // The response's answer fields and body, moved into result.
+  void TakeAnswer(PageResult& result);
+  // Hands the ended response's answer to request_.answer_when_ended, once.
+  void AnswerNow() noexcept;
   PageError ErrorFromValue(duk_context* ctx, const ParsedPage& parsed);
   // The event log of the page's thread: a render that ended in its error
   // answer is logged with the page and the line of the script's call.
@@ -394,6 +402,7 @@ class PageRun final : public ServerHooks, private eventlog::EventSink {
   std::shared_ptr<const CompiledPage> compiled_;
   std::shared_ptr<CompiledPage> fresh_;
   bool finished_ = false;
+  bool answered_ = false;  // the answer went to request_.answer_when_ended
   int chart_errors_ = 0;
   std::vector<std::int32_t> chart_error_numbers_;
   std::map<std::string, std::uint64_t> charts_saved_;
@@ -859,6 +868,7 @@ PageResult PageRun::Run() {
     // Response.End: the script stops when control returns to it.
     budget_.stop = true;
     if (ctx_) qz_duk_check_budget_soon(ctx_);
+    AnswerNow();
   });
   response_->LimitBody(options_.limits.response_bytes,
                        [this] { Spend(ScriptBudget::Spent::Response); });
@@ -905,20 +915,58 @@ PageResult PageRun::Run() {
   return result;
 }
 
+void PageRun::AnswerNow() noexcept {
+  if (answered_ || !request_.answer_when_ended) return;
+  answered_ = true;
+  try {
+    PageResult answer;
+    TakeAnswer(answer);
+    // What the page counted is final too: its script stops here.
+    answer.chart_errors = chart_errors_;
+    answer.chart_error_numbers = chart_error_numbers_;
+    answer.charts_saved = charts_saved_;
+    request_.answer_when_ended(std::move(answer));
+  } catch (...) {
+    // Out of memory copying the answer's fields: nothing went out, and the
+    // page's result says so below.
+    answered_ = false;
+  }
+}
+
+void PageRun::TakeAnswer(PageResult& result) {
+  const ResponseState& s = response_->state();
+  body_bytes_ = s.BodySize();
+  result.status = s.status;
+  result.status_text = s.status_text;
+  result.content_type = s.content_type;
+  result.headers = s.headers;
+  result.body = response_->TakeBody();
+  result.tail = response_->TakeTail();
+}
+
+void PageRun::DescribeAnswer(PageResult& result) const {
+  // The answer is out: the result describes it, and an error found since
+  // can only be logged.
+  const ResponseState& s = response_->state();
+  result.status = s.status;
+  result.status_text = s.status_text;
+  result.content_type = s.content_type;
+  result.headers = s.headers;
+  result.body.clear();
+  result.tail = {};
+  result.answered = true;
+}
+
 void PageRun::CompleteResult(PageResult& result) {
   result.chart_errors = chart_errors_;
   result.chart_error_numbers = std::move(chart_error_numbers_);
   result.charts_saved = std::move(charts_saved_);
-  body_bytes_ = response_->state().BodySize();
-  if (result.error.empty()) {
-    const ResponseState& s = response_->state();
-    result.status = s.status;
-    result.status_text = s.status_text;
-    result.content_type = s.content_type;
-    result.headers = s.headers;
-    result.body = response_->TakeBody();
-    result.tail = response_->TakeTail();
+  if (answered_) {
+    DescribeAnswer(result);
+    return;
   }
+  body_bytes_ = response_->state().BodySize();
+  if (result.error.empty()) TakeAnswer(result);
 }
 
 PageResult PageRun::RunVbScript(const ParsedPage& parsed) {
@@ -1005,12 +1053,17 @@ PageResult RunPageRun(const PageOptions& options, const PageRequest& request,
     try {
       result = run.Run();
     } catch (const Error& e) {
-      result.status = 500;
-      result.status_text = "Internal Server Error";
-      result.content_type = "text/html";
-      result.body =
-          ErrorPage(std::to_string(e.hresult()), ClientText(e.description(), options.root),
-                    ClientText(e.source(), options.root), request.path, 0);
+      result = PageResult();
+      if (run.Answered()) {
+        run.DescribeAnswer(result);
+      } else {
+        result.status = 500;
+        result.status_text = "Internal Server Error";
+        result.content_type = "text/html";
+        result.body =
+            ErrorPage(std::to_string(e.hresult()), ClientText(e.description(), options.root),
+                      ClientText(e.source(), options.root), request.path, 0);
+      }
       result.error = LogText("page error " + request.path + ": " + e.what());
     }
     trim = run.TookMuchMemory();

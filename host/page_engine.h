@@ -93,6 +93,14 @@ struct PageRequest {
   std::string server_name = "localhost";
   int server_port = 0;
   std::string protocol = "HTTP/1.1";
+  // When set, called once on the page's thread as soon as the page's
+  // response ends (Response.End, Response.Redirect, a chart sent): its
+  // answer is final then, and goes out while the script stops and the
+  // page's objects are released. It gets the answer's fields and body
+  // (moved out) and what the page counted so far (charts, failures); the
+  // result RunPage returns then has `answered` set and no body. It must
+  // not throw.
+  std::function<void(struct PageResult&&)> answer_when_ended;
 };
 
 struct PageResult {
@@ -104,6 +112,9 @@ struct PageResult {
   // sent without a copy).
   std::string body;
   ByteArray tail;
+  // The answer went to PageRequest::answer_when_ended; body and tail are
+  // empty here.
+  bool answered = false;
   // Set when the page failed (error answer sent); the log line's text.
   std::string error;
   // Renders that ended in the component's error answer (each logged).

@@ -621,6 +621,8 @@ struct PageServer::Impl {
                                                            PageFraming framing);
   // On the apartment: counts the page's outcome and frames its answer.
   std::shared_ptr<PageAnswer> FramePageAnswer(PageResult result, const PageFraming& framing);
+  // Counts a page that has ended in the server's statistics.
+  void CountPage(const PageResult& result);
 
   // Counts an answer by its status class, before it is written, so that a
   // client that has its answer finds it counted.
@@ -810,6 +812,34 @@ asio::awaitable<std::shared_ptr<PageAnswer>> PageServer::Impl::OnApartment(
     // The job needs a copyable owner of the handler, which is move-only.
     auto owner = std::make_shared<decltype(handler)>(std::move(handler));
     apartments->Enqueue([this, request, file, framing, owner] {
+      auto executor = asio::get_associated_executor(*owner);
+      // Hands the answer to the connection: once, at the latest when the
+      // page has ended.
+      bool handed = false;
+      auto hand_over = [&](std::shared_ptr<PageAnswer> answer) {
+        handed = true;
+        asio::post(executor,
+                   [owner, answer = std::move(answer)]() mutable { (*owner)(std::move(answer)); });
+      };
+      auto frame = [&](PageResult&& result) {
+        try {
+          return FramePageAnswer(std::move(result), framing);
+        } catch (const std::exception& e) {
+          // Nothing was written: the socket writes report through their
+          // error codes. The connection answers 500.
+          auto answer = std::make_shared<PageAnswer>();
+          answer->bad = std::string("page's answer could not be framed: ") + e.what();
+          return answer;
+        }
+      };
+      // A response that ends (a chart sent, Response.End) has its final
+      // answer: it goes out now, while the script stops and the page's
+      // objects are released.
+      request->answer_when_ended = [&](PageResult&& answer) {
+        CountPage(answer);
+        WorkerPool::IdleNow();
+        hand_over(frame(std::move(answer)));
+      };
       PageResult result;
       const auto began = Clock::now();
       try {
@@ -823,21 +853,14 @@ asio::awaitable<std::shared_ptr<PageAnswer>> PageServer::Impl::OnApartment(
         server.Log(result.error);
       }
       stats.page_seconds.Observe(std::chrono::duration<double>(Clock::now() - began).count());
-      // Idle from here on: a client that has its answer finds the apartment
-      // counted idle.
-      WorkerPool::IdleNow();
-      std::shared_ptr<PageAnswer> answer;
-      try {
-        answer = FramePageAnswer(std::move(result), framing);
-      } catch (const std::exception& e) {
-        // Nothing was written: the socket writes report through their
-        // error codes. The connection answers 500.
-        answer = std::make_shared<PageAnswer>();
-        answer->bad = std::string("page's answer could not be framed: ") + e.what();
+      request->answer_when_ended = nullptr;
+      if (!handed) {
+        // Counted and idle from here on: a client that has its answer
+        // finds the page counted and the apartment idle.
+        CountPage(result);
+        WorkerPool::IdleNow();
+        hand_over(frame(std::move(result)));
       }
-      auto executor = asio::get_associated_executor(*owner);
-      asio::post(executor,
-                 [owner, answer = std::move(answer)]() mutable { (*owner)(std::move(answer)); });
       ReadyNextPage();
     });
   };
@@ -1217,9 +1240,7 @@ asio::awaitable<bool> PageServer::Impl::AnswerPage(Connection& c,
   co_return c.sent&& keep&& res.keep_alive();
 }
 
-std::shared_ptr<PageAnswer> PageServer::Impl::FramePageAnswer(PageResult result,
-                                                              const PageFraming& framing) {
-  auto answer = std::make_shared<PageAnswer>();
+void PageServer::Impl::CountPage(const PageResult& result) {
   stats.pages.Inc();
   if (std::string_view format = ImageFormatOf(result.content_type);
       !format.empty() && result.status == 200 && result.chart_errors == 0)
@@ -1236,6 +1257,11 @@ std::shared_ptr<PageAnswer> PageServer::Impl::FramePageAnswer(PageResult result,
       seen_failure_numbers.insert(label);
     stats.render_failures.With({label}).Inc();
   }
+}
+
+std::shared_ptr<PageAnswer> PageServer::Impl::FramePageAnswer(PageResult result,
+                                                              const PageFraming& framing) {
+  auto answer = std::make_shared<PageAnswer>();
 
   // What the host writes is framed by the host: a status outside the final
   // ones, or a header that could split the answer, fails the page.

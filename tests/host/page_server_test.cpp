@@ -131,6 +131,44 @@ TEST_F(PageServerTest, AnIdleServerHandsEachPageToTheApartmentIdleLast) {
   EXPECT_NE(during->body, slow->body) << "a page waited for a busy apartment";
 }
 
+TEST_F(PageServerTest, AnEndedResponseIsAnsweredBeforeThePageReleasesItsObjects) {
+  // Each chart here holds its Deactivate until the test lets it go.
+  site_.Write("ended.asp",
+              "<% var c = Server.CreateObject('Test.Chart'); c.HoldDeactivate(); c.Title = 'held';"
+              " c.Send(); Response.Write('never'); %>");
+  site_.Write("plain.asp",
+              "<% var c = Server.CreateObject('Test.Chart'); c.HoldDeactivate(); %>plain");
+  Counters().deactivations = 0;
+  Counters().let_deactivate = false;
+  StartServer(CreateTestObject, 90, /*threads=*/2);
+  auto client = Client();
+
+  auto ended = client.Get("/ended.asp");
+  const int deactivated_by_then = Counters().deactivations;
+  Counters().let_deactivate = true;
+  ASSERT_TRUE(ended);
+  EXPECT_EQ(ended->body, "chart:held");
+  EXPECT_EQ(ended->get_header_value("Content-Type"), "image/test");
+  EXPECT_EQ(deactivated_by_then, 0) << "the answer waited for the page's objects";
+  for (int i = 0; i < 500 && Counters().deactivations < 1; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_EQ(Counters().deactivations, 1);
+
+  // A page that does not end its response is answered once it has ended,
+  // on the same connection.
+  Counters().let_deactivate = false;
+  std::thread let_go([] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    Counters().let_deactivate = true;
+  });
+  auto plain = client.Get("/plain.asp");
+  const int deactivated_then = Counters().deactivations;
+  let_go.join();
+  ASSERT_TRUE(plain);
+  EXPECT_EQ(plain->body, "plain");
+  EXPECT_EQ(deactivated_then, 2);
+}
+
 TEST_F(PageServerTest, HealthPathIsSettable) {
   site_.Write("healthz", "site file");
   configure_ = [](ServerOptions& o) { o.health_path = "/-/ready"; };

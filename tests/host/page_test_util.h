@@ -93,6 +93,7 @@ class PageTest : public ::testing::Test {
     Counters().live = 0;
     Counters().activations = 0;
     Counters().deactivations = 0;
+    Counters().let_deactivate = false;
     Counters().pool_questions = 0;
   }
 

@@ -26,6 +26,7 @@ enum : DISPID {
   kSleep,
   kLive,
   kThread,
+  kHoldDeactivate,
   // An id as type libraries number them: past what a method function's
   // magic holds.
   kJoin = 0x60020000,
@@ -55,6 +56,7 @@ constexpr MemberInfo kMembers[] = {
     {"Live", kLive, MemberKind::Method, {}, ParamType::I4},
     {"Thread", kThread, MemberKind::Method, {}, ParamType::String},
     {"Join", kJoin, MemberKind::Method, kSix, ParamType::String},
+    {"HoldDeactivate", kHoldDeactivate, MemberKind::Method, {}},
 };
 constexpr IID IID_TestChart = {0x7E57C4A1, 0x0001, 0x0002, {1, 2, 3, 4, 5, 6, 7, 8}};
 constexpr TypeInfo kInfo{"_TestChart", IID_TestChart, kMembers};
@@ -137,6 +139,10 @@ class TestChart final : public IDispatch, public ObjectControl {
     return S_OK;
   }
   HRESULT Deactivate() override {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (hold_deactivate_ && !Counters().let_deactivate &&
+           std::chrono::steady_clock::now() < until)
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
     ++Counters().deactivations;
     response_.reset();
     return S_OK;
@@ -223,6 +229,9 @@ class TestChart final : public IDispatch, public ObjectControl {
         case kHasResponse:
           out = Variant::Bool(static_cast<bool>(response_));
           return S_OK;
+        case kHoldDeactivate:
+          hold_deactivate_ = true;
+          return S_OK;
         case kSleep:
           // A native call that takes its time (milliseconds).
           std::this_thread::sleep_for(std::chrono::milliseconds(ToI4(Arg(args))));
@@ -254,6 +263,7 @@ class TestChart final : public IDispatch, public ObjectControl {
   VARIANT_BOOL second_y_ = VARIANT_FALSE;
   std::int16_t fill_blue_ = 0;
   std::string title_;
+  bool hold_deactivate_ = false;
 };
 
 }  // namespace

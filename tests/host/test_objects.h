@@ -16,6 +16,9 @@ struct TestChartCounters {
   std::atomic<int> activations{0};
   std::atomic<int> deactivations{0};
   std::atomic<int> pool_questions{0};
+  // Set by the test: a chart asked to HoldDeactivate() waits in Deactivate
+  // until this is true (at most five seconds).
+  std::atomic<bool> let_deactivate{false};
 };
 TestChartCounters& Counters();
 
@@ -28,7 +31,9 @@ TestChartCounters& Counters();
 //   Bytes(n): a byte array of n bytes 0, 1, 2...; Fail(n): raises error n;
 //   HasResponse(): whether activation found a Response; Sleep(ms): returns
 //     after ms milliseconds; Live(): how many test charts live now;
-//     Thread(): the calling thread's id.
+//     Thread(): the calling thread's id; Join(a..f): the six arguments'
+//     text joined by commas (an id as large as type libraries give);
+//     HoldDeactivate(): Deactivate waits for Counters().let_deactivate.
 // With ObjectControl: Activate finds the context through CoGetObjectContext
 // and its item "Response", then sets FillRed 255 and SecondYAxisScale true.
 IDispatch* NewTestChart();
