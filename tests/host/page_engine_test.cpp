@@ -132,17 +132,14 @@ TEST_F(PageEngineTest, ValuesCrossBothWays) {
 TEST_F(PageEngineTest, MethodsAreCalledWithTheirIdAndArgumentsWhateverTheirCount) {
   // Join's id is too large for the short form a method function keeps;
   // six arguments go past the ones passed without an allocation.
-  PageResult r =
-      Run("<% var c = new ActiveXObject('Test.Chart'); var j = c.Join;"
-          " Response.Write(c.Join(1, 2, 3, 4, 5, 'six') + '|' + j('a', 'b') + '|' + j() + '|' +"
-          " c.Echo('e') + '|' + c.TypeName(2.5) + '|' + c.TypeName(1, 2, 3, 4, 5)); %>");
-  EXPECT_EQ(r.status, 500) << r.body;
-  EXPECT_NE(r.body.find("Wrong number of arguments"), std::string::npos) << r.body;
-  r =
-      Run("<% var c = new ActiveXObject('Test.Chart'); var j = c.Join;"
-          " Response.Write(c.Join(1, 2, 3, 4, 5, 'six') + '|' + j('a', 'b') + '|' + j() + '|' +"
-          " c.Echo('e') + '|' + c.TypeName(2.5)); %>");
-  EXPECT_EQ(r.body, "1,2,3,4,5,six|a,b||e|Double");
+  const std::string calls =
+      "<% var c = new ActiveXObject('Test.Chart'); var j = c.Join;"
+      " Response.Write(c.Join(1, 2, 3, 4, 5, 'six') + '|' + j('a', 'b') + '|' + j() + '|' +"
+      " c.Echo('e') + '|' + c.TypeName(2.5)";
+  EXPECT_EQ(Run(calls + "); %>").body, "1,2,3,4,5,six|a,b||e|Double");
+  // Five arguments to a member of one go to it all the same.
+  const std::string too_many = Run(calls + " + c.TypeName(1, 2, 3, 4, 5)); %>").body;
+  EXPECT_NE(too_many.find("Wrong number of arguments"), std::string::npos) << too_many;
 }
 
 TEST_F(PageEngineTest, APageFileIsReadWholeAndAFolderIsNoPage) {
