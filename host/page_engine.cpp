@@ -1,15 +1,10 @@
 #include "host/page_engine.h"
 
-#include <fcntl.h>
 #include <malloc.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdint>
-#include <fstream>
 #include <iterator>
 #include <map>
 #include <memory>
@@ -24,6 +19,7 @@
 #include "platform/automation/convert.h"
 #include "platform/automation/error.h"
 #include "platform/eventlog/event_log.h"
+#include "platform/kernel/kernel.h"
 
 namespace qz::host {
 
@@ -438,33 +434,17 @@ duk_ret_t NewActiveXObject(duk_context* ctx) {
   return 1;
 }
 
-// The page file's text, read with one call for a file of the size it
-// reports; *ok is false when it cannot be opened or read.
+// The page file's text; *ok is false when it cannot be read (a folder
+// included).
 std::string ReadFile(const std::filesystem::path& file, bool* ok) {
-  *ok = false;
-  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return {};
-  struct Closer {
-    int fd;
-    ~Closer() { ::close(fd); }
-  } closer{fd};
-  struct stat st {};
-  if (::fstat(fd, &st) != 0) return {};
-  std::string text;
-  std::size_t used = 0;
-  text.resize(st.st_size > 0 ? static_cast<std::size_t>(st.st_size) + 1 : 4096);
-  for (;;) {
-    // One byte more than the size read tells the end without another call.
-    if (used == text.size()) text.resize(text.size() * 2);
-    const ssize_t n = ::read(fd, text.data() + used, text.size() - used);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return {};
-    if (n == 0) break;
-    used += static_cast<std::size_t>(n);
+  try {
+    const ByteArray bytes = kernel::ReadWholeFile(file.string());
+    *ok = true;
+    return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  } catch (const Error&) {
+    *ok = false;
+    return {};
   }
-  text.resize(used);
-  *ok = true;
-  return text;
 }
 
 // An error on a line from an included file names that file.
@@ -917,44 +897,40 @@ PageResult PageRun::Run() {
 
 void PageRun::AnswerNow() noexcept {
   if (answered_ || !request_.answer_when_ended) return;
-  answered_ = true;
+  PageResult answer;
   try {
-    PageResult answer;
-    TakeAnswer(answer);
     // What the page counted is final too: its script stops here.
     answer.chart_errors = chart_errors_;
     answer.chart_error_numbers = chart_error_numbers_;
     answer.charts_saved = charts_saved_;
-    request_.answer_when_ended(std::move(answer));
+    // The copies come before the body moves: out of memory, nothing is
+    // lost, and the answer goes out when the page has ended.
+    TakeAnswer(answer);
   } catch (...) {
-    // Out of memory copying the answer's fields: nothing went out, and the
-    // page's result says so below.
-    answered_ = false;
+    return;
   }
-}
-
-void PageRun::TakeAnswer(PageResult& result) {
-  const ResponseState& s = response_->state();
-  body_bytes_ = s.BodySize();
-  result.status = s.status;
-  result.status_text = s.status_text;
-  result.content_type = s.content_type;
-  result.headers = s.headers;
-  result.body = response_->TakeBody();
-  result.tail = response_->TakeTail();
+  answered_ = true;
+  request_.answer_when_ended(std::move(answer));
 }
 
 void PageRun::DescribeAnswer(PageResult& result) const {
-  // The answer is out: the result describes it, and an error found since
-  // can only be logged.
   const ResponseState& s = response_->state();
   result.status = s.status;
   result.status_text = s.status_text;
   result.content_type = s.content_type;
   result.headers = s.headers;
+  // Sent already when the answer went out at the response's end: an error
+  // found since can only be logged.
   result.body.clear();
   result.tail = {};
-  result.answered = true;
+  result.answered = answered_;
+}
+
+void PageRun::TakeAnswer(PageResult& result) {
+  body_bytes_ = response_->state().BodySize();
+  DescribeAnswer(result);
+  result.body = response_->TakeBody();
+  result.tail = response_->TakeTail();
 }
 
 void PageRun::CompleteResult(PageResult& result) {

@@ -246,12 +246,15 @@ void ResponseObject::CheckRoomFor(std::size_t bytes) {
   }
 }
 
+void ResponseObject::JoinTail() {
+  if (state_.tail.empty()) return;
+  state_.body.append(reinterpret_cast<const char*>(state_.tail.data()), state_.tail.size());
+  state_.tail = {};
+}
+
 void ResponseObject::Append(std::string_view bytes) {
   CheckRoomFor(bytes.size());
-  if (!state_.tail.empty()) {
-    state_.body.append(reinterpret_cast<const char*>(state_.tail.data()), state_.tail.size());
-    state_.tail = {};
-  }
+  JoinTail();
   state_.body.append(bytes);
 }
 
@@ -274,7 +277,7 @@ HRESULT ResponseObject::BinaryWriteOwned(Variant&& bytes) {
   return Guard(nullptr, [&] {
     CheckRoomFor(bytes.bytes().size());
     // An earlier tail joins the body first, so that the order holds.
-    Append({});
+    JoinTail();
     state_.tail = bytes.TakeBytes();
   });
 }

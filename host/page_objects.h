@@ -96,6 +96,8 @@ class ResponseObject final
 
   // Raises 7 (and runs on_over) when the body has no room for bytes more.
   void CheckRoomFor(std::size_t bytes);
+  // Moves the tail to the end of the body.
+  void JoinTail();
   // Appends to the body within its limit; raises 7 beyond it.
   void Append(std::string_view bytes);
 

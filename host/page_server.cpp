@@ -388,10 +388,6 @@ struct PageFraming {
   int socket = -1;
 };
 
-// A page's answer, framed on the apartment. The apartment writes what the
-// socket takes without waiting: a chart usually goes whole, so the client
-// has it without waiting for the I/O thread to wake. The connection's
-// coroutine writes the rest, under its write deadline.
 // A page's answer body as the page left it: its text, then the byte array
 // it handed over whole (a chart as read back), both sent from where they
 // are.
@@ -421,6 +417,10 @@ struct PageBody {
   };
 };
 
+// A page's answer, framed on the apartment. The apartment writes what the
+// socket takes without waiting: a chart usually goes whole, so the client
+// has it without waiting for the I/O thread to wake. The connection's
+// coroutine writes the rest, under its write deadline.
 struct PageAnswer {
   // Why the page's answer cannot be sent as it is (then nothing was written,
   // and the client gets a 500).
@@ -619,7 +619,8 @@ struct PageServer::Impl {
   asio::awaitable<std::shared_ptr<PageAnswer>> OnApartment(std::shared_ptr<PageRequest> request,
                                                            std::filesystem::path file,
                                                            PageFraming framing);
-  // On the apartment: counts the page's outcome and frames its answer.
+  // On the apartment: frames the page's answer and writes what the socket
+  // takes at once.
   std::shared_ptr<PageAnswer> FramePageAnswer(PageResult result, const PageFraming& framing);
   // Counts a page that has ended in the server's statistics.
   void CountPage(const PageResult& result);
@@ -812,34 +813,31 @@ asio::awaitable<std::shared_ptr<PageAnswer>> PageServer::Impl::OnApartment(
     // The job needs a copyable owner of the handler, which is move-only.
     auto owner = std::make_shared<decltype(handler)>(std::move(handler));
     apartments->Enqueue([this, request, file, framing, owner] {
-      auto executor = asio::get_associated_executor(*owner);
-      // Hands the answer to the connection: once, at the latest when the
-      // page has ended.
+      // Counts the page, marks the apartment idle (a client that has its
+      // answer finds both done), frames and writes the answer and hands it
+      // to the connection: once, when the page's response ends or at the
+      // latest when the page has ended.
       bool handed = false;
-      auto hand_over = [&](std::shared_ptr<PageAnswer> answer) {
+      auto answer_now = [&](PageResult&& result) {
         handed = true;
-        asio::post(executor,
-                   [owner, answer = std::move(answer)]() mutable { (*owner)(std::move(answer)); });
-      };
-      auto frame = [&](PageResult&& result) {
+        CountPage(result);
+        WorkerPool::IdleNow();
+        std::shared_ptr<PageAnswer> answer;
         try {
-          return FramePageAnswer(std::move(result), framing);
+          answer = FramePageAnswer(std::move(result), framing);
         } catch (const std::exception& e) {
           // Nothing was written: the socket writes report through their
           // error codes. The connection answers 500.
-          auto answer = std::make_shared<PageAnswer>();
+          answer = std::make_shared<PageAnswer>();
           answer->bad = std::string("page's answer could not be framed: ") + e.what();
-          return answer;
         }
+        asio::post(asio::get_associated_executor(*owner),
+                   [owner, answer = std::move(answer)]() mutable { (*owner)(std::move(answer)); });
       };
       // A response that ends (a chart sent, Response.End) has its final
       // answer: it goes out now, while the script stops and the page's
       // objects are released.
-      request->answer_when_ended = [&](PageResult&& answer) {
-        CountPage(answer);
-        WorkerPool::IdleNow();
-        hand_over(frame(std::move(answer)));
-      };
+      request->answer_when_ended = answer_now;
       PageResult result;
       const auto began = Clock::now();
       try {
@@ -854,13 +852,7 @@ asio::awaitable<std::shared_ptr<PageAnswer>> PageServer::Impl::OnApartment(
       }
       stats.page_seconds.Observe(std::chrono::duration<double>(Clock::now() - began).count());
       request->answer_when_ended = nullptr;
-      if (!handed) {
-        // Counted and idle from here on: a client that has its answer
-        // finds the page counted and the apartment idle.
-        CountPage(result);
-        WorkerPool::IdleNow();
-        hand_over(frame(std::move(result)));
-      }
+      if (!handed) answer_now(std::move(result));
       ReadyNextPage();
     });
   };
