@@ -10,7 +10,9 @@
 #    host charts/s / (cores / the floor's ms per chart), the share of the
 #    floor's speed that the host reaches on all its cores;
 #  - one connection alone: the host's median latency per chart against
-#    SendChart's own median from render_road_bench.
+#    SendChart's own median from render_road_bench, and beside it the round
+#    trip of a small static file on one connection, which every answer on
+#    this machine and client pays.
 # The floor, the server's temporary charts and render_road_bench all write to
 # one folder, TMP_FOLDER (default /dev/shm, a tmpfs as the peers' README has
 # it): on a disk-backed /tmp a chart's file costs milliseconds more.
@@ -110,10 +112,15 @@ done
 cat "$work/wrk.txt"
 
 single_p50=
+static_p50=
 sendchart_ms=
 if [ "$floor" = 1 ]; then
   wrk -t1 -c1 -d"$single_duration" --latency "$url" >"$work/wrk1.txt"
   single_p50=$(ms "$(awk '$1 == "50%" {print $2}' "$work/wrk1.txt")")
+  # What any answer costs this client and machine: a small static file on
+  # one connection (no page, no apartment).
+  wrk -t1 -c1 -d3s --latency "http://127.0.0.1:$port/logo.bmp" >"$work/wrk-static.txt"
+  static_p50=$(ms "$(awk '$1 == "50%" {print $2}' "$work/wrk-static.txt")")
   TMPDIR="$charts" "$build/bench/render_road_bench" --benchmark_filter='BM_SendChart/jpeg$' --benchmark_repetitions=5 \
     --benchmark_report_aggregates_only=true --benchmark_format=csv >"$work/road.csv" 2>/dev/null
   # real_time of the median, in the benchmark's unit (ms).
@@ -151,6 +158,7 @@ if [ "$floor" = 1 ]; then
     printf "ratio:           %.2f   (host charts/s / floor charts/s on %d cores, target >= 0.75)\n", rate / cap, c }'
   awk -v s="$single_p50" -v r="$sendchart_ms" 'BEGIN {
     printf "one connection:  median %.3f ms per chart; SendChart alone %.3f ms; %.2f x   (target <= 1.3)\n", s, r, s / r }'
+  echo "                 a static file's round trip on one connection: $static_p50 ms"
 fi
 
 vbs_url="http://127.0.0.1:$port/vbs/bench.asp"
