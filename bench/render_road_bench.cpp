@@ -184,7 +184,7 @@ void BM_SaveChart(benchmark::State& state, const char* image_type) {
   const bool as_asked = format == delivery::ImageFormat::kJpeg  ? head.starts_with("\xFF\xD8")
                         : format == delivery::ImageFormat::kBmp ? head.starts_with("BM")
                         : format == delivery::ImageFormat::kPng ? head.starts_with("\x89PNG")
-                                                                : head.starts_with("<");
+                                                                : head.starts_with("<?xml");
   if (!as_asked) state.SkipWithError("the saved file is not of the format asked for");
   state.counters["bytes"] = static_cast<double>(saved.size());
 }

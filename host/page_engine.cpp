@@ -939,10 +939,11 @@ void PageRun::CompleteResult(PageResult& result) {
   result.charts_saved = std::move(charts_saved_);
   if (answered_) {
     DescribeAnswer(result);
-    return;
+  } else if (result.error.empty()) {
+    TakeAnswer(result);
+  } else {
+    body_bytes_ = response_->state().BodySize();
   }
-  body_bytes_ = response_->state().BodySize();
-  if (result.error.empty()) TakeAnswer(result);
 }
 
 PageResult PageRun::RunVbScript(const ParsedPage& parsed) {
